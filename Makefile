@@ -1,0 +1,24 @@
+# A thin front end over CMake. `make test` configures, builds and runs every test;
+# the build goes to $(BUILD). Anything CMake accepts can be passed in CMAKE_FLAGS.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test clean
+
+all: build
+
+deps:
+	@scripts/ensure-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DTALLOWMERE_WERROR=ON $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Makes sure the tools and libraries the build needs are present.
+# Usage: scripts/ensure-deps.sh [clang] [benchmark]
+# Missing Debian packages are installed with apt-get when running as root;
+# otherwise the script names what is missing and fails.
+set -euo pipefail
+
+want_clang=0
+want_benchmark=0
+for extra in "$@"; do
+  case "$extra" in
+    clang) want_clang=1 ;;
+    benchmark) want_benchmark=1 ;;
+    *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+have_cmake_package() {
+  compgen -G "/usr/lib/*/cmake/$1/$2" >/dev/null || compgen -G "/usr/lib/cmake/$1/$2" >/dev/null \
+    || compgen -G "/usr/local/lib/cmake/$1/$2" >/dev/null || compgen -G "/usr/local/lib/*/cmake/$1/$2" >/dev/null
+}
+
+command -v cmake >/dev/null || missing+=(cmake)
+command -v g++ >/dev/null || missing+=(g++)
+command -v make >/dev/null || missing+=(make)
+have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
+if [ "$want_clang" = 1 ]; then
+  command -v clang++ >/dev/null || missing+=(clang)
+fi
+if [ "$want_benchmark" = 1 ]; then
+  have_cmake_package benchmark benchmarkConfig.cmake || missing+=(libbenchmark-dev)
+fi
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "ensure-deps: missing Debian packages: ${missing[*]}" >&2
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  echo "ensure-deps: installing them with apt-get" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+  echo "ensure-deps: install them (as root: apt-get install ${missing[*]}) and run again" >&2
+  exit 1
+fi

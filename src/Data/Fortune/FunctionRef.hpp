@@ -1,0 +1,36 @@
+// FunctionRef<R(Args...)>: a non-owning reference to a callable, for parameters that take a
+// callback and call it before returning. It never allocates; the callable must outlive the
+// call that receives it (a lambda written at the call site always does).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+namespace tallowmere {
+
+template <class Signature>
+class FunctionRef;
+
+template <class R, class... Args>
+class FunctionRef<R(Args...)> {
+ public:
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
+             std::is_invocable_r_v<R, F&, Args...>)
+  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor): implicit by design
+      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+        call_([](void* object, Args... args) -> R {
+          return std::invoke(*static_cast<std::remove_reference_t<F>*>(object),
+                             std::forward<Args>(args)...);
+        }) {}
+
+  R operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }
+
+ private:
+  void* object_;
+  R (*call_)(void*, Args...);
+};
+
+}  // namespace tallowmere

@@ -1,0 +1,139 @@
+// What can be wrong with an index, as values and as exceptions.
+//
+// The three problem types nest: an IndexProblem may carry a HeaderProblem, which may carry a
+// StatsProblem. Each is thrown as one exception class of a hierarchy,
+//
+//   IndexProblemError  >  HeaderProblemError  >  StatsProblemError
+//
+// and throwProblem(value) throws the most derived class that the value's nesting allows, with
+// the value's own text form as what(). A plain `catch` therefore sees exactly these
+// conversions:
+//   catch (IndexProblemError& e)   every problem; e.problem() as an IndexProblem
+//   catch (HeaderProblemError& e)  header and statistics problems; e.headerProblem()
+//   catch (StatsProblemError& e)   statistics problems only; e.statsProblem()
+// TableLongerThanFile and AccessToClosedIndex reach only an IndexProblemError handler.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "Data/Fortune/Stats.hpp"
+
+namespace tallowmere {
+
+class HeaderProblem {
+ public:
+  enum class Kind : std::uint8_t {
+    BadMagicNumber,               // carries the first four bytes, as read
+    UnsupportedVersion,           // carries the version, as read
+    StatsProblem,                 // carries the statistics' StatsProblem
+    TableStartsBeforeHeaderEnds,  // indexLoc below 64
+  };
+
+  static HeaderProblem BadMagicNumber(std::uint32_t magic) { return {Kind::BadMagicNumber, magic}; }
+  static HeaderProblem UnsupportedVersion(std::uint32_t version) {
+    return {Kind::UnsupportedVersion, version};
+  }
+  static HeaderProblem StatsProblem(const tallowmere::StatsProblem& problem) {
+    return HeaderProblem(problem);
+  }
+  static HeaderProblem TableStartsBeforeHeaderEnds() {
+    return {Kind::TableStartsBeforeHeaderEnds, 0};
+  }
+
+  Kind kind() const noexcept { return kind_; }
+  // The carried number of BadMagicNumber and UnsupportedVersion; 0 for the others.
+  std::uint32_t value() const noexcept { return value_; }
+  // The carried problem of the StatsProblem variant.
+  std::optional<tallowmere::StatsProblem> statsProblem() const;
+
+  // Variant first, in declaration order, then the payload (numbers unsigned).
+  friend auto operator<=>(const HeaderProblem&, const HeaderProblem&) = default;
+
+ private:
+  HeaderProblem(Kind kind, std::uint32_t value) : kind_(kind), value_(value) {}
+  explicit HeaderProblem(const tallowmere::StatsProblem& problem)
+      : kind_(Kind::StatsProblem), value_(0), stats_(problem) {}
+
+  Kind kind_;
+  std::uint32_t value_;
+  // A fixed placeholder unless kind_ is StatsProblem, so that comparisons stay by payload.
+  tallowmere::StatsProblem stats_ = tallowmere::StatsProblem::EntriesWithoutLengths();
+};
+
+class IndexProblem {
+ public:
+  enum class Kind : std::uint8_t {
+    HeaderProblem,        // carries the header's HeaderProblem
+    TableLongerThanFile,  // the file ends before indexLoc + 16 * numFortunes
+    AccessToClosedIndex,  // the index was closed
+  };
+
+  static IndexProblem HeaderProblem(const tallowmere::HeaderProblem& problem) {
+    return IndexProblem(Kind::HeaderProblem, problem);
+  }
+  static IndexProblem TableLongerThanFile() { return IndexProblem(Kind::TableLongerThanFile); }
+  static IndexProblem AccessToClosedIndex() { return IndexProblem(Kind::AccessToClosedIndex); }
+
+  Kind kind() const noexcept { return kind_; }
+  std::optional<tallowmere::HeaderProblem> headerProblem() const;
+
+  friend auto operator<=>(const IndexProblem&, const IndexProblem&) = default;
+
+ private:
+  explicit IndexProblem(Kind kind,
+                        tallowmere::HeaderProblem header =
+                            tallowmere::HeaderProblem::TableStartsBeforeHeaderEnds())
+      : kind_(kind), header_(header) {}
+
+  Kind kind_;
+  tallowmere::HeaderProblem header_;  // a fixed placeholder unless kind_ is HeaderProblem
+};
+
+std::string show(const HeaderProblem& problem, int precedence = 0);
+std::string show(const IndexProblem& problem, int precedence = 0);
+std::ostream& operator<<(std::ostream& out, const HeaderProblem& problem);
+std::ostream& operator<<(std::ostream& out, const IndexProblem& problem);
+
+template <>
+std::optional<HeaderProblem> read<HeaderProblem>(std::string_view text);
+template <>
+std::optional<IndexProblem> read<IndexProblem>(std::string_view text);
+
+// An index problem raised as an exception; what() is the text form of the value as raised.
+class IndexProblemError : public std::runtime_error {
+ public:
+  IndexProblemError(const IndexProblem& problem, const std::string& message)
+      : std::runtime_error(message), problem_(problem) {}
+  // The raised value as an IndexProblem (a header problem h as HeaderProblem h).
+  const IndexProblem& problem() const noexcept { return problem_; }
+
+ private:
+  IndexProblem problem_;
+};
+
+class HeaderProblemError : public IndexProblemError {
+ public:
+  using IndexProblemError::IndexProblemError;
+  // The raised value as a HeaderProblem.
+  HeaderProblem headerProblem() const { return *problem().headerProblem(); }
+};
+
+class StatsProblemError : public HeaderProblemError {
+ public:
+  using HeaderProblemError::HeaderProblemError;
+  // The raised value as a StatsProblem.
+  StatsProblem statsProblem() const { return *headerProblem().statsProblem(); }
+};
+
+// Throw a problem as the most derived exception class its nesting allows.
+[[noreturn]] void throwProblem(const StatsProblem& problem);
+[[noreturn]] void throwProblem(const HeaderProblem& problem);
+[[noreturn]] void throwProblem(const IndexProblem& problem);
+
+}  // namespace tallowmere
