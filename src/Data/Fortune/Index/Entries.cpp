@@ -1,0 +1,115 @@
+#include "Data/Fortune/Index/Entries.hpp"
+
+#include <string>
+
+#include "Data/Fortune/Index/State.hpp"
+#include "Platform/Errors.hpp"
+
+namespace tallowmere {
+namespace {
+
+constexpr std::size_t kEntryBytes = static_cast<std::size_t>(indexEntryLength);
+// Entries gathered into one write by unfoldEntries: bounded memory, few system calls.
+constexpr std::size_t kEntriesPerWrite = 256;
+
+[[noreturn]] void throwOutOfRange(std::int64_t i) {
+  throw IOError::userError("getEntry: index out of range: " + std::to_string(i));
+}
+
+}  // namespace
+
+IndexEntry getEntry(const Index& index, std::int64_t i) {
+  if (i < 0) throwOutOfRange(i);
+  return withIndex(index, [i](File& file, const CurrentHeader& header) {
+    if (i >= header.numFortunes()) throwOutOfRange(i);
+    file.seek(header.indexLoc() + indexEntryLength * i);
+    return decodeIndexEntry(file.read(kEntryBytes), 0).first;
+  });
+}
+
+std::vector<IndexEntry> getEntries(const Index& index) {
+  return withIndex(index, [](File& file, const CurrentHeader& header) {
+    const auto count = static_cast<std::size_t>(header.numFortunes());
+    file.seek(header.indexLoc());
+    const std::string bytes = file.read(count * kEntryBytes);
+    std::vector<IndexEntry> entries;
+    entries.reserve(bytes.size() / kEntryBytes);  // a table cut short fails while decoding
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto [entry, next] = decodeIndexEntry(bytes, at);
+      entries.push_back(entry);
+      at = next;
+    }
+    return entries;
+  });
+}
+
+void appendEntries(const Index& index, std::span<const IndexEntry> entries) {
+  if (entries.empty()) return;
+  modifyHeader(index, [entries](File& file, const CurrentHeader& current) {
+    const Header& header = current.get();
+    std::string bytes;
+    encodeIndexEntries(entries, bytes);
+    file.seek(detail::tableEnd(header));
+    file.write(bytes);
+    FortuneStats stats = header.stats;
+    for (const IndexEntry& entry : entries) stats += indexEntryStats(entry);
+    return Header{stats, header.indexLoc};
+  });
+}
+
+void appendEntry(const Index& index, const IndexEntry& entry) { appendEntries(index, {&entry, 1}); }
+
+void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next) {
+  modifyHeader(index, [next](File& file, const CurrentHeader& current) {
+    const Header& header = current.get();
+    FortuneStats stats = header.stats;
+    std::int64_t writeAt = detail::tableEnd(header);
+    std::string run;
+    run.reserve(kEntriesPerWrite * kEntryBytes);
+    const auto writeRun = [&] {
+      file.seek(writeAt);
+      file.write(run);
+      writeAt += static_cast<std::int64_t>(run.size());
+      run.clear();
+    };
+    while (const std::optional<IndexEntry> entry = next()) {
+      encodeIndexEntries({&*entry, 1}, run);
+      stats += indexEntryStats(*entry);
+      if (run.size() == kEntriesPerWrite * kEntryBytes) writeRun();
+    }
+    if (!run.empty()) writeRun();
+    return Header{stats, header.indexLoc};
+  });
+}
+
+void clearIndex(const Index& index) {
+  modifyHeader(index, [](File& file, const CurrentHeader&) {
+    // The empty header goes first: a process stopped before the cut then leaves an empty
+    // index with stale bytes after it, never a header that promises a missing table.
+    file.seek(0);
+    file.write(encodeHeader(emptyHeader));
+    file.setSize(indexHeaderLength);
+    return emptyHeader;
+  });
+}
+
+std::optional<IndexProblem> checkIndex(const Index& index) {
+  Index::State& state = index.state();
+  try {
+    return state.header.with([&](std::optional<Header>& header) {
+      if (!header) return std::optional(IndexProblem::AccessToClosedIndex());
+      return checkIndex_(*state.file, *header);
+    });
+  } catch (const IndexProblemError& error) {
+    return error.problem();
+  }
+}
+
+void rebuildStats(const Index& index) {
+  modifyHeader(index, [](File& file, const CurrentHeader& current) {
+    return scanStats(file, current.get());
+  });
+}
+
+}  // namespace tallowmere

@@ -1,0 +1,127 @@
+#include "Data/Fortune/Index/Handle.hpp"
+
+#include <algorithm>
+
+#include "Data/Fortune/Index/State.hpp"
+
+namespace tallowmere {
+namespace {
+
+[[noreturn]] void throwClosed() { throwProblem(IndexProblem::AccessToClosedIndex()); }
+
+// True when a file of `size` bytes holds the whole table of a header whose count is not
+// negative; written so that no product can overflow.
+bool tableFits(const Header& header, std::int64_t size) {
+  return size >= header.indexLoc &&
+         (size - header.indexLoc) / indexEntryLength >= header.stats.numFortunes;
+}
+
+// The opening steps shared by index files and virtual indexes.
+Index openOver(std::unique_ptr<File> file, bool writable) {
+  if (writable && file->atEnd()) {
+    file->write(encodeHeader(emptyHeader));
+    file->seek(0);
+  }
+  Header header = decodeHeader(file->read(static_cast<std::size_t>(indexHeaderLength)));
+  if (header.indexLoc < indexHeaderLength) {
+    throwProblem(IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds()));
+  }
+  if (!statsAreValid(header.stats)) {
+    // Repaired in memory only; the file keeps its header until the next change is written.
+    header = scanStats(*file, header);
+  } else if (!tableFits(header, file->size())) {
+    throwProblem(IndexProblem::TableLongerThanFile());
+  }
+  return Index(std::make_shared<Index::State>(std::move(file), header));
+}
+
+}  // namespace
+
+const Header& CurrentHeader::get() const {
+  if (!header_) throwClosed();
+  return *header_;
+}
+
+Index openIndex(const std::string& path, bool writable) {
+  return openOver(openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly), writable);
+}
+
+Index createVirtualIndex() { return openOver(createMemoryFile("<createVirtualIndex>"), true); }
+
+void closeIndex(const Index& index) {
+  Index::State& state = index.state();
+  const auto markClosed = [&] { state.header.with([](std::optional<Header>& h) { h.reset(); }); };
+  try {
+    state.file->close();
+  } catch (...) {
+    markClosed();
+    throw;
+  }
+  markClosed();
+}
+
+FortuneStats getStats(const Index& index) {
+  const std::optional<Header> header = index.state().header.get();
+  if (!header) throwClosed();
+  return header->stats;
+}
+
+std::optional<IndexProblem> checkIndex_(File& file, const Header& header) {
+  if (header.indexLoc < indexHeaderLength) {
+    return IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds());
+  }
+  if (const auto problem = checkStats(header.stats)) {
+    return IndexProblem::HeaderProblem(HeaderProblem::StatsProblem(*problem));
+  }
+  if (!tableFits(header, file.size())) return IndexProblem::TableLongerThanFile();
+  return std::nullopt;
+}
+
+Header scanStats(File& file, const Header& header) {
+  constexpr std::int64_t kBatch = 256;
+  const std::int64_t count = header.stats.numFortunes;
+  file.seek(header.indexLoc);
+  FortuneStats stats = FortuneStats::mempty;
+  for (std::int64_t done = 0; done < count; done += kBatch) {
+    const std::int64_t batch = std::min(kBatch, count - done);
+    const std::string bytes = file.read(static_cast<std::size_t>(batch * indexEntryLength));
+    std::size_t at = 0;
+    for (std::int64_t i = 0; i < batch; ++i) {
+      const auto [entry, next] = decodeIndexEntry(bytes, at);
+      stats += indexEntryStats(entry);
+      at = next;
+    }
+  }
+  return {stats, header.indexLoc};
+}
+
+namespace detail {
+
+void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action) {
+  Index::State& state = index.state();
+  state.header.with([&](std::optional<Header>& header) {
+    action(*state.file, CurrentHeader(header));
+    if (!header) throwClosed();
+    if (const auto problem = checkIndex_(*state.file, *header)) throwProblem(*problem);
+  });
+}
+
+}  // namespace detail
+
+void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update) {
+  Index::State& state = index.state();
+  state.header.with([&](std::optional<Header>& header) {
+    const Header next = update(*state.file, CurrentHeader(header));
+    if (!header) throwClosed();
+    // Validate before writing, so that a failed change never leaves a header on disk that
+    // the next opening would reject.
+    if (const auto problem = checkIndex_(*state.file, next)) throwProblem(*problem);
+    if (next != *header) {
+      state.file->seek(0);
+      state.file->write(encodeHeader(next));
+    }
+    header = next;
+  });
+}
+
+}  // namespace tallowmere
