@@ -8,8 +8,9 @@
 //
 // Every operation is serialised by the object's own lock, so several threads may share one
 // File; an operation that needs a position (read, write) should be preceded by a seek under
-// the caller's own lock. After close() every operation fails with an IOError and never touches
-// a released descriptor; a second close() does nothing.
+// the caller's own lock. Failures are IOErrors of the system kind carrying errno and name().
+// After close() every operation except isOpen() and name() fails with an IOError (EBADF) and
+// never touches a released descriptor; a second close() does nothing.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +29,7 @@ class File {
   File& operator=(const File&) = delete;
 
   // Moves the position to the absolute byte offset (beyond the end is allowed; a later write
-  // there fills the gap with zero bytes).
+  // there fills the gap with zero bytes). A negative offset is an IOError (EINVAL).
   virtual void seek(std::int64_t offset) = 0;
   virtual std::int64_t position() = 0;
   // Reads up to `size` bytes at the position into `buffer` and advances the position by the
@@ -39,16 +40,20 @@ class File {
   virtual void flush() = 0;
   virtual std::int64_t size() = 0;
   // Cuts the file to `size` bytes, or extends it with zero bytes; the position is unchanged.
+  // A negative size is an IOError (EINVAL).
   virtual void setSize(std::int64_t size) = 0;
   // True when the position is at or beyond the end of the file.
   virtual bool atEnd() = 0;
+  // Releases the file. A failure to close is reported once; the file counts as closed anyway.
   virtual void close() = 0;
   virtual bool isOpen() = 0;
   // The name used in error messages: the path, or the name given to a memory file.
   virtual const std::string& name() const = 0;
 
   // Reads up to `size` bytes at the position: fewer only at the end of the file. Never
-  // reserves more memory than the file holds past the position.
+  // reserves more memory than the file holds past the position, so `size` may come from
+  // untrusted data. Made of several locked calls: a caller sharing the file between threads
+  // holds its own lock around the seek and the read.
   std::string read(std::size_t size);
   // Reads from the position to the end of the file.
   std::string readToEnd();
