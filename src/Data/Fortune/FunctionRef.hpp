@@ -1,6 +1,7 @@
 // FunctionRef<R(Args...)>: a non-owning reference to a callable, for parameters that take a
 // callback and call it before returning. It never allocates; the callable must outlive the
-// call that receives it (a lambda written at the call site always does).
+// call that receives it (a lambda written at the call site always does). Plain functions are
+// referred to through their address.
 #pragma once
 
 #include <functional>
@@ -19,18 +20,30 @@ class FunctionRef<R(Args...)> {
   template <class F>
     requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
              std::is_invocable_r_v<R, F&, Args...>)
-  FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor): implicit by design
-      : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
-        call_([](void* object, Args... args) -> R {
-          return std::invoke(*static_cast<std::remove_reference_t<F>*>(object),
-                             std::forward<Args>(args)...);
-        }) {}
+  FunctionRef(F&& f) noexcept {  // NOLINT(google-explicit-constructor): implicit by design
+    using Target = std::remove_reference_t<F>;
+    if constexpr (std::is_function_v<Target>) {
+      target_.function = reinterpret_cast<void (*)()>(&f);
+      call_ = [](Storage target, Args... args) -> R {
+        return std::invoke(reinterpret_cast<Target*>(target.function), std::forward<Args>(args)...);
+      };
+    } else {
+      target_.object = const_cast<void*>(static_cast<const void*>(std::addressof(f)));
+      call_ = [](Storage target, Args... args) -> R {
+        return std::invoke(*static_cast<Target*>(target.object), std::forward<Args>(args)...);
+      };
+    }
+  }
 
-  R operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }
+  R operator()(Args... args) const { return call_(target_, std::forward<Args>(args)...); }
 
  private:
-  void* object_;
-  R (*call_)(void*, Args...);
+  union Storage {
+    void* object;
+    void (*function)();
+  };
+  Storage target_;
+  R (*call_)(Storage, Args...);
 };
 
 }  // namespace tallowmere

@@ -11,3 +11,4 @@
 #include "Data/Fortune/Index/Handle.hpp"
 #include "Data/Fortune/Index/Problems.hpp"
 #include "Data/Fortune/Stats.hpp"
+#include "Platform/Errors.hpp"

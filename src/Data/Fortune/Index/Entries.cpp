@@ -97,9 +97,9 @@ void clearIndex(const Index& index) {
 std::optional<IndexProblem> checkIndex(const Index& index) {
   Index::State& state = index.state();
   try {
-    return state.header.with([&](std::optional<Header>& header) {
-      if (!header) return std::optional(IndexProblem::AccessToClosedIndex());
-      return checkIndex_(*state.file, *header);
+    return state.header.with([&](HeaderSlot& slot) {
+      if (!slot.current) return std::optional(IndexProblem::AccessToClosedIndex());
+      return checkIndex_(*state.file, *slot.current);
     });
   } catch (const IndexProblemError& error) {
     return error.problem();

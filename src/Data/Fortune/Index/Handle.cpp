@@ -26,13 +26,14 @@ Index openOver(std::unique_ptr<File> file, bool writable) {
   if (header.indexLoc < indexHeaderLength) {
     throwProblem(IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds()));
   }
-  if (!statsAreValid(header.stats)) {
-    // Repaired in memory only; the file keeps its header until the next change is written.
+  const bool repaired = !statsAreValid(header.stats);
+  if (repaired) {
+    // Repaired in memory only: opening never writes. The next header update stores it.
     header = scanStats(*file, header);
   } else if (!tableFits(header, file->size())) {
     throwProblem(IndexProblem::TableLongerThanFile());
   }
-  return Index(std::make_shared<Index::State>(std::move(file), header));
+  return Index(std::make_shared<Index::State>(std::move(file), header, repaired));
 }
 
 }  // namespace
@@ -50,7 +51,7 @@ Index createVirtualIndex() { return openOver(createMemoryFile("<createVirtualInd
 
 void closeIndex(const Index& index) {
   Index::State& state = index.state();
-  const auto markClosed = [&] { state.header.with([](std::optional<Header>& h) { h.reset(); }); };
+  const auto markClosed = [&] { state.header.with([](HeaderSlot& slot) { slot.current.reset(); }); };
   try {
     state.file->close();
   } catch (...) {
@@ -61,7 +62,7 @@ void closeIndex(const Index& index) {
 }
 
 FortuneStats getStats(const Index& index) {
-  const std::optional<Header> header = index.state().header.get();
+  const std::optional<Header> header = index.state().header.get().current;
   if (!header) throwClosed();
   return header->stats;
 }
@@ -99,10 +100,10 @@ namespace detail {
 
 void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action) {
   Index::State& state = index.state();
-  state.header.with([&](std::optional<Header>& header) {
-    action(*state.file, CurrentHeader(header));
-    if (!header) throwClosed();
-    if (const auto problem = checkIndex_(*state.file, *header)) throwProblem(*problem);
+  state.header.with([&](HeaderSlot& slot) {
+    action(*state.file, CurrentHeader(slot.current));
+    if (!slot.current) throwClosed();
+    if (const auto problem = checkIndex_(*state.file, *slot.current)) throwProblem(*problem);
   });
 }
 
@@ -110,17 +111,17 @@ void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHe
 
 void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update) {
   Index::State& state = index.state();
-  state.header.with([&](std::optional<Header>& header) {
-    const Header next = update(*state.file, CurrentHeader(header));
-    if (!header) throwClosed();
+  state.header.with([&](HeaderSlot& slot) {
+    const Header next = update(*state.file, CurrentHeader(slot.current));
+    if (!slot.current) throwClosed();
     // Validate before writing, so that a failed change never leaves a header on disk that
     // the next opening would reject.
     if (const auto problem = checkIndex_(*state.file, next)) throwProblem(*problem);
-    if (next != *header) {
+    if (next != *slot.current || slot.storedDiffers) {
       state.file->seek(0);
       state.file->write(encodeHeader(next));
     }
-    header = next;
+    slot = HeaderSlot{next, false};
   });
 }
 

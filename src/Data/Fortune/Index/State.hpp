@@ -10,14 +10,23 @@
 
 namespace tallowmere {
 
+// The header cell's value.
+struct HeaderSlot {
+  // The current header; no value once the index is closed.
+  std::optional<Header> current;
+  // True while the file holds other statistics than `current`: opening repaired them in
+  // memory, and the next header update writes the repair even if it changes nothing else.
+  bool storedDiffers = false;
+};
+
 struct Index::State {
-  State(std::unique_ptr<File> indexFile, const Header& current)
-      : file(std::move(indexFile)), header("index", current) {}
+  State(std::unique_ptr<File> indexFile, const Header& current, bool storedDiffers)
+      : file(std::move(indexFile)), header("index", HeaderSlot{current, storedDiffers}) {}
 
   // Serialises its own operations, so closeIndex may close it without taking the lock.
   const std::unique_ptr<File> file;
-  // The current header; no value once the index is closed. Its lock is the index's only lock.
-  detail::Guarded<std::optional<Header>> header;
+  // Its lock is the index's only lock.
+  detail::Guarded<HeaderSlot> header;
 };
 
 namespace detail {
