@@ -121,14 +121,14 @@ class HeaderProblemError : public IndexProblemError {
  public:
   using IndexProblemError::IndexProblemError;
   // The raised value as a HeaderProblem.
-  HeaderProblem headerProblem() const { return *problem().headerProblem(); }
+  HeaderProblem headerProblem() const { return problem().headerProblem().value(); }
 };
 
 class StatsProblemError : public HeaderProblemError {
  public:
   using HeaderProblemError::HeaderProblemError;
   // The raised value as a StatsProblem.
-  StatsProblem statsProblem() const { return *headerProblem().statsProblem(); }
+  StatsProblem statsProblem() const { return headerProblem().statsProblem().value(); }
 };
 
 // Throw a problem as the most derived exception class its nesting allows.
