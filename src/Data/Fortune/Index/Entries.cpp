@@ -84,22 +84,20 @@ void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> 
 }
 
 void clearIndex(const Index& index) {
-  modifyHeader(index, [](File& file, const CurrentHeader&) {
-    // The empty header goes first: a process stopped before the cut then leaves an empty
-    // index with stale bytes after it, never a header that promises a missing table.
-    file.seek(0);
-    file.write(encodeHeader(emptyHeader));
-    file.setSize(indexHeaderLength);
-    return emptyHeader;
-  });
+  // The table is cut only once the empty header is stored: a failure or a stopped process
+  // before that leaves the old table whole, and one after it an empty index with stale bytes
+  // behind it, never a header that promises a missing table.
+  detail::modifyHeaderThen(
+      index, [](File&, const CurrentHeader&) { return emptyHeader; },
+      [](File& file) { file.setSize(indexHeaderLength); });
 }
 
 std::optional<IndexProblem> checkIndex(const Index& index) {
   Index::State& state = index.state();
   try {
-    return state.header.with([&](HeaderSlot& slot) {
-      if (!slot.current) return std::optional(IndexProblem::AccessToClosedIndex());
-      return checkIndex_(*state.file, *slot.current);
+    return state.header.with([&](std::optional<Header>& header) {
+      if (!header) return std::optional(IndexProblem::AccessToClosedIndex());
+      return checkIndex_(*state.file, *header);
     });
   } catch (const IndexProblemError& error) {
     return error.problem();

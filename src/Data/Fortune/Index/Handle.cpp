@@ -16,8 +16,9 @@ bool tableFits(const Header& header, std::int64_t size) {
          (size - header.indexLoc) / indexEntryLength >= header.stats.numFortunes;
 }
 
-// The opening steps shared by index files and virtual indexes.
-Index openOver(std::unique_ptr<File> file, bool writable) {
+}  // namespace
+
+Index openIndex(std::unique_ptr<File> file, bool writable) {
   if (writable && file->atEnd()) {
     file->write(encodeHeader(emptyHeader));
     file->seek(0);
@@ -36,22 +37,20 @@ Index openOver(std::unique_ptr<File> file, bool writable) {
   return Index(std::make_shared<Index::State>(std::move(file), header, repaired));
 }
 
-}  // namespace
-
 const Header& CurrentHeader::get() const {
   if (!header_) throwClosed();
   return *header_;
 }
 
 Index openIndex(const std::string& path, bool writable) {
-  return openOver(openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly), writable);
+  return openIndex(openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly), writable);
 }
 
-Index createVirtualIndex() { return openOver(createMemoryFile("<createVirtualIndex>"), true); }
+Index createVirtualIndex() { return openIndex(createMemoryFile("<createVirtualIndex>"), true); }
 
 void closeIndex(const Index& index) {
   Index::State& state = index.state();
-  const auto markClosed = [&] { state.header.with([](HeaderSlot& slot) { slot.current.reset(); }); };
+  const auto markClosed = [&] { state.header.with([](std::optional<Header>& h) { h.reset(); }); };
   try {
     state.file->close();
   } catch (...) {
@@ -62,7 +61,7 @@ void closeIndex(const Index& index) {
 }
 
 FortuneStats getStats(const Index& index) {
-  const std::optional<Header> header = index.state().header.get().current;
+  const std::optional<Header> header = index.state().header.get();
   if (!header) throwClosed();
   return header->stats;
 }
@@ -100,29 +99,37 @@ namespace detail {
 
 void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action) {
   Index::State& state = index.state();
-  state.header.with([&](HeaderSlot& slot) {
-    action(*state.file, CurrentHeader(slot.current));
-    if (!slot.current) throwClosed();
-    if (const auto problem = checkIndex_(*state.file, *slot.current)) throwProblem(*problem);
+  state.header.with([&](std::optional<Header>& header) {
+    action(*state.file, CurrentHeader(header));
+    if (!header) throwClosed();
+    if (const auto problem = checkIndex_(*state.file, *header)) throwProblem(*problem);
+  });
+}
+
+void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update,
+                      FunctionRef<void(File&)> afterWrite) {
+  Index::State& state = index.state();
+  state.header.with([&](std::optional<Header>& header) {
+    const Header next = update(*state.file, CurrentHeader(header));
+    if (!header) throwClosed();
+    // Validate before writing, so that a failed change never leaves a header on disk that
+    // the next opening would reject.
+    if (const auto problem = checkIndex_(*state.file, next)) throwProblem(*problem);
+    if (next != *header || state.storedHeaderDiffers) {
+      state.storedHeaderDiffers = true;  // until the new header is stored and current
+      state.file->seek(0);
+      state.file->write(encodeHeader(next));
+    }
+    afterWrite(*state.file);
+    header = next;
+    state.storedHeaderDiffers = false;
   });
 }
 
 }  // namespace detail
 
 void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update) {
-  Index::State& state = index.state();
-  state.header.with([&](HeaderSlot& slot) {
-    const Header next = update(*state.file, CurrentHeader(slot.current));
-    if (!slot.current) throwClosed();
-    // Validate before writing, so that a failed change never leaves a header on disk that
-    // the next opening would reject.
-    if (const auto problem = checkIndex_(*state.file, next)) throwProblem(*problem);
-    if (next != *slot.current || slot.storedDiffers) {
-      state.file->seek(0);
-      state.file->write(encodeHeader(next));
-    }
-    slot = HeaderSlot{next, false};
-  });
+  detail::modifyHeaderThen(index, update, [](File&) {});
 }
 
 }  // namespace tallowmere

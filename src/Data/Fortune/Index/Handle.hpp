@@ -56,6 +56,10 @@ class CurrentHeader {
 // are rebuilt from the entry table, in memory only.
 Index openIndex(const std::string& path, bool writable);
 
+// The same opening over a file the caller has opened already (a file of its own kind, say);
+// the Index takes it over.
+Index openIndex(std::unique_ptr<File> file, bool writable);
+
 // A new, empty index whose file lives in memory (named "<createVirtualIndex>").
 Index createVirtualIndex();
 
