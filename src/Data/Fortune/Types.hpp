@@ -1,0 +1,77 @@
+// FortuneType: the kinds of fortune a caller can ask for, with the vocabulary of a small
+// bounded enumeration.
+//
+//   All < Normal < Offensive, numbered 0, 1, 2.
+//
+// The enumeration vocabulary maps onto C++ as free functions: toEnum<FortuneType>(n),
+// fromEnum(t), succ(t), pred(t), minBound<FortuneType>(), maxBound<FortuneType>(), and the
+// ranges enumFrom, enumFromThen, enumFromTo, enumFromThenTo, which return the values as a
+// vector. A value out of range is a UsageError with a fixed message.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Data/Fortune/Stats.hpp"  // declares the read<T> template
+
+namespace tallowmere {
+
+enum class FortuneType : std::uint8_t { All, Normal, Offensive };
+
+template <class T>
+constexpr T minBound() noexcept;
+template <class T>
+constexpr T maxBound() noexcept;
+template <>
+constexpr FortuneType minBound<FortuneType>() noexcept {
+  return FortuneType::All;
+}
+template <>
+constexpr FortuneType maxBound<FortuneType>() noexcept {
+  return FortuneType::Offensive;
+}
+
+// The number of a value: 0, 1 or 2.
+constexpr std::int64_t fromEnum(FortuneType type) noexcept { return static_cast<std::int64_t>(type); }
+
+// The value numbered `n`. Outside 0 to 2 throws UsageError
+// "toEnum{FortuneType}: tag (<n>) is outside of enumeration's range (0,2)".
+template <class T>
+T toEnum(std::int64_t n);
+template <>
+FortuneType toEnum<FortuneType>(std::int64_t n);
+
+// The next and the previous value. succ(Offensive) and pred(All) throw UsageError.
+FortuneType succ(FortuneType type);
+FortuneType pred(FortuneType type);
+
+// [from .. Offensive]
+std::vector<FortuneType> enumFrom(FortuneType from);
+// [from .. to], empty when to < from.
+std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to);
+// from, then, ... by the step then - from, up to Offensive (or down to All for a negative
+// step).
+std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then);
+// from, then, ... by the step then - from, while not past `to`. A step of 0 that would repeat
+// `from` without end throws UsageError instead.
+std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then, FortuneType to);
+
+// Text forms: "All", "Normal", "Offensive"; a sequence as "[All,Normal]" (no blanks).
+std::string show(FortuneType type, int precedence = 0);
+std::string show(std::span<const FortuneType> types, int precedence = 0);
+std::ostream& operator<<(std::ostream& out, FortuneType type);
+
+// Parsing: exactly one of the three names (case-sensitive) with optional white space and any
+// number of enclosing parentheses; a sequence in the printed list form, with white space
+// allowed between tokens. No value when the text does not parse.
+template <>
+std::optional<FortuneType> read<FortuneType>(std::string_view text);
+template <>
+std::optional<std::vector<FortuneType>> read<std::vector<FortuneType>>(std::string_view text);
+
+}  // namespace tallowmere
