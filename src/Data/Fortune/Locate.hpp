@@ -1,0 +1,57 @@
+// Finding fortune files in directories and along search paths.
+//
+// One directory walk serves every operation here. It lists a directory in the order the system
+// returns the names (no sorting), skips every name that begins with '.' (hidden files, hidden
+// directories and everything below them), descends depth first into subdirectories, symbolic
+// links to directories included, when the walk is recursive, and hands every other entry
+// (regular files, dangling links, ...) to a per-file test. A directory that is already on the
+// way down from the start directory (reached again through a link) is not entered a second
+// time, so link cycles end.
+//
+// Paths in results are the walked directory joined with the entry name (joinPath), so they are
+// absolute or relative as the directory given was. Results keep duplicates, and every call
+// reads the directories afresh.
+//
+// A directory that cannot be listed (missing, not a directory, no permission), the start
+// directory or any directory reached below it, fails the whole call with the platform's
+// IOError.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Data/Fortune/SearchPath.hpp"
+#include "Data/Fortune/Types.hpp"
+
+namespace tallowmere {
+
+// Every fortune file below `directory`: each entry that is not a directory and whose name
+// neither begins with '.' nor ends in the extension ".dat" or ".ix" (case-sensitive; the
+// extension starts at the last '.'). Index files are thereby never listed.
+std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory);
+
+// listFortuneFiles for each entry of the search path, entry by entry.
+std::vector<std::string> listFortuneFilesIn(const SearchPath& path);
+
+// listFortuneFilesIn(getFortuneSearchPath(type)).
+std::vector<std::string> defaultFortuneFiles(FortuneType type);
+
+// The files below `directory` whose entry name equals `name` exactly. A name that contains '/'
+// or begins with '.' never matches.
+std::vector<std::string> findFortuneFile(bool recursive, const std::string& directory,
+                                         const std::string& name);
+
+// findFortuneFile for each entry of the search path, entry by entry.
+std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name);
+
+// findFortuneFileIn for each name in turn: all matches of the first name come first. A name
+// without a match contributes nothing.
+std::vector<std::string> findFortuneFilesIn(const SearchPath& path,
+                                            const std::vector<std::string>& names);
+
+// The same along getFortuneSearchPath(type).
+std::vector<std::string> resolveFortuneFile(FortuneType type, const std::string& name);
+std::vector<std::string> resolveFortuneFiles(FortuneType type,
+                                             const std::vector<std::string>& names);
+
+}  // namespace tallowmere

@@ -1,0 +1,132 @@
+// Listing and finding fortune files by walking a real directory tree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Collection/CollectionSupport.hpp"
+#include "Data/Fortune.hpp"
+
+namespace tallowmere {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnvironment;
+using test::TempDir;
+using Paths = std::vector<std::string>;
+
+// The walk keeps the system's listing order; tests that do not care about it compare sorted.
+Paths sorted(Paths paths) {
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// root/
+//   cookies  cookies.dat  b.tar.dat  notes.ix  c.DAT  d.  .hidden
+//   more/wisdom
+//   more/self -> ../more      (a cycle back to more)
+//   loop -> .                 (a cycle back to root)
+//   .secret/buried            (hidden directory)
+//   elsewhere -> <other>      (link to a directory outside the tree: <other>/linked)
+//   dangling -> root/nowhere
+class FortuneFileWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"cookies", "cookies.dat", "b.tar.dat", "notes.ix", "c.DAT", "d.",
+                             ".hidden", "more/wisdom", ".secret/buried"}) {
+      fs::create_directories(fs::path(root.path(name)).parent_path());
+      root.writeFile(name, "saying\n");
+    }
+    fs::create_directory_symlink("../more", root.path("more/self"));
+    fs::create_directory_symlink(".", root.path("loop"));
+    other.writeFile("linked", "elsewhere\n");
+    fs::create_directory_symlink(other.path(), root.path("elsewhere"));
+    fs::create_symlink(root.path("nowhere"), root.path("dangling"));
+  }
+
+  std::string at(const std::string& name) const { return root.path(name); }
+
+  TempDir root;
+  TempDir other;
+};
+
+TEST_F(FortuneFileWalk, RecursiveListingSkipsHiddenAndIndexNames) {
+  EXPECT_EQ(sorted(listFortuneFiles(true, root.path())),
+            sorted({at("cookies"), at("c.DAT"), at("d."), at("more/wisdom"), at("dangling"),
+                    at("elsewhere/linked")}));
+}
+
+TEST_F(FortuneFileWalk, FlatListingStaysAtTheTop) {
+  EXPECT_EQ(sorted(listFortuneFiles(false, root.path())),
+            sorted({at("cookies"), at("c.DAT"), at("d."), at("dangling")}));
+}
+
+TEST_F(FortuneFileWalk, DirectoryOnTheWayDownIsNotEnteredAgain) {
+  // A second way into a directory that is not an ancestor is walked again: only cycles stop.
+  fs::create_directory_symlink(at("more"), at("again"));
+  EXPECT_EQ(listFortuneFiles(true, at("more")), Paths{at("more/wisdom")});
+  const Paths all = listFortuneFiles(true, root.path());
+  EXPECT_EQ(std::count(all.begin(), all.end(), at("again/wisdom")), 1);
+  EXPECT_EQ(std::count(all.begin(), all.end(), at("more/wisdom")), 1);
+}
+
+TEST_F(FortuneFileWalk, JoinsRelativeStartDirectories) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(root.path());
+  Paths found;
+  EXPECT_NO_THROW(found = listFortuneFiles(true, "more"));
+  fs::current_path(saved);
+  EXPECT_EQ(found, Paths{"more/wisdom"});
+}
+
+TEST_F(FortuneFileWalk, FindsByExactEntryName) {
+  EXPECT_EQ(findFortuneFile(true, root.path(), "wisdom"), Paths{at("more/wisdom")});
+  EXPECT_EQ(findFortuneFile(false, root.path(), "wisdom"), Paths{});
+  // Index files are found when named; hidden names and paths never match.
+  EXPECT_EQ(findFortuneFile(false, root.path(), "notes.ix"), Paths{at("notes.ix")});
+  EXPECT_EQ(findFortuneFile(true, root.path(), ".hidden"), Paths{});
+  EXPECT_EQ(findFortuneFile(true, root.path(), "more/wisdom"), Paths{});
+  EXPECT_EQ(findFortuneFile(true, root.path(), at("cookies")), Paths{});
+}
+
+TEST_F(FortuneFileWalk, SearchPathsConcatenateEntryByEntryAndNameByName) {
+  const SearchPath path{{at("more"), false}, {root.path(), false}, {at("more"), true}};
+  EXPECT_EQ(findFortuneFileIn(path, "wisdom"), (Paths{at("more/wisdom"), at("more/wisdom")}));
+  EXPECT_EQ(findFortuneFilesIn(path, {"cookies", "missing", "wisdom"}),
+            (Paths{at("cookies"), at("more/wisdom"), at("more/wisdom")}));
+  const Paths listed = listFortuneFilesIn(path);
+  ASSERT_EQ(listed.size(), 6u);
+  EXPECT_EQ(listed.front(), at("more/wisdom"));
+  EXPECT_EQ(listed.back(), at("more/wisdom"));
+}
+
+TEST_F(FortuneFileWalk, ResolvesAlongTheSearchPathOfAType) {
+  ScopedEnvironment env;
+  TempDir data;
+  env.isolate(data.path());
+  env.set("TALLOWMERE_PATH_OFFENSIVE", "+" + root.path());
+  EXPECT_EQ(resolveFortuneFile(FortuneType::Offensive, "wisdom"), Paths{at("more/wisdom")});
+  EXPECT_EQ(resolveFortuneFiles(FortuneType::Offensive, {"linked", "cookies"}),
+            (Paths{at("elsewhere/linked"), at("cookies")}));
+  EXPECT_EQ(resolveFortuneFile(FortuneType::Offensive, at("cookies")), Paths{});
+  EXPECT_EQ(resolveFortuneFile(FortuneType::Normal, "cookies"), Paths{});
+  EXPECT_EQ(sorted(defaultFortuneFiles(FortuneType::Offensive)),
+            sorted(listFortuneFiles(true, root.path())));
+}
+
+TEST_F(FortuneFileWalk, UnreadableStartDirectoryFails) {
+  for (const std::string& start : {at("nowhere"), at("cookies"), std::string()}) {
+    try {
+      listFortuneFiles(true, start);
+      ADD_FAILURE() << "listed " << start;
+    } catch (const IOError& e) {
+      EXPECT_FALSE(e.isUserError());
+      EXPECT_EQ(e.path(), start);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere
