@@ -1,0 +1,26 @@
+// Fortune databases: the header a program includes.
+//
+//   Data/Fortune/Stats.hpp        FortuneStats, the summary of a set of fortunes
+//   Data/Fortune/Index.hpp        index files: format, handle, entries, checks
+//   Data/Fortune/FortuneFile.hpp  FortuneFile: a fortune text file with its index
+//   Data/Fortune/Types.hpp        FortuneType, the kinds of fortune
+//   Data/Fortune/SearchPath.hpp   where each kind of fortune is looked for
+//   Data/Fortune/Locate.hpp       listing and finding fortune files
+//   Data/Fortune/Open.hpp         opening fortune files for the span of an action
+//   Data/Fortune/Traverse.hpp     mapping and filtering every entry of a file
+//   Data/Fortune/Categorical.hpp  random variables and weighted distributions
+//   Data/Fortune/Random.hpp       random selection of fortunes
+//
+// The installation directories live apart, in Paths_tallowmere.hpp.
+#pragma once
+
+#include "Data/Fortune/Categorical.hpp"
+#include "Data/Fortune/FortuneFile.hpp"
+#include "Data/Fortune/Index.hpp"
+#include "Data/Fortune/Locate.hpp"
+#include "Data/Fortune/Open.hpp"
+#include "Data/Fortune/Random.hpp"
+#include "Data/Fortune/SearchPath.hpp"
+#include "Data/Fortune/Stats.hpp"
+#include "Data/Fortune/Traverse.hpp"
+#include "Data/Fortune/Types.hpp"

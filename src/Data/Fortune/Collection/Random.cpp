@@ -1,0 +1,58 @@
+#include "Data/Fortune/Random.hpp"
+
+#include "Data/Fortune/Locate.hpp"
+#include "Data/Fortune/Open.hpp"
+#include "Data/Fortune/SearchPath.hpp"
+#include "Data/Fortune/Traverse.hpp"
+
+namespace tallowmere {
+namespace {
+
+std::int64_t fortuneCount(const FortuneFile& file) { return getStats(getIndex(file)).numFortunes; }
+
+}  // namespace
+
+std::string randomFortune(const std::vector<std::string>& paths) {
+  std::vector<std::string> files = paths;
+  if (files.empty()) {
+    files = listFortuneFilesIn(getFortuneSearchPath(FortuneType::Normal));
+    if (files.empty()) return std::string(noFortuneFilesText);
+  }
+  return withFortuneFiles(U'%', false, files, [](const std::vector<FortuneFile>& handles) {
+    return randomFortuneFromRandomFile(defaultFortuneDistribution(handles));
+  });
+}
+
+Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files) {
+  if (files.empty()) throw IOError::userError("defaultFortuneDistribution: no fortune files");
+  std::vector<std::pair<float, FortuneFile>> weighted;
+  weighted.reserve(files.size());
+  for (const FortuneFile& file : files) {
+    weighted.emplace_back(static_cast<float>(fortuneCount(file)), file);
+  }
+  return fromWeightedList(std::move(weighted));
+}
+
+Categorical<FilteredFortunes> fortuneDistributionWhere(
+    FunctionRef<bool(const FortuneFile&, std::int64_t, const IndexEntry&)> test,
+    std::span<const FortuneFile> files) {
+  std::vector<std::pair<float, FilteredFortunes>> weighted;
+  weighted.reserve(files.size());
+  for (const FortuneFile& file : files) {
+    const std::vector<std::int64_t> passing = filterFortunesWithIndexM(
+        [&](std::int64_t i, const IndexEntry& entry) { return test(file, i, entry); }, file);
+    Categorical<std::int64_t> inner = fromObservations(passing);
+    const auto weight = static_cast<float>(inner.numEvents());
+    weighted.emplace_back(weight, FilteredFortunes(file, std::move(inner)));
+  }
+  return fromWeightedList(std::move(weighted));
+}
+
+std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file) {
+  SplitMix64 generator = splitGlobalGenerator();
+  const FortuneFile chosen = sampleFrom(generator, file);
+  const std::int64_t count = fortuneCount(chosen);
+  return getFortune(chosen, uniformInt64(generator, 0, count - 1));
+}
+
+}  // namespace tallowmere

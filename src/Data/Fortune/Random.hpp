@@ -1,0 +1,58 @@
+// Random selection of fortunes, every fortune of a collection equally likely.
+//
+// A selection draws in two stages: a file from a distribution over the open files weighted by
+// their fortune counts, then a position uniformly within that file. Each selection splits the
+// process-wide generator once (Platform/Random.hpp; seedGlobalGenerator makes runs
+// repeatable) and draws only from its private half, so concurrent selections need no lock of
+// their own.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Data/Fortune/Categorical.hpp"
+#include "Data/Fortune/FortuneFile.hpp"
+#include "Data/Fortune/FunctionRef.hpp"
+#include "Data/Fortune/Index.hpp"
+
+namespace tallowmere {
+
+// The answer of randomFortune when it is given no paths and finds no fortune file.
+inline constexpr std::string_view noFortuneFilesText =
+    "Very few profundities can be expressed in less than 80 characters.";
+
+// One fortune drawn from the files at `paths`, every fortune equally likely. No paths: the
+// fortune files along the search path of Normal, and noFortuneFilesText (opening nothing) when
+// there are none. The files are opened read-only with the delimiter '%' and closed before it
+// returns, on every path. Failures of opening and reading propagate after the files are
+// closed; a collection without a single fortune throws the IOError of sampling a distribution
+// whose total weight is 0.
+std::string randomFortune(const std::vector<std::string>& paths);
+
+// The open files, each weighted by its fortune count (read from its index header) as a
+// 32-bit float. No files: throws an IOError of the user-error kind
+// "defaultFortuneDistribution: no fortune files".
+Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files);
+
+// A file paired with the uniform distribution over its positions that passed a test.
+using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;
+
+// For each file in order, the positions whose entry passes test(file, position, entry); the
+// test runs once per entry, file by file, in position order. Each file is weighted by its
+// number of passing positions (0 when none passes). No files give a distribution with no
+// events. A failure of the test or of reading an index propagates.
+Categorical<FilteredFortunes> fortuneDistributionWhere(
+    FunctionRef<bool(const FortuneFile&, std::int64_t, const IndexEntry&)> test,
+    std::span<const FortuneFile> files);
+
+// The text of a fortune at a uniformly drawn position of the file that `file` yields: splits
+// the process-wide generator, samples `file` once, reads the file's count from its index
+// header and draws the position. A file without fortunes throws getFortune's out-of-range
+// IOError. The file must be open and stays open.
+std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file);
+
+}  // namespace tallowmere
