@@ -1,0 +1,91 @@
+// Appending fortunes: the bytes written, the entries recorded, and what is refused.
+#include <filesystem>
+
+#include "FortuneFile/Support.hpp"
+#include "support/TempDir.hpp"
+
+namespace tallowmere {
+namespace {
+
+using test::entriesOf;
+using test::TempDir;
+using Entries = std::vector<IndexEntry>;
+
+class FortuneFileAppend : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string path = dir.path("f");
+
+  FortuneFile holding(std::string_view bytes, char32_t delimiter = '%') {
+    dir.writeFile("f", bytes);
+    return openFortuneFile(delimiter, true, path);
+  }
+  std::string text() const { return dir.readFile("f"); }
+};
+
+TEST_F(FortuneFileAppend, WritesAfterTheLastFortuneWithOneSeparator) {
+  FortuneFile file = openFortuneFile('%', true, path);
+  appendFortune(file, "B");
+  EXPECT_EQ(text(), "B\n");
+  EXPECT_EQ(entriesOf(file), (Entries{{0, 1, 1, 1}}));
+  appendFortune(file, "C");
+  EXPECT_EQ(text(), "B\n%\nC\n");
+  EXPECT_EQ(entriesOf(file).back(), (IndexEntry{4, 1, 1, 1}));
+
+  appendFortune(holding("B"), "C");
+  EXPECT_EQ(text(), "B\n%\nC\n");
+
+  FortuneFile section = holding("B\n", U'\u00A7');
+  appendFortune(section, "C");
+  EXPECT_EQ(text(), "B\n\xC2\xA7\nC\n");
+  EXPECT_EQ(entriesOf(section).back(), (IndexEntry{5, 1, 1, 1}));
+}
+
+TEST_F(FortuneFileAppend, CountsLinesOfTheAppendedText) {
+  FortuneFile file = holding("B\n");
+  appendFortune(file, "");
+  EXPECT_EQ(text(), "B\n%\n\n");
+  EXPECT_EQ(entriesOf(file).back(), (IndexEntry{4, 0, 0, 0}));
+  // A final newline ends the last line; the rebuild of the next append counts it as 2 lines.
+  appendFortune(file, "\xC3\xA9t\xC3\xA9\n");
+  EXPECT_EQ(entriesOf(file).back(), (IndexEntry{7, 6, 4, 1}));
+  appendFortune(file, "a\n\nb");
+  EXPECT_EQ(entriesOf(file)[2], (IndexEntry{7, 6, 4, 2}));
+  EXPECT_EQ(entriesOf(file).back(), (IndexEntry{16, 4, 4, 3}));
+}
+
+TEST_F(FortuneFileAppend, EmptyFirstFortuneIsNotOverwritten) {
+  FortuneFile file = holding("\n");
+  appendFortune(file, "B");
+  EXPECT_EQ(text(), "\n%\nB\n");
+  const Entries expected{{0, 0, 0, 1}, {3, 1, 1, 1}};
+  EXPECT_EQ(entriesOf(file), expected);
+  rebuildIndex(file);
+  EXPECT_EQ(entriesOf(file), expected);
+
+  FortuneFile fresh = openFortuneFile('%', true, dir.path("g"));
+  appendFortune(fresh, "");
+  appendFortune(fresh, "B");
+  EXPECT_EQ(getFortunes(fresh), (std::vector<std::string>{"", "B\n"}));
+}
+
+TEST_F(FortuneFileAppend, RefusedAppendsChangeNothing) {
+  FortuneFile file = holding("A\n");
+  rebuildIndex(file);
+  const std::string index = dir.readFile("f.ix");
+  EXPECT_THROW(appendFortune(file, "bad \xFF"), IOError);
+  closeFortuneFile(file);
+  // Read-only, with the index on disk and then with the index in memory.
+  for (bool inMemory : {false, true}) {
+    if (inMemory) std::filesystem::remove(path + ".ix");
+    EXPECT_THROW(appendFortune(openFortuneFile('%', false, path), "B"), IOError);
+    EXPECT_EQ(text(), "A\n");
+    EXPECT_EQ(std::filesystem::exists(path + ".ix"), !inMemory);
+    if (!inMemory) {
+      EXPECT_EQ(dir.readFile("f.ix"), index);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere

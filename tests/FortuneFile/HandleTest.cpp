@@ -1,0 +1,136 @@
+// Opening and closing fortune files, the states of their cells, and the in-memory index of a
+// read-only fortune file whose index file cannot be used.
+#include <filesystem>
+
+#include "FortuneFile/Support.hpp"
+#include "support/TempDir.hpp"
+
+namespace tallowmere {
+namespace {
+
+using test::entriesOf;
+using test::messageOf;
+using test::TempDir;
+
+class FortuneFileHandle : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string text = dir.writeFile("jokes", "A\n%\nB\n");
+  std::string ix = text + ".ix";
+
+  // Gives `path` an index file of `text` that lists its fortunes.
+  void indexOnDisk(const std::string& path) {
+    FortuneFile file = openFortuneFile('%', true, path);
+    rebuildIndex(file);
+    closeFortuneFile(file);
+  }
+};
+
+TEST_F(FortuneFileHandle, ReadOnlyOpenNeedsAnExistingFile) {
+  for (const std::string& path : {dir.path("missing"), dir.path()}) {
+    const std::string message = messageOf<IOError>([&] { openFortuneFile('%', false, path); });
+    EXPECT_EQ(message, "openFortuneFile: file does not exist: \"" + path + "\"");
+  }
+  const std::string odd = dir.path("q\"\\\xC3\xA9" "1\n");
+  EXPECT_EQ(messageOf<IOError>([&] { openFortuneFile('%', false, odd); }),
+            "openFortuneFile: file does not exist: \"" + dir.path() + "/q\\\"\\\\\\233\\&1\\n\"");
+  EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
+}
+
+TEST_F(FortuneFileHandle, OpeningCreatesNothingAndPathsFollowTheGivenPath) {
+  FortuneFile file = openFortuneFile('%', true, "rel/b.txt");
+  EXPECT_EQ(fortuneFilePath(file), "rel/b.txt");
+  EXPECT_EQ(fortuneIndexPath(file), "rel/b.txt.ix");
+  EXPECT_EQ(fortuneIndexPath(openFortuneFile('%', false, text)), ix);
+  EXPECT_FALSE(std::filesystem::exists("rel"));
+  EXPECT_THROW(openFortuneFile('\n', true, text), UsageError);
+  EXPECT_THROW(openFortuneFile(0xD800, true, text), UsageError);
+}
+
+TEST_F(FortuneFileHandle, ClosedFileRefusesEveryOperation) {
+  FortuneFile unused = openFortuneFile('%', true, dir.path("new"));
+  closeFortuneFile(unused);
+  EXPECT_FALSE(std::filesystem::exists(dir.path("new")));
+  FortuneFile used = openFortuneFile('%', false, text);
+  const Index index = getIndex(used);
+  EXPECT_EQ(getFortune(used, 1), "B");
+  closeFortuneFile(used);
+  EXPECT_THROW(getStats(index), IndexProblemError);
+  for (const FortuneFile& file : {unused, used}) {
+    const std::vector<std::function<void()>> uses = {
+        [&] { closeFortuneFile(file); },    [&] { getIndex(file); },
+        [&] { getNumFortunes(file); },      [&] { getFortune(file, 0); },
+        [&] { getFortunes(file); },         [&] { appendFortune(file, "C"); },
+        [&] { rebuildIndex(file); }};
+    for (const auto& use : uses) EXPECT_EQ(messageOf<UsageError>(use), "Fortune file is closed");
+  }
+}
+
+TEST_F(FortuneFileHandle, FailedFirstUseLeavesTheCellToBeOpenedAgain) {
+  FortuneFile file = openFortuneFile('%', true, dir.path("sub/new"));
+  EXPECT_THROW(getNumFortunes(file), IOError);
+  EXPECT_THROW(getFortunes(file), IOError);
+  std::filesystem::create_directory(dir.path("sub"));
+  EXPECT_EQ(getNumFortunes(file), 0);
+  EXPECT_EQ(getFortunes(file), std::vector<std::string>{""});
+  EXPECT_TRUE(std::filesystem::exists(dir.path("sub/new.ix")));
+}
+
+TEST_F(FortuneFileHandle, IndexOpenedByAFailedUseIsNotKept) {
+  indexOnDisk(text);
+  FortuneFile file = openFortuneFile('%', false, text);
+  EXPECT_THROW(getFortune(file, 5), IOError);
+  // Replace the index file: the next use opens it again and sees three fortunes.
+  const std::string other = dir.writeFile("other", "x\n%\ny\n%\nz\n");
+  indexOnDisk(other);
+  std::filesystem::rename(other + ".ix", ix);
+  EXPECT_EQ(getNumFortunes(file), 3);
+  // Once open, the index stays what it was.
+  indexOnDisk(dir.writeFile("other", "x\n"));
+  std::filesystem::rename(other + ".ix", ix);
+  EXPECT_EQ(getNumFortunes(file), 3);
+}
+
+TEST_F(FortuneFileHandle, ReadOnlyFileWithoutIndexFileIsIndexedInMemory) {
+  FortuneFile file = openFortuneFile('%', false, text);
+  const Index first = getIndex(file);
+  EXPECT_EQ(getEntries(first), (std::vector<IndexEntry>{{0, 1, 1, 1}, {4, 1, 1, 1}}));
+  dir.writeFile("jokes", "A\n%\nB\n%\nC\n");
+  EXPECT_EQ(&getIndex(file).state(), &first.state());
+  EXPECT_EQ(getNumFortunes(file), 2);
+  // Rebuilding reuses the open text handle it already holds, and stays in memory.
+  rebuildIndex(file);
+  EXPECT_EQ(getNumFortunes(file), 3);
+  EXPECT_FALSE(std::filesystem::exists(ix));
+
+  // The same happens when the very first use is a rebuild.
+  FortuneFile again = openFortuneFile('%', false, text);
+  rebuildIndex(again);
+  EXPECT_EQ(getNumFortunes(again), 3);
+  EXPECT_FALSE(std::filesystem::exists(ix));
+}
+
+TEST_F(FortuneFileHandle, DamagedIndexFileIsReplacedInMemoryOnlyWhenReadOnly) {
+  const std::string damaged(64, 'x');
+  dir.writeFile("jokes.ix", damaged);
+  EXPECT_EQ(entriesOf(openFortuneFile('%', false, text)).size(), 2u);
+  FortuneFile writable = openFortuneFile('%', true, text);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_THROW(getNumFortunes(writable), HeaderProblemError);
+  }
+  EXPECT_EQ(dir.readFile("jokes.ix"), damaged);
+}
+
+TEST_F(FortuneFileHandle, FailedFallbackReportsWhyTheIndexFileWasUnusable) {
+  FortuneFile file = openFortuneFile('%', false, text);
+  std::filesystem::remove(text);
+  try {
+    getNumFortunes(file);
+    FAIL();
+  } catch (const IOError& e) {
+    EXPECT_EQ(e.path(), ix);
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere

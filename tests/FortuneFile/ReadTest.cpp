@@ -1,0 +1,67 @@
+// Reading fortunes by number through the index, and all at once from the text.
+#include <cerrno>
+#include <filesystem>
+
+#include "FortuneFile/Support.hpp"
+#include "support/TempDir.hpp"
+
+namespace tallowmere {
+namespace {
+
+using test::messageOf;
+using test::TempDir;
+using Pieces = std::vector<std::string>;
+
+class FortuneFileRead : public ::testing::Test {
+ protected:
+  TempDir dir;
+
+  FortuneFile readOnly(std::string_view bytes, char32_t delimiter = '%') {
+    return openFortuneFile(delimiter, false, dir.writeFile("f", bytes));
+  }
+};
+
+TEST_F(FortuneFileRead, ReadsByNumberAndAllAtOnce) {
+  FortuneFile file = readOnly("A\n%\nB\n");
+  EXPECT_EQ(getNumFortunes(file), 2);
+  EXPECT_EQ(getFortunes(file), (Pieces{"A", "B\n"}));
+  // The text handle stays open after reading everything, and serves reads by number.
+  EXPECT_EQ(getFortune(file, 0), "A");
+  EXPECT_EQ(getFortune(file, 1), "B");
+  for (std::int64_t bad : {2, -1}) {
+    EXPECT_EQ(messageOf<IOError>([&] { getFortune(file, bad); }),
+              "getEntry: index out of range: " + std::to_string(bad));
+  }
+}
+
+TEST_F(FortuneFileRead, InvalidUtf8IsReplacedByNumberAndRefusedAllAtOnce) {
+  // A lone continuation byte, an overlong form and a truncated sequence: one U+FFFD each.
+  FortuneFile file = readOnly("ok\x80\xC0\x80\xE2\x82!\n%\n\xEF\xBF\xBD\n");
+  EXPECT_EQ(getFortune(file, 0), "ok\uFFFD\uFFFD\uFFFD!");
+  EXPECT_EQ(getFortune(file, 1), "\uFFFD");
+  try {
+    getFortunes(file);
+    FAIL();
+  } catch (const IOError& e) {
+    EXPECT_EQ(e.errorCode(), EILSEQ);
+  }
+  EXPECT_EQ(getFortunes(readOnly("\uFFFD\n")), Pieces{"\uFFFD\n"});
+}
+
+TEST_F(FortuneFileRead, SplitsAtEverySeparatorWithoutOverlap) {
+  EXPECT_EQ(getFortunes(readOnly("")), Pieces{""});
+  EXPECT_EQ(getFortunes(readOnly("A\n%\n")), (Pieces{"A", ""}));
+  EXPECT_EQ(getFortunes(readOnly("A\n%\n%\nB")), (Pieces{"A", "%\nB"}));
+  EXPECT_EQ(getFortunes(readOnly("A\n\xC2\xA7\nB\n%\nC", U'\u00A7')), (Pieces{"A", "B\n%\nC"}));
+}
+
+TEST_F(FortuneFileRead, FortuneCutShortByTheTextEndsThere) {
+  const std::string path = dir.writeFile("w", "A\n%\nBCDEF\n");
+  FortuneFile file = openFortuneFile('%', true, path);
+  rebuildIndex(file);
+  std::filesystem::resize_file(path, 6);
+  EXPECT_EQ(getFortune(file, 1), "BC");
+}
+
+}  // namespace
+}  // namespace tallowmere
