@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [fuzzer]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
 
 want_clang=0
 want_benchmark=0
+want_fuzzer=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
     benchmark) want_benchmark=1 ;;
+    fuzzer) want_fuzzer=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -27,6 +29,14 @@ command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
 if [ "$want_clang" = 1 ]; then
   command -v clang++ >/dev/null || missing+=(clang)
+fi
+if [ "$want_fuzzer" = 1 ]; then
+  # libFuzzer and the sanitizer runtimes of clang 14: only recommended by the clang package.
+  if ! command -v clang++ >/dev/null; then
+    missing+=(clang libclang-rt-14-dev)
+  elif ! compgen -G "$(clang++ -print-runtime-dir)/libclang_rt.fuzzer*.a" >/dev/null; then
+    missing+=(libclang-rt-14-dev)
+  fi
 fi
 if [ "$want_benchmark" = 1 ]; then
   have_cmake_package benchmark benchmarkConfig.cmake || missing+=(libbenchmark-dev)
