@@ -1,0 +1,34 @@
+// The program's main work: draw a random fortune, print the fortunes that match a pattern,
+// or show which files would be searched and how likely each is.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Data/Fortune/Types.hpp"
+
+namespace tallowmere::cli {
+
+struct DrawOptions {
+  enum class Length { Any, Short, Long };
+
+  FortuneType kind = FortuneType::Normal;  // -a, -o: whose search path and names to use
+  bool equal = false;                      // -e: every file equally likely
+  Length length = Length::Any;             // -s, -l
+  std::int64_t lengthLimit = 160;          // -n: the longest short fortune, in characters
+  std::optional<std::string> pattern;      // -m: print the matching fortunes instead
+  bool ignoreCase = false;                 // -i
+  bool showFile = false;                   // -c
+  bool listFiles = false;                  // -f
+  char32_t delimiter = U'%';               // -d
+  std::vector<std::string> operands;       // [N%] FILE|DIR ...
+};
+
+// Does what the options ask, writing to standard output (and, for -m, the names of the files
+// to standard error). Returns the exit status. Throws BadUsage for a bad pattern or bad
+// shares, FileError for a file that cannot be found or read.
+int runDraw(const DrawOptions& options);
+
+}  // namespace tallowmere::cli

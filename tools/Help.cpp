@@ -1,0 +1,71 @@
+#include "Help.hpp"
+
+#include <ostream>
+
+#include "Paths_tallowmere.hpp"
+
+namespace tallowmere::cli {
+
+void printHelp(std::ostream& out) {
+  out << R"(Usage: tallowmere [OPTIONS] [[N%] FILE|DIR]...
+       tallowmere SUBCOMMAND [ARGUMENTS]...
+
+Prints a random fortune, every fortune of the collection equally likely. Without FILE the
+fortune files along the search path of the chosen kind are used. A DIR stands for every
+fortune file below it; a FILE that does not exist as given is looked up by name along the
+search path. N% before a FILE or DIR gives it that share of the draws; the rest is spread
+over the others by their number of fortunes. Empty fortunes are never drawn.
+
+Options:
+  -a, --all             use all fortunes, offensive ones included
+  -o, --offensive       use only offensive fortunes (the default kind is the inoffensive)
+  -e, --equal           make every file equally likely instead of every fortune
+  -s, --short           only short fortunes: at most --length characters
+  -l, --long            only long fortunes: more than --length characters
+  -n, --length N        the length in characters that divides short from long (160)
+  -m, --match REGEX     print every fortune that matches REGEX (POSIX extended syntax),
+                        each followed by a delimiter line, and the name of each file with
+                        matches on standard error
+  -i, --ignore-case     match REGEX regardless of case
+  -c, --show-file       print the name of the file before the fortune
+  -f, --files           print the files that would be used, each with its share of the
+                        draws in percent, and no fortune
+  -d, --delimiter CHAR  the character of the delimiter lines (default %)
+      --seed N          seed the random generator, for a repeatable draw
+      --help            print this help and exit
+      --version         print the version and exit
+
+Subcommands (a fortune file named like one of them is reached as ./NAME):
+  index [-d CHAR] FILE...    rebuild each FILE's index, FILE.ix, from its text
+  add [-d CHAR] FILE [TEXT]  append TEXT, or standard input, to FILE as one fortune
+                             (FILE is created when missing)
+  get FILE N                 print fortune number N of FILE, counting from 0
+  count FILE                 print the number of fortunes in FILE's index
+  stats FILE                 print the statistics of FILE's index
+  check FILE...              check each stored index and whether it still matches its text
+  list [-a|-o]               print the fortune files along the search path
+
+Environment:
+  TALLOWMERE_PATH_NORMAL, TALLOWMERE_PATH_OFFENSIVE, TALLOWMERE_PATH_ALL, TALLOWMERE_PATH
+      the search path of a kind (or of every kind): directories separated by ':', a '+'
+      before a directory to search below it too
+  tallowmere_datadir
+      the data directory; its data/normal, data/offensive and data hold the fortunes of
+      the three kinds (now: )"
+      << getDataDir() << R"()
+
+Exit status: 0 on success, 1 when a file cannot be used or a check finds a problem,
+2 for a mistake in the command line.
+
+Examples:
+  tallowmere                         a fortune
+  tallowmere -s computing            a short one from the file named computing
+  tallowmere 70% work wisdom         fortunes from work 70% of the time
+  tallowmere -m 'coffee|tea' -i      every fortune about coffee or tea
+  tallowmere add mine 'Keep it short.'
+)";
+}
+
+void printVersion(std::ostream& out) { out << "tallowmere " << showVersion(version()) << '\n'; }
+
+}  // namespace tallowmere::cli

@@ -1,0 +1,232 @@
+#include "Maintain.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <optional>
+
+#include "Check.hpp"
+#include "CommandLine.hpp"
+#include "Data/Fortune.hpp"
+#include "Help.hpp"
+#include "Report.hpp"
+
+namespace tallowmere::cli {
+
+namespace {
+
+constexpr OptionSpec helpOption{'\0', "help", false};
+constexpr OptionSpec delimiterOption{'d', "delimiter", true};
+constexpr std::array fileOptions{helpOption, delimiterOption};
+constexpr std::array listOptions{helpOption, OptionSpec{'a', "all", false},
+                                 OptionSpec{'o', "offensive", false}};
+
+// What a subcommand was given: its operands and the options it knows.
+struct Arguments {
+  std::vector<std::string> operands;
+  char32_t delimiter = U'%';
+  FortuneType kind = FortuneType::Normal;
+  bool help = false;
+};
+
+Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std::string> args) {
+  Arguments parsed;
+  ParsedCommandLine line = parseCommandLine(specs, args);
+  for (const ParsedOption& option : line.options) {
+    switch (option.spec->shortName) {
+      case 'd': parsed.delimiter = parseDelimiter(option.value); break;
+      case 'a': parsed.kind = FortuneType::All; break;
+      case 'o': parsed.kind = FortuneType::Offensive; break;
+      default: parsed.help = true; break;
+    }
+  }
+  parsed.operands = std::move(line.operands);
+  return parsed;
+}
+
+void requireCount(const Arguments& args, std::size_t least, std::size_t most,
+                  std::string_view usage) {
+  if (args.operands.size() < least || args.operands.size() > most) {
+    throw BadUsage("usage: tallowmere " + std::string(usage));
+  }
+}
+
+std::string fortunes(std::int64_t count) {
+  return std::to_string(count) + (count == 1 ? " fortune" : " fortunes");
+}
+
+// An index file that cannot be opened (damaged, cut short, of another format) is removed, so
+// that the writing subcommands, which rebuild the index from the text anyway, are not stopped
+// by it. Any other failure to open it (no permission, say) is left for them to report.
+void discardUnusableIndex(const std::string& indexPath) {
+  std::error_code ignored;
+  if (!std::filesystem::exists(indexPath, ignored)) return;
+  bool unusable = false;
+  try {
+    closeIndex(openIndex(indexPath, /*writable=*/false));
+  } catch (const IndexProblemError&) {
+    unusable = true;
+  } catch (const IOError& e) {
+    if (!e.isUserError()) throw;
+    unusable = true;
+  }
+  if (unusable) std::filesystem::remove(indexPath);
+}
+
+// The one way the writing subcommands open a fortune file: read-write, with an index that can
+// be opened, for the span of `action`. Anything that must hold for the whole change (a lock on
+// the text file, for one) belongs here.
+template <class Action>
+auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, Action&& action) {
+  discardUnusableIndex(path + ".ix");
+  return withFortuneFile(delimiter, /*writable=*/true, path, std::forward<Action>(action));
+}
+
+// Runs each(path) for every operand; a failure is reported and the next file still handled.
+template <class Each>
+int forEachFile(const Arguments& args, Each&& each) {
+  int status = 0;
+  for (const std::string& path : args.operands) {
+    try {
+      if (!each(path)) status = 1;
+    } catch (const std::exception& e) {
+      std::cout.flush();
+      std::cerr << "tallowmere: " << FileError(path, e.what()).what() << '\n';
+      status = 1;
+    }
+  }
+  return status;
+}
+
+int runIndex(const Arguments& args) {
+  requireCount(args, 1, SIZE_MAX, "index [-d CHAR] FILE...");
+  return forEachFile(args, [&args](const std::string& path) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) throw FileError(path, "no such file");
+    const std::int64_t count =
+        withFortuneFileForWriting(args.delimiter, path, [](const FortuneFile& file) {
+          rebuildIndex(file);
+          return getNumFortunes(file);
+        });
+    std::cout << path << ": " << fortunes(count) << '\n';
+    return true;
+  });
+}
+
+// The text to add, as given or from standard input, without the newlines that end it (every
+// fortune gets exactly one from appendFortune). Refuses texts that the file could not hold
+// as one fortune.
+std::string textToAdd(const Arguments& args) {
+  std::string text;
+  if (args.operands.size() == 2) {
+    text = args.operands[1];
+  } else {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) throw std::runtime_error("standard input: read error");
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  if (text.empty()) throw std::runtime_error("add: the text is empty; nothing was added");
+  if (!isValidUtf8(text)) throw std::runtime_error("add: the text is not valid UTF-8");
+  const std::string delimiterLine = encodeUtf8(args.delimiter);
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    if (rest.substr(0, end) == delimiterLine) {
+      throw std::runtime_error("add: the text holds a line with only the delimiter '" +
+                               delimiterLine + "', which would split it into two fortunes");
+    }
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return text;
+}
+
+int runAdd(const Arguments& args) {
+  requireCount(args, 1, 2, "add [-d CHAR] FILE [TEXT]");
+  const std::string& path = args.operands[0];
+  const std::string text = textToAdd(args);
+  aboutFile(path, [&] {
+    withFortuneFileForWriting(args.delimiter, path,
+                              [&text](const FortuneFile& file) { appendFortune(file, text); });
+  });
+  return 0;
+}
+
+// action(file) on the fortune file at `path`, opened read-only.
+template <class Action>
+auto reading(const Arguments& args, const std::string& path, Action&& action) {
+  return aboutFile(path, [&] { return withFortuneFile(args.delimiter, false, path, action); });
+}
+
+int runGet(const Arguments& args) {
+  requireCount(args, 2, 2, "get [-d CHAR] FILE N");
+  const std::int64_t number = parseInt64(args.operands[1], "the fortune number");
+  std::cout << reading(args, args.operands[0],
+                       [number](const FortuneFile& file) { return getFortune(file, number); })
+            << '\n';
+  return 0;
+}
+
+int runCount(const Arguments& args) {
+  requireCount(args, 1, 1, "count [-d CHAR] FILE");
+  std::cout << reading(args, args.operands[0], getNumFortunes) << '\n';
+  return 0;
+}
+
+int runStats(const Arguments& args) {
+  requireCount(args, 1, 1, "stats [-d CHAR] FILE");
+  const FortuneStats stats = reading(
+      args, args.operands[0], [](const FortuneFile& file) { return getStats(getIndex(file)); });
+  std::cout << "numFortunes: " << stats.numFortunes << "\noffsetAfter: " << stats.offsetAfter
+            << "\nminChars: " << stats.minChars << "\nmaxChars: " << stats.maxChars
+            << "\nminLines: " << stats.minLines << "\nmaxLines: " << stats.maxLines << '\n';
+  return 0;
+}
+
+int runList(const Arguments& args) {
+  requireCount(args, 0, 0, "list [-a|-o]");
+  for (const std::string& path : defaultFortuneFiles(args.kind)) std::cout << path << '\n';
+  return 0;
+}
+
+int runCheck(const Arguments& args) {
+  requireCount(args, 1, SIZE_MAX, "check [-d CHAR] FILE...");
+  return forEachFile(args, [&args](const std::string& path) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) throw FileError(path, "no such file");
+    const CheckResult result = checkFortuneFile(args.delimiter, path);
+    if (result.problem) {
+      std::cout << path << ": " << *result.problem << '\n';
+      return false;
+    }
+    std::cout << path << ": ok, " << fortunes(result.numFortunes) << '\n';
+    return true;
+  });
+}
+
+}  // namespace
+
+bool isSubcommand(std::string_view name) {
+  constexpr std::array names{"index", "add", "get", "count", "stats", "check", "list"};
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+int runSubcommand(std::string_view name, std::span<const std::string> args) {
+  const Arguments parsed =
+      parseArguments(name == "list" ? std::span<const OptionSpec>(listOptions) : fileOptions, args);
+  if (parsed.help) {
+    printHelp(std::cout);
+    return 0;
+  }
+  if (name == "index") return runIndex(parsed);
+  if (name == "add") return runAdd(parsed);
+  if (name == "get") return runGet(parsed);
+  if (name == "count") return runCount(parsed);
+  if (name == "stats") return runStats(parsed);
+  if (name == "check") return runCheck(parsed);
+  return runList(parsed);
+}
+
+}  // namespace tallowmere::cli

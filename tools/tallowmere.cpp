@@ -1,0 +1,103 @@
+// tallowmere: prints a random fortune, and maintains fortune files.
+//
+// A thin layer over the library: the options are read here and in CommandLine.cpp, the
+// drawing is in Draw.cpp, the subcommands in Maintain.cpp. Failures end up below, where they
+// become "tallowmere: <message>" on standard error and the exit status.
+#include <array>
+#include <clocale>
+#include <iostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "CommandLine.hpp"
+#include "Draw.hpp"
+#include "Help.hpp"
+#include "Maintain.hpp"
+#include "Platform/Random.hpp"
+#include "Report.hpp"
+
+namespace tallowmere::cli {
+
+namespace {
+
+constexpr std::array drawOptionSpecs{
+    OptionSpec{'a', "all", false},         OptionSpec{'o', "offensive", false},
+    OptionSpec{'e', "equal", false},       OptionSpec{'s', "short", false},
+    OptionSpec{'l', "long", false},        OptionSpec{'n', "length", true},
+    OptionSpec{'m', "match", true},        OptionSpec{'i', "ignore-case", false},
+    OptionSpec{'c', "show-file", false},   OptionSpec{'f', "files", false},
+    OptionSpec{'d', "delimiter", true},    OptionSpec{'\0', "seed", true},
+    OptionSpec{'\0', "help", false},       OptionSpec{'\0', "version", false},
+};
+
+// Options that end the program at once.
+enum class Action { Draw, Help, Version };
+
+Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) {
+  ParsedCommandLine line = parseCommandLine(drawOptionSpecs, args);
+  Action action = Action::Draw;
+  for (const ParsedOption& option : line.options) {
+    const std::string& value = option.value;
+    switch (option.spec->shortName) {
+      case 'a': options.kind = FortuneType::All; break;
+      case 'o': options.kind = FortuneType::Offensive; break;
+      case 'e': options.equal = true; break;
+      case 's': options.length = DrawOptions::Length::Short; break;
+      case 'l': options.length = DrawOptions::Length::Long; break;
+      case 'n':
+        options.lengthLimit = parseInt64(value, "--length");
+        if (options.lengthLimit < 0) throw BadUsage("--length must not be negative: " + value);
+        break;
+      case 'm': options.pattern = value; break;
+      case 'i': options.ignoreCase = true; break;
+      case 'c': options.showFile = true; break;
+      case 'f': options.listFiles = true; break;
+      case 'd': options.delimiter = parseDelimiter(value); break;
+      default:
+        if (option.spec->longName == "seed") seedGlobalGenerator(parseUInt64(value, "--seed"));
+        if (option.spec->longName == "help" && action == Action::Draw) action = Action::Help;
+        if (option.spec->longName == "version" && action == Action::Draw) action = Action::Version;
+    }
+  }
+  options.operands = std::move(line.operands);
+  return action;
+}
+
+int run(std::span<const std::string> args) {
+  if (!args.empty() && isSubcommand(args.front())) {
+    return runSubcommand(args.front(), args.subspan(1));
+  }
+  DrawOptions options;
+  switch (readDrawOptions(args, options)) {
+    case Action::Help: printHelp(std::cout); return 0;
+    case Action::Version: printVersion(std::cout); return 0;
+    case Action::Draw: break;
+  }
+  return runDraw(options);
+}
+
+}  // namespace
+
+}  // namespace tallowmere::cli
+
+int main(int argc, char** argv) {
+  using namespace tallowmere::cli;
+  // Regular expressions follow the user's locale, so that -i folds the case of non-ASCII
+  // letters in a UTF-8 locale.
+  std::setlocale(LC_CTYPE, "");
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    const int status = run(args);
+    flushStandardOutput();
+    return status;
+  } catch (const BadUsage& e) {
+    std::cout.flush();
+    std::cerr << "tallowmere: " << e.what() << "\nTry 'tallowmere --help' for more information.\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "tallowmere: " << e.what() << '\n';
+    return 1;
+  }
+}
