@@ -1,0 +1,90 @@
+# Installing tallowmere like any other system package. With the prefix <prefix>:
+#
+#   <prefix>/<libdir>/libtallowmere.a (or .so)    the library
+#   <prefix>/include/tallowmere/...               the public headers, included as in src/:
+#                                                 #include "Data/Fortune.hpp"
+#   <prefix>/bin/tallowmere                       the command
+#   <prefix>/share/man/man1/tallowmere.1          its manual page
+#   <prefix>/share/tallowmere/data/...            the bundled collection (data/CMakeLists.txt)
+#   <prefix>/<libdir>/cmake/tallowmere/           find_package(tallowmere): tallowmere::tallowmere
+#   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere
+#
+# The library finds its data through the prefix compiled into Paths_tallowmere; a copy
+# installed elsewhere with `cmake --install --prefix` finds it with tallowmere_datadir.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(TALLOWMERE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tallowmere)
+
+# The headers need C++20; saying so on the target hands it on to every program that links it.
+target_compile_features(tallowmere PUBLIC cxx_std_20)
+
+# The public headers: Data/Fortune.hpp and every header of src/ that it includes, directly or
+# not. A header that no public header includes is internal and is not installed.
+function(tallowmere_public_headers result)
+  set(pending Data/Fortune.hpp)
+  set(found)
+  while(pending)
+    list(POP_FRONT pending header)
+    set(path ${PROJECT_SOURCE_DIR}/src/${header})
+    if(header IN_LIST found OR NOT EXISTS ${path})
+      continue()  # seen already, or not ours (a standard header, the generated paths)
+    endif()
+    list(APPEND found ${header})
+    # A change to a header's includes may change the list: configure again then.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+    file(STRINGS ${path} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" included "${line}")
+      list(APPEND pending ${included})
+    endforeach()
+  endwhile()
+  set(${result} ${found} PARENT_SCOPE)
+endfunction()
+
+tallowmere_public_headers(TALLOWMERE_PUBLIC_HEADERS)
+foreach(header IN LISTS TALLOWMERE_PUBLIC_HEADERS)
+  get_filename_component(directory ${header} DIRECTORY)
+  install(FILES src/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallowmere/${directory})
+endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/generated/Paths_tallowmere.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallowmere)
+
+install(TARGETS tallowmere EXPORT tallowmereTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# A command linked to the shared library finds it in the same prefix, wherever that is.
+if(BUILD_SHARED_LIBS)
+  file(RELATIVE_PATH TALLOWMERE_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(tallowmere_cmd PROPERTIES INSTALL_RPATH "$ORIGIN/${TALLOWMERE_BIN_TO_LIB}")
+endif()
+install(TARGETS tallowmere_cmd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/tallowmere.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The CMake package.
+install(EXPORT tallowmereTargets NAMESPACE tallowmere:: DESTINATION ${TALLOWMERE_CMAKE_DIR})
+configure_package_config_file(cmake/tallowmereConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/tallowmereConfig.cmake
+                              INSTALL_DESTINATION ${TALLOWMERE_CMAKE_DIR})
+# Before 1.0 a new minor version may change the interface.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tallowmereConfigVersion.cmake
+                                 COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tallowmereConfig.cmake
+              ${PROJECT_BINARY_DIR}/tallowmereConfigVersion.cmake
+        DESTINATION ${TALLOWMERE_CMAKE_DIR})
+
+# The pkg-config file names the prefix it is installed under, which `cmake --install
+# --prefix` may choose at install time; so it is written then.
+install(CODE "
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
+  set(includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(PROJECT_DESCRIPTION \"${PROJECT_DESCRIPTION}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/tallowmere.pc.in\"
+                 \"${PROJECT_BINARY_DIR}/pkgconfig/tallowmere.pc\" @ONLY)
+  file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/tallowmere.pc\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+")
