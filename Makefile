@@ -1,5 +1,6 @@
 # A thin front end over CMake. `make test` configures, builds and runs every test;
-# the build goes to $(BUILD). Anything CMake accepts can be passed in CMAKE_FLAGS.
+# `make fortune` builds the command and prints a fortune. The build goes to $(BUILD);
+# anything CMake accepts can be passed in CMAKE_FLAGS.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
@@ -22,3 +23,10 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Builds the command and the bundled collection, and prints a random fortune from the build's
+# copy of the collection.
+.PHONY: fortune
+fortune: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tallowmere_cmd tallowmere_data
+	@tallowmere_datadir="$(abspath $(BUILD))/share/tallowmere" "$(BUILD)/tools/tallowmere"

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [fuzzer]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
 
 want_clang=0
 want_benchmark=0
+want_pkg_config=0
 want_fuzzer=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
     benchmark) want_benchmark=1 ;;
+    pkg-config) want_pkg_config=1 ;;
     fuzzer) want_fuzzer=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
@@ -40,6 +42,9 @@ if [ "$want_fuzzer" = 1 ]; then
 fi
 if [ "$want_benchmark" = 1 ]; then
   have_cmake_package benchmark benchmarkConfig.cmake || missing+=(libbenchmark-dev)
+fi
+if [ "$want_pkg_config" = 1 ]; then
+  command -v pkg-config >/dev/null || missing+=(pkg-config)
 fi
 
 [ ${#missing[@]} -eq 0 ] && exit 0
