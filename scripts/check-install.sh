@@ -21,11 +21,12 @@ test -f "$prefix/include/tallowmere/Paths_tallowmere.hpp"
 
 # Prints the output of a program that draws a fortune, and fails unless it is a fortune of
 # the installed collection (not the text that says there is none).
+none="Very few profundities can be expressed in less than 80 characters."
 expect_fortune() {
   local fortune
   fortune=$("$@")
   printf '%s\n' "$fortune"
-  if [ -z "$fortune" ] || [ "$fortune" = "Very few profundities can be expressed in less than 80 characters." ]; then
+  if [ -z "$fortune" ] || [ "$fortune" = "$none" ]; then
     echo "check-install: $1 drew no fortune from $tallowmere_datadir" >&2
     exit 1
   fi

@@ -160,7 +160,8 @@ std::string encodeUtf8(char32_t c) {
   if (code < 0x80) return {unit(code)};
   if (code < 0x800) return {unit(0xC0 | (code >> 6)), unit(0x80 | (code & 0x3F))};
   if (code < 0x10000) {
-    return {unit(0xE0 | (code >> 12)), unit(0x80 | ((code >> 6) & 0x3F)), unit(0x80 | (code & 0x3F))};
+    return {unit(0xE0 | (code >> 12)), unit(0x80 | ((code >> 6) & 0x3F)),
+            unit(0x80 | (code & 0x3F))};
   }
   return {unit(0xF0 | (code >> 18)), unit(0x80 | ((code >> 12) & 0x3F)),
           unit(0x80 | ((code >> 6) & 0x3F)), unit(0x80 | (code & 0x3F))};

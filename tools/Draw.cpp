@@ -40,7 +40,7 @@ std::vector<std::string> filesOf(const std::string& operand, FortuneType kind) {
   });
 }
 
-Selection select(const DrawOptions& options) {
+Selection selectFiles(const DrawOptions& options) {
   Selection selection;
   selection.sources = parseSources(options.operands);
   if (selection.sources.empty()) {
@@ -115,7 +115,8 @@ int drawOne(const DrawOptions& options, const Selection& selection,
   const FilteredFortunes& chosen = fortunes.sample(generator);
   const FortuneFile& file = chosen.first;
   const std::int64_t position = chosen.second.sample(generator);
-  const std::string text = aboutFile(file.fortunePath(), [&] { return getFortune(file, position); });
+  const std::string text =
+      aboutFile(file.fortunePath(), [&] { return getFortune(file, position); });
   if (options.showFile) {
     std::cout << '(' << file.fortunePath() << ")\n" << encodeUtf8(options.delimiter) << '\n';
   }
@@ -191,7 +192,7 @@ int runDraw(const DrawOptions& options) {
   // Compiled first, so that a bad pattern is reported before any file is read.
   std::optional<Pattern> pattern;
   if (options.pattern) pattern.emplace(*options.pattern, options.ignoreCase);
-  const Selection selection = select(options);
+  const Selection selection = selectFiles(options);
   if (selection.paths.empty()) {
     // Nothing along the search path: the library's answer for an empty collection.
     if (!options.listFiles && !pattern) std::cout << noFortuneFilesText << '\n';

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -40,7 +40,7 @@ Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std:
       case 'd': parsed.delimiter = parseDelimiter(option.value); break;
       case 'a': parsed.kind = FortuneType::All; break;
       case 'o': parsed.kind = FortuneType::Offensive; break;
-      default: parsed.help = true; break;
+      default: parsed.help = option.spec->longName == "help"; break;
     }
   }
   parsed.operands = std::move(line.operands);

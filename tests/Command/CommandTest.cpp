@@ -1,0 +1,328 @@
+// End-to-end tests of the tallowmere command: the built program runs in a fresh directory with
+// a clean environment whose data directory is share/ inside it.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Collection/CollectionSupport.hpp"
+#include "support/TempDir.hpp"
+
+namespace tallowmere::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CommandTest : public ::testing::Test {
+ protected:
+  CommandTest() {
+    std::filesystem::create_directories(dir.path("share/data/normal"));
+    std::filesystem::create_directories(dir.path("share/data/offensive"));
+  }
+
+  // Runs the command with `args` in the directory, `input` on standard input, standard output
+  // to the file `out` (captured unless it is outside the directory).
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "",
+              const std::string& out = ".out") const {
+    dir.writeFile(".in", input);
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C",
+                                    "tallowmere_datadir=" + dir.path("share")};
+    std::vector<char*> argv{const_cast<char*>(TALLOWMERE_COMMAND)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : env) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    dir.writeFile(".out", "");
+    const pid_t child = fork();
+    if (child == 0) {
+      const auto redirect = [](const char* name, int flags, int target) {
+        const int fd = ::open(name, flags, 0644);
+        if (fd < 0 || dup2(fd, target) < 0) _exit(126);
+        ::close(fd);
+      };
+      if (chdir(dir.path().c_str()) != 0) _exit(126);
+      redirect(".in", O_RDONLY, 0);
+      redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 1);
+      redirect(".err", O_WRONLY | O_CREAT | O_TRUNC, 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), dir.readFile(".out"),
+            dir.readFile(".err")};
+  }
+
+  std::string write(const std::string& name, const std::vector<std::string>& fortunes) const {
+    return writeFortunes(dir, name, fortunes);
+  }
+
+  // How often each output comes up in draws with the seeds 1 to `draws`.
+  std::map<std::string, int> tally(std::vector<std::string> args, int draws) const {
+    std::map<std::string, int> counts;
+    args.insert(args.begin(), {"--seed", ""});
+    for (int seed = 1; seed <= draws; ++seed) {
+      args[1] = std::to_string(seed);
+      const Outcome outcome = run(args);
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      ++counts[outcome.out];
+    }
+    return counts;
+  }
+
+  TempDir dir;
+};
+
+// Pearson's statistic of observed counts against expected probabilities.
+double chiSquare(const std::map<std::string, int>& counts,
+                 const std::map<std::string, double>& expected, int draws) {
+  double statistic = 0;
+  for (const auto& [outcome, probability] : expected) {
+    const double want = probability * draws;
+    const auto found = counts.find(outcome);
+    const double got = found == counts.end() ? 0 : found->second;
+    statistic += (got - want) * (got - want) / want;
+  }
+  return statistic;
+}
+
+TEST_F(CommandTest, DrawsOnlyFromTheFilesNamedOrFromTheSearchPathOfTheKind) {
+  write("share/data/normal/collection", {"from the collection"});
+  write("share/data/offensive/rude", {"from the offensive collection"});
+  write("mine", {"mine"});
+  std::filesystem::create_directories(dir.path("more"));
+  write("more/other", {"from a directory"});
+  for (int seed = 1; seed <= 10; ++seed) {
+    const std::string s = std::to_string(seed);
+    EXPECT_EQ(run({"--seed", s, "mine"}).out, "mine\n");
+    EXPECT_EQ(run({"--seed", s, "more"}).out, "from a directory\n");
+    EXPECT_EQ(run({"--seed", s}).out, "from the collection\n");
+    EXPECT_EQ(run({"--seed", s, "-o"}).out, "from the offensive collection\n");
+    EXPECT_EQ(run({"--seed", s, "rude", "-a"}).out, "from the offensive collection\n");
+  }
+  EXPECT_EQ(run({"-c", "mine"}).out, "(mine)\n%\nmine\n");
+  const std::string listed = run({"list", "-a"}).out;
+  EXPECT_THAT(listed, HasSubstr(dir.path("share/data/normal/collection") + "\n"));
+  EXPECT_THAT(listed, HasSubstr(dir.path("share/data/offensive/rude") + "\n"));
+  EXPECT_EQ(run({"list"}).out, dir.path("share/data/normal/collection") + "\n");
+  std::filesystem::remove(dir.path("share/data/normal/collection"));
+  EXPECT_EQ(run({}).out, "Very few profundities can be expressed in less than 80 characters.\n");
+}
+
+TEST_F(CommandTest, SameSeedSameDrawAndAFileNamedLikeASubcommandIsReachedWithADotSlash) {
+  write("count", {"one", "two", "three", "four", "five", "six"});
+  const Outcome first = run({"--seed", "42", "./count"});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(run({"--seed", "42", "./count"}).out, first.out);
+  EXPECT_EQ(run({"count", "count"}).out, "6\n");
+}
+
+TEST_F(CommandTest, DrawsAreUniformPerFortuneOverFilesOfOneAndThreeFortunes) {
+  write("one", {"A"});
+  write("three", {"B", "C", "D"});
+  const int draws = 400;
+  const auto counts = tally({"one", "three"}, draws);
+  EXPECT_LT(chiSquare(counts, {{"A\n", .25}, {"B\n", .25}, {"C\n", .25}, {"D\n", .25}}, draws), 20)
+      << counts.at("A\n");
+  // With -e the file of one fortune gets half of the draws.
+  const auto equal = tally({"-e", "one", "three"}, draws);
+  const double sixth = 1 / 6.;
+  EXPECT_LT(chiSquare(equal, {{"A\n", .5}, {"B\n", sixth}, {"C\n", sixth}, {"D\n", sixth}}, draws),
+            20);
+}
+
+TEST_F(CommandTest, EmptyFortunesAreNeverDrawnAndLengthsFilter) {
+  const std::string longOne(200, 'x');
+  dir.writeFile("mixed", "short\n%\n\n%\n" + longOne + "\n%\n");  // two empty fortunes
+  for (int seed = 1; seed <= 20; ++seed) {
+    const std::string s = std::to_string(seed);
+    EXPECT_THAT(run({"--seed", s, "mixed"}).out, ::testing::AnyOf("short\n", longOne + "\n"));
+    EXPECT_EQ(run({"--seed", s, "-s", "mixed"}).out, "short\n");
+    EXPECT_EQ(run({"--seed", s, "--long", "mixed"}).out, longOne + "\n");
+  }
+  EXPECT_EQ(run({"-s", "-n", "200", "-f", "mixed"}).out, "100.00% mixed\n");
+  const Outcome none = run({"-s", "-n", "4", "mixed"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "tallowmere: mixed: no fortune of at most 4 characters\n");
+}
+
+TEST_F(CommandTest, SharesGoToTheirFilesAndTheRestIsSpreadByFortuneCounts) {
+  write("a", {"1"});
+  write("b", {"1", "2", "3"});
+  write("c", {"1", "2", "3", "4", "5", "6"});
+  EXPECT_EQ(run({"-f", "a", "b", "c"}).out, " 10.00% a\n 30.00% b\n 60.00% c\n");
+  EXPECT_EQ(run({"-f", "40%", "a", "b", "c"}).out, " 40.00% a\n 20.00% b\n 40.00% c\n");
+  EXPECT_EQ(run({"-f", "-e", "30%", "a", "b", "c"}).out, " 30.00% a\n 35.00% b\n 35.00% c\n");
+  EXPECT_EQ(run({"-f", "12.5%", "c", "50%", "a", "b"}).out, " 12.50% c\n 50.00% a\n 37.50% b\n");
+  EXPECT_EQ(run({"-f", "40%", "a", "60%", "c"}).out, " 40.00% a\n 60.00% c\n");
+  for (int seed = 1; seed <= 10; ++seed) {
+    EXPECT_EQ(run({"--seed", std::to_string(seed), "100%", "a", "c"}).out, "1\n");
+  }
+
+  const auto usageError = [this](const std::vector<std::string>& args, const std::string& message) {
+    const Outcome outcome = run(args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_THAT(outcome.err, StartsWith("tallowmere: " + message + "\nTry 'tallowmere --help'"));
+    EXPECT_EQ(outcome.out, "");
+  };
+  usageError({"60%", "a", "50%", "b", "c"}, "the shares add up to 110%, more than 100%");
+  usageError({"150%", "a", "b"}, "the share 150% of a is above 100%");
+  usageError({"30%", "a", "20%", "b"},
+             "the shares add up to 50%, and no file without a share is left to take the other 50%");
+  usageError({"a", "30%"}, "the share 30% must be followed by a file or directory");
+}
+
+TEST_F(CommandTest, ADirectoryTakesItsShareAsAWhole) {
+  std::filesystem::create_directories(dir.path("d"));
+  write("d/x", {"1"});
+  write("d/y", {"1", "2", "3"});
+  write("a", {"1", "2"});
+  const std::string shares = run({"-f", "50%", "d", "a"}).out;
+  EXPECT_THAT(shares, HasSubstr(" 12.50% d/x\n"));
+  EXPECT_THAT(shares, HasSubstr(" 37.50% d/y\n"));
+  EXPECT_THAT(shares, HasSubstr(" 50.00% a\n"));
+  std::filesystem::create_directories(dir.path("empty"));
+  EXPECT_EQ(run({"empty"}).err, "tallowmere: empty: no fortune files in this directory\n");
+}
+
+TEST_F(CommandTest, OptionsFollowTheUsualConventions) {
+  write("mixed", {"tiny", "a little longer"});
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-sn", "5", "mixed"}, {"-sn5", "mixed"},
+        {"mixed", "--short", "--length=5"}, {"-l", "--length", "4", "-s", "mixed"}}) {
+    EXPECT_EQ(run(args).out, "tiny\n") << args.front();
+  }
+  EXPECT_EQ(run({"add", "mixed", "--", "-- said nobody"}).status, 0);
+  EXPECT_EQ(run({"get", "mixed", "2"}).out, "-- said nobody\n");
+  EXPECT_EQ(run({"-m", "said", "--", "mixed"}).out, "-- said nobody\n%\n");
+}
+
+TEST_F(CommandTest, OutputThatCannotBeWrittenIsAFailure) {
+  write("jokes", {"one"});
+  const Outcome full = run({"jokes"}, "", "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_THAT(full.err, StartsWith("tallowmere: standard output: write error"));
+}
+
+TEST_F(CommandTest, MatchPrintsEveryMatchingFortuneWithItsFileOnStandardError) {
+  write("drinks", {"Coffee first.", "Tea later.", "coffee again", "Water."});
+  write("food", {"Bread.", "A coffee cake."});
+  const Outcome matched = run({"-m", "coff?ee", "drinks", "food"});
+  EXPECT_EQ(matched.status, 0);
+  EXPECT_EQ(matched.out, "coffee again\n%\nA coffee cake.\n%\n");
+  EXPECT_EQ(matched.err, "(drinks)\n%\n(food)\n%\n");
+  EXPECT_EQ(run({"-i", "--match=^coffee", "drinks", "food"}).out,
+            "Coffee first.\n%\ncoffee again\n%\n");
+  const Outcome bad = run({"-m", "(", "drinks"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, StartsWith("tallowmere: bad regular expression '('"));
+}
+
+TEST_F(CommandTest, AddAppendsFromTheArgumentOrStandardInputAndIndexCountGetStatsAgree) {
+  EXPECT_EQ(run({"add", "new", "First."}).status, 0);  // creates the file
+  EXPECT_EQ(run({"add", "new"}, "Second,\non two lines.\n\n").status, 0);
+  EXPECT_EQ(dir.readFile("new"), "First.\n%\nSecond,\non two lines.\n");
+  EXPECT_EQ(run({"count", "new"}).out, "2\n");
+  EXPECT_EQ(run({"get", "new", "1"}).out, "Second,\non two lines.\n");
+  EXPECT_EQ(run({"stats", "new"}).out,
+            "numFortunes: 2\noffsetAfter: 30\nminChars: 6\nmaxChars: 21\nminLines: 1\n"
+            "maxLines: 2\n");
+  EXPECT_EQ(run({"check", "new"}).out, "new: ok, 2 fortunes\n");
+
+  const Outcome split = run({"add", "new", "one\n%\ntwo"});
+  EXPECT_EQ(split.status, 1);
+  EXPECT_THAT(split.err, HasSubstr("the text holds a line with only the delimiter '%'"));
+  EXPECT_EQ(run({"add", "new"}, "\n").status, 1);
+  EXPECT_EQ(run({"count", "new"}).out, "2\n");
+
+  // Another delimiter: § is two bytes in UTF-8.
+  EXPECT_EQ(run({"add", "-d", "§", "para", "x"}).status, 0);
+  EXPECT_EQ(run({"add", "--delimiter=§", "para", "y"}).status, 0);
+  EXPECT_EQ(dir.readFile("para"), "x\n§\ny\n");
+  EXPECT_EQ(run({"get", "-d", "§", "para", "1"}).out, "y\n");
+  EXPECT_EQ(run({"-m", "y", "-d", "§", "para"}).out, "y\n§\n");
+}
+
+TEST_F(CommandTest, IndexRebuildsAndCheckFindsDamagedAndOutdatedIndexes) {
+  write("jokes", {"one", "two", "three"});
+  EXPECT_EQ(run({"check", "jokes"}).out, "jokes: no index file jokes.ix\n");
+  EXPECT_EQ(run({"index", "jokes"}).out, "jokes: 3 fortunes\n");
+  EXPECT_EQ(run({"check", "jokes"}).out, "jokes: ok, 3 fortunes\n");
+
+  // A damaged index does not stop the reading commands, which leave it as it is.
+  dir.writeFile("jokes.ix", "not an index");
+  EXPECT_EQ(run({"get", "jokes", "2"}).out, "three\n");
+  EXPECT_EQ(run({"--seed", "3", "jokes"}).status, 0);
+  EXPECT_EQ(dir.readFile("jokes.ix"), "not an index");
+  const Outcome damaged = run({"check", "jokes"});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_THAT(damaged.out, StartsWith("jokes: damaged index jokes.ix: "));
+  EXPECT_EQ(run({"index", "jokes"}).status, 0);  // a damaged index is replaced
+  EXPECT_EQ(run({"check", "jokes"}).status, 0);
+
+  // The text changed behind the index's back.
+  dir.writeFile("jokes", dir.readFile("jokes") + "%\nfour\n");
+  const Outcome stale = run({"check", "jokes"});
+  EXPECT_EQ(stale.status, 1);
+  EXPECT_EQ(stale.out,
+            "jokes: the index does not match the text from fortune 3 on; rebuild it with: "
+            "tallowmere index jokes\n");
+  EXPECT_EQ(run({"add", "jokes", "five"}).status, 0);  // add rebuilds first
+  EXPECT_EQ(run({"check", "jokes"}).out, "jokes: ok, 5 fortunes\n");
+
+  // Statistics that opening repairs in memory are still reported.
+  std::string index = dir.readFile("jokes.ix");
+  index.replace(16, 4, std::string(4, '\0'));  // maxChars 0, below minChars
+  dir.writeFile("jokes.ix", index);
+  const Outcome badStats = run({"check", "jokes"});
+  EXPECT_EQ(badStats.status, 1);
+  EXPECT_THAT(badStats.out, HasSubstr("MaxLengthLessThanMinLength"));
+}
+
+TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
+  write("jokes", {"one"});
+  const auto expect = [this](const std::vector<std::string>& args, int status,
+                             const std::string& err) {
+    const Outcome outcome = run(args);
+    EXPECT_EQ(outcome.status, status) << args.front();
+    EXPECT_THAT(outcome.err, StartsWith(err)) << args.front();
+  };
+  expect({"missing"}, 1, "tallowmere: missing: no such fortune file or directory\n");
+  expect({"get", "missing", "0"}, 1,
+         "tallowmere: openFortuneFile: file does not exist: \"missing\"");
+  expect({"get", "jokes", "1"}, 1, "tallowmere: jokes: getEntry: index out of range: 1\n");
+  expect({"get", "jokes", "-1"}, 1, "tallowmere: jokes: getEntry: index out of range: -1\n");
+  expect({"get", "jokes", "one"}, 2, "tallowmere: bad number for the fortune number: 'one'\n");
+  expect({"-n", "x", "jokes"}, 2, "tallowmere: bad number for --length: 'x'\n");
+  expect({"--seed", "-1"}, 2, "tallowmere: bad number for --seed: '-1'\n");
+  expect({"--bogus"}, 2, "tallowmere: unknown option '--bogus'\nTry 'tallowmere --help'");
+  expect({"-q"}, 2, "tallowmere: unknown option '-q'\n");
+  expect({"-d"}, 2, "tallowmere: option '-d' needs a value\n");
+  expect({"-d", "%%", "jokes"}, 2, "tallowmere: the delimiter must be a single character: '%%'\n");
+  expect({"count"}, 2, "tallowmere: usage: tallowmere count [-d CHAR] FILE\n");
+  expect({"index", "missing", "jokes"}, 1, "tallowmere: missing: no such file\n");
+
+  const Outcome help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, StartsWith("Usage: tallowmere [OPTIONS] [[N%] FILE|DIR]..."));
+  EXPECT_THAT(run({"--version"}).out,
+              ::testing::MatchesRegex("tallowmere [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+}
+
+}  // namespace
+}  // namespace tallowmere::test
