@@ -4,6 +4,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# The builds that CMake runs need not announce every directory they enter.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps configure build test clean
 
