@@ -97,6 +97,16 @@ TEST_F(IndexHandle, InvalidStatisticsAreRebuiltInMemoryOnly) {
   EXPECT_EQ(decodeHeader(dir.readFile("bad.ix")).stats, (FortuneStats{2, 16, 4, 8, 1, 2}));
 }
 
+TEST_F(IndexHandle, RepairedEmptyTableMustStillStartInsideTheFile) {
+  dir.writeFile("far.ix", indexBytes({{0, 0, 5, 3, 0, 0}, 1000}, {}));
+  try {
+    openIndex(dir.path("far.ix"), true);
+    FAIL() << "opened a table that starts beyond the end of the file";
+  } catch (const IndexProblemError& e) {
+    EXPECT_EQ(e.problem(), IndexProblem::TableLongerThanFile());
+  }
+}
+
 TEST_F(IndexHandle, RepairOfACutTableFailsWithTooFewBytes) {
   dir.writeFile("cut.ix", indexBytes({{2, 0, 5, 3, 0, 0}, 64}, {{0, 10, 8, 2}}));
   try {

@@ -31,9 +31,9 @@ Index openIndex(std::unique_ptr<File> file, bool writable) {
   if (repaired) {
     // Repaired in memory only: opening never writes. The next header update stores it.
     header = scanStats(*file, header);
-  } else if (!tableFits(header, file->size())) {
-    throwProblem(IndexProblem::TableLongerThanFile());
   }
+  // Checked after a repair too: a repaired empty table may still start beyond the file's end.
+  if (!tableFits(header, file->size())) throwProblem(IndexProblem::TableLongerThanFile());
   return Index(std::make_shared<Index::State>(std::move(file), header, repaired));
 }
 
