@@ -1,7 +1,8 @@
 // FunctionRef<R(Args...)>: a non-owning reference to a callable, for parameters that take a
 // callback and call it before returning. It never allocates; the callable must outlive the
-// call that receives it (a lambda written at the call site always does). Plain functions are
-// referred to through their address.
+// call that receives it (a lambda written at the call site always does). Use it only as a
+// parameter type: a FunctionRef variable initialised from a temporary lambda refers to a dead
+// object after that statement. Plain functions are referred to through their address.
 #pragma once
 
 #include <functional>
