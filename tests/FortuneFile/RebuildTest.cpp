@@ -1,5 +1,7 @@
 // Rebuilding an index from the text: the entries of known texts, chunk boundaries, invalid
-// UTF-8, agreement with the plain reference scan, and texts too long for the index format.
+// UTF-8, agreement with the plain reference scan (for both scanners, both block loops, and
+// patterns placed at the edges of blocks and reads), and texts too long for the index format.
+#include <array>
 #include <filesystem>
 #include <random>
 
@@ -21,14 +23,28 @@ Entries rebuilt(std::string_view text, char32_t delimiter = '%') {
   return getEntries(index);
 }
 
-// The detail scanner with a small chunk size, to put chunk boundaries everywhere.
-Entries scannedInChunks(std::string_view text, char32_t delimiter, std::size_t chunkSize) {
+// Every entry that a detail scanner of type S, built from `args`, gives for `text`.
+template <class S, class... Args>
+Entries scannedBy(std::string_view text, char32_t delimiter, Args... args) {
   auto file = createMemoryFile("text");
   file->write(text);
-  detail::FortuneScanner scanner(delimiter, *file, chunkSize);
+  S scanner(delimiter, *file, args...);
   Entries entries;
   while (auto entry = scanner.next()) entries.push_back(*entry);
   return entries;
+}
+
+// The detail scanner with a small chunk size, to put chunk boundaries everywhere.
+Entries scannedInChunks(std::string_view text, char32_t delimiter, std::size_t chunkSize) {
+  return scannedBy<detail::FortuneScanner>(text, delimiter, chunkSize);
+}
+
+// The block scanner with the vector instructions every processor has (the others are what
+// rebuildIndex uses where the processor has them).
+Entries scannedByBaseline(std::string_view text, char32_t delimiter,
+                          std::size_t chunkSize = detail::scanChunkSize) {
+  return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize,
+                                         detail::ScanVectors::Baseline);
 }
 
 TEST(RebuildIndex, CutsKnownTextsIntoEntries) {
@@ -84,16 +100,118 @@ std::string randomText(std::mt19937& random) {
 }
 
 TEST(RebuildIndex, AgreesWithTheReferenceScan) {
+  // The last two delimiters are served by the character scanner only: U+FFFD is what every
+  // invalid sequence decodes to, and a newline delimiter overlaps the lines around it (which
+  // gives entries that an index refuses, so it is only scanned here).
+  const std::array<char32_t, 5> delimiters = {U'%', U'%', U'\u00A7', U'\uFFFD', U'\n'};
   std::mt19937 random(20240611);
   for (int round = 0; round < 3000; ++round) {
     const std::string text = randomText(random);
-    const char32_t delimiter = round % 3 == 0 ? U'\u00A7' : U'%';
+    const char32_t delimiter = delimiters[static_cast<std::size_t>(round) % delimiters.size()];
     const Entries expected = test::referenceScan(text, delimiter);
-    ASSERT_EQ(rebuilt(text, delimiter), expected) << "round " << round;
+    if (delimiter != U'\n') {
+      ASSERT_EQ(rebuilt(text, delimiter), expected) << "round " << round;
+    }
     const std::size_t chunk = 1 + random() % 7;
     ASSERT_EQ(test::referenceScan(text, delimiter, chunk), expected) << "round " << round;
     if (text.size() < 2000) {
       ASSERT_EQ(scannedInChunks(text, delimiter, chunk), expected) << "round " << round;
+      ASSERT_EQ(scannedBy<detail::CharScanner>(text, delimiter, chunk), expected) << round;
+    }
+    if (detail::BlockScanner::serves(delimiter)) {
+      ASSERT_EQ(scannedByBaseline(text, delimiter), expected) << "round " << round;
+      ASSERT_EQ(scannedByBaseline(text, delimiter, chunk), expected) << "round " << round;
+    }
+  }
+}
+
+// The block scanner reads 64 bytes at a time and carries what crosses a block's edge (a
+// character's lead byte, the start of a delimiter line) into the next block; it reads the
+// file in chunks and keeps the text's last bytes for its end. Patterns at and around those
+// edges, after runs of one-, two- and three-byte characters, must give the reference's entries.
+TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
+  const std::vector<std::pair<std::string, char32_t>> patterns = {
+      {"\n%\nB", U'%'},
+      {"\n%\n%\n%\nC", U'%'},  // only the first of adjacent delimiter lines ends a fortune
+      {"\n%", U'%'},
+      {"\n%\n", U'%'},
+      {"\n%x\n%\n", U'%'},
+      {"\n\xC2\xA7\nB", U'\u00A7'},
+      {"\n\xE2\x82\xAC\n\xE2\x82\xAC\n", U'\u20AC'},
+      {"\n\xF0\x9F\x98\x80\nD", U'\U0001F600'},
+      {std::string("\n\0\nE", 4), U'\0'},
+      {"\xFF\n%\nx", U'%'},  // an invalid byte after a long run
+      {"\xE2\x82\xAC\xF0\x9F\x98\x80\xC3\xA9\n", U'%'},
+      {"\x80\x80\x80\x80\x80\n%\n", U'%'},
+      {"\xE2\x82", U'%'},  // a character cut short by the end of the text
+      {"\xF0\x9F\x98", U'%'},
+      {"\xC0\x80\xED\xA0\x80", U'%'},
+      {"\n%\n\xFF", U'%'},
+  };
+  const std::array<std::string, 3> runs = {"a", "\xD0\xB6", "\xE4\xB8\xAD"};
+  const std::array<std::string, 2> tails = {"", "tail\n%\nend\n"};
+  for (const std::size_t edge : {std::size_t{64}, std::size_t{128}, detail::scanChunkSize}) {
+    for (const std::string& run : runs) {
+      // Runs of whole characters, shifted by up to four bytes against the edge.
+      std::string before;
+      while (before.size() + run.size() <= edge - 6) before += run;
+      for (std::size_t shift = 0; shift < 12; ++shift) {
+        for (const auto& [pattern, delimiter] : patterns) {
+          for (const std::string& tail : tails) {
+            const std::string text = before + std::string(shift, 'x') + pattern + tail;
+            const Entries expected = test::referenceScan(text, delimiter, 16);
+            ASSERT_EQ(rebuilt(text, delimiter), expected) << edge << " " << shift << " " << pattern;
+            ASSERT_EQ(scannedByBaseline(text, delimiter), expected) << edge << " " << shift;
+            if (edge < 1000) {
+              for (const std::size_t chunk : {1u, 63u, 65u, 100u}) {
+                ASSERT_EQ(scannedByBaseline(text, delimiter, chunk), expected) << chunk;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Long texts cross many blocks and reads: runs of plain ASCII, of Cyrillic and Chinese, and
+// the branching pieces of randomText.
+TEST(RebuildIndex, LongMixedTextsAgreeWithTheReferenceScan) {
+  std::mt19937 random(7);
+  const std::array<std::string, 4> runs = {"plain words", "\xD1\x81\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE",
+                                           "\xE6\x96\x87\xE5\xAD\x97", "\n%\n"};
+  for (int round = 0; round < 4; ++round) {
+    std::string text;
+    while (text.size() < 300000) {
+      const std::string& run = runs[random() % runs.size()];
+      for (std::size_t times = random() % 50; times > 0; --times) text += run;
+      text += randomText(random).substr(0, 200);
+    }
+    const Entries expected = test::referenceScan(text, U'%', 16);
+    ASSERT_EQ(rebuilt(text), expected) << "round " << round;
+    ASSERT_EQ(scannedByBaseline(text, U'%'), expected) << "round " << round;
+    ASSERT_EQ(scannedByBaseline(text, U'%', 4093), expected) << "round " << round;
+  }
+}
+
+// The vector classifiers mark exactly the bytes that the byte-by-byte rule marks.
+TEST(RebuildIndex, ClassifiesBlocksByteByByte) {
+  std::mt19937 random(99);
+  // Bytes of every class, the delimiters' bytes often among them.
+  const std::string alphabet = "\n%a\x00\x7F\x80\xA7\xBF\xC0\xC2\xDF\xE0\xE2\xEF\xF0\xF4\xF7\xF8\xFF";
+  for (int round = 0; round < 2000; ++round) {
+    std::array<unsigned char, 64> block{};
+    for (unsigned char& byte : block) {
+      byte = random() % 4 == 0 ? static_cast<unsigned char>(random())
+                               : static_cast<unsigned char>(alphabet[random() % alphabet.size()]);
+    }
+    const std::size_t length = 1 + static_cast<std::size_t>(round) % 4;
+    std::array<unsigned char, 4> delimiter{};
+    for (std::size_t j = 0; j < length; ++j) delimiter[j] = block[random() % 64];
+    const detail::BlockMasks expected = detail::classifyBlockPlainly(block.data(), delimiter, length);
+    for (const auto vectors : {detail::ScanVectors::Widest, detail::ScanVectors::Baseline}) {
+      ASSERT_TRUE(detail::classifyBlock(block.data(), delimiter, length, vectors) == expected)
+          << "round " << round;
     }
   }
 }

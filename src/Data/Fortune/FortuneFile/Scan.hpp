@@ -1,11 +1,5 @@
 // The rebuild scan: cuts a fortune text into index entries.
 //
-// Two parts in one place. The reader decodes the text one character at a time from a buffer
-// that it refills in chunks; the step machine consumes the characters, recognises delimiter
-// lines and produces one IndexEntry per fortune. Only next() is visible, so the way bytes are
-// consumed can change (for example whole runs without a newline at once) while the entries
-// stay exactly the same.
-//
 // The rules the entries follow:
 //  - A delimiter line (a newline, the delimiter, a newline) ends a fortune; the fortune's bytes
 //    and characters exclude the newline before the delimiter, its lines count that newline.
@@ -13,22 +7,35 @@
 //    line is recognised only after a newline that was not itself the end of a delimiter line.
 //  - The last fortune ends at the end of the text; a final newline is excluded from its bytes
 //    and characters, and its line count is the number of newlines it holds plus 1.
-//  - An invalid UTF-8 sequence counts as one character. One that runs to the very end of the
-//    text ends the text before it: its bytes belong to no fortune.
+//  - An invalid UTF-8 sequence counts as one character (decodeUtf8 says where each begins and
+//    ends). One that runs to the very end of the text ends the text before it: its bytes belong
+//    to no fortune.
 //  - An empty text has no fortunes.
+//
+// Two scanners give exactly these entries. CharScanner follows the rules literally: a reader
+// decodes one character at a time from a buffer refilled in chunks, and a step machine
+// consumes the characters. BlockScanner, the one used for every ordinary delimiter, classifies
+// the text 64 bytes at a time into bit masks with vector instructions and works out a batch of
+// entries at once from the masks; the comment above it in Scan.cpp says why the masks give
+// the same entries. FortuneScanner picks one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "Data/Fortune/Index/Format.hpp"
 #include "Platform/File.hpp"
 
 namespace tallowmere::detail {
 
-inline constexpr std::size_t scanChunkSize = 4096;
+// The text is read in chunks of this many bytes: large enough that reading costs few system
+// calls, small enough to stay in the processor's cache while it is scanned.
+inline constexpr std::size_t scanChunkSize = 64 * 1024;
 
 // The index format stores 32-bit offsets: no fortune may end beyond this byte offset, and no
 // text longer than this can be indexed.
@@ -38,10 +45,11 @@ inline constexpr std::int64_t maxIndexedTextLength = 4294967295;
 // longer than maxIndexedTextLength.
 [[noreturn]] void throwTextTooLong(const std::string& operation, const std::string& fileName);
 
-class FortuneScanner {
+// The scan of one character at a time; serves every delimiter.
+class CharScanner {
  public:
   // Seeks `text` to offset 0 and reads the first chunk of up to `chunkSize` bytes.
-  FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize = scanChunkSize);
+  CharScanner(char32_t delimiter, File& text, std::size_t chunkSize);
 
   // The next fortune's entry, or none after the last one. Read errors propagate; a text that
   // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).
@@ -79,6 +87,113 @@ class FortuneScanner {
   std::int64_t chars_ = 0;
   std::int64_t lines_ = 0;
   std::optional<Char> previous_;
+};
+
+// One 64-byte block of text as bit masks: bit i describes byte i.
+struct BlockMasks {
+  std::uint64_t newline = 0;       // 0x0A
+  std::uint64_t continuation = 0;  // 0x80 to 0xBF
+  std::uint64_t lead = 0;          // 0xC0 to 0xF7: announces 1 to 3 continuation bytes
+  std::uint64_t lead3 = 0;         // 0xE0 to 0xF7: announces 2 or 3
+  std::uint64_t lead4 = 0;         // 0xF0 to 0xF7: announces 3
+  std::array<std::uint64_t, 4> delimiter{};  // delimiter[j]: the j-th byte of the delimiter
+
+  bool operator==(const BlockMasks&) const = default;
+};
+
+// Which vector instructions the block scan uses: the widest this processor has (AVX2 where
+// present), or those every processor of the build's architecture has (SSE2 on x86-64).
+enum class ScanVectors { Widest, Baseline };
+
+// Classifies the 64 bytes at `block`; the delimiter's UTF-8 form has `delimiterLength` (1 to
+// 4) bytes.
+BlockMasks classifyBlock(const unsigned char* block, const std::array<unsigned char, 4>& delimiter,
+                         std::size_t delimiterLength, ScanVectors vectors) noexcept;
+// The same one byte at a time; what classifyBlock must agree with.
+BlockMasks classifyBlockPlainly(const unsigned char* block,
+                                const std::array<unsigned char, 4>& delimiter,
+                                std::size_t delimiterLength) noexcept;
+
+// What the block scan carries from one block to the next.
+struct BlockScanState {
+  std::int64_t offset = 0;  // the next block's offset in the text
+  std::int64_t chars = 0;   // characters before it
+  std::int64_t lines = 0;   // newlines before it
+  BlockMasks before;        // the block before it, for what crosses into the next one
+  // The fortune being scanned: its offset and the characters and newlines before it.
+  std::int64_t start = 0;
+  std::int64_t startChars = 0;
+  std::int64_t startLines = 0;
+  std::int64_t lastLineEnd = -1;  // the newline that ended the last delimiter line
+};
+
+// The scan of 64 bytes at a time, for a delimiter that is neither a newline nor U+FFFD (which
+// invalid sequences decode to) and that UTF-8 can encode.
+class BlockScanner {
+ public:
+  static bool serves(char32_t delimiter) noexcept;
+
+  // Seeks `text` to offset 0; reads in chunks of up to `chunkSize` bytes, holding at most one
+  // chunk, a block and a batch of entries in memory.
+  BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize,
+               ScanVectors vectors = ScanVectors::Widest);
+
+  // As CharScanner::next.
+  std::optional<IndexEntry> next();
+
+  // Scans whole blocks of data[at, end) into entries at `out` while a block is left and the
+  // `room` for entries can take a block's worth; returns how many it wrote.
+  using WholeBlocks = std::size_t (*)(const unsigned char* data, std::size_t& at, std::size_t end,
+                                      const std::array<unsigned char, 4>& delimiter,
+                                      BlockScanState& state, IndexEntry* out,
+                                      std::size_t room) noexcept;
+
+ private:
+  static constexpr std::size_t kBlock = 64;
+  // Bytes kept in front of the unscanned ones when the buffer is refilled, so that the last
+  // character of the text and the byte before it can still be examined at the end.
+  static constexpr std::size_t kHistory = 8;
+  static constexpr std::size_t kBatch = 256;
+
+  void refill();
+  std::size_t scanLastBlock(IndexEntry* out) noexcept;
+  std::optional<IndexEntry> lastFortune();
+
+  File& text_;
+  const std::size_t chunkSize_;
+  std::array<unsigned char, 4> delimiter_{};
+  std::size_t delimiterLength_ = 0;
+  WholeBlocks scanWholeBlocks_ = nullptr;
+
+  // buffer_[begin_, end_) are read and not yet scanned.
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t begin_ = kHistory;
+  std::size_t end_ = kHistory;
+  bool endOfFile_ = false;
+  std::int64_t bytesRead_ = 0;
+
+  BlockScanState state_;
+  bool atEnd_ = false;  // every byte has been scanned
+  bool done_ = false;   // the last fortune has been returned
+
+  // Entries found and not yet returned: ready_[readyAt_, readyCount_).
+  std::array<IndexEntry, kBatch> ready_{};
+  std::size_t readyAt_ = 0;
+  std::size_t readyCount_ = 0;
+};
+
+class FortuneScanner {
+ public:
+  // Seeks `text` to offset 0 and prepares to read it in chunks of up to `chunkSize` bytes.
+  FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize = scanChunkSize);
+
+  // The next fortune's entry, or none after the last one. Read errors propagate; a text that
+  // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).
+  std::optional<IndexEntry> next();
+
+ private:
+  std::variant<BlockScanner, CharScanner> scanner_;
 };
 
 }  // namespace tallowmere::detail

@@ -1,0 +1,578 @@
+// The two rebuild scanners and the choice between them.
+#include "Data/Fortune/FortuneFile/Scan.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Platform/Errors.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace tallowmere::detail {
+
+void throwTextTooLong(const std::string& operation, const std::string& fileName) {
+  throw IOError::userError(operation + ": " + fileName + ": a fortune text file can hold at most " +
+                           std::to_string(maxIndexedTextLength) +
+                           " bytes, the largest offset an index file can store");
+}
+
+// ---- CharScanner ---------------------------------------------------------------------------
+
+CharScanner::CharScanner(char32_t delimiter, File& text, std::size_t chunkSize)
+    : delimiter_(delimiter), text_(text), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
+  text_.seek(0);
+  position_ = start_ = bytesRead_ = text_.position();
+  readChunk();
+}
+
+// Appends up to one chunk after the undecoded bytes; false at the end of the file.
+bool CharScanner::readChunk() {
+  buffer_.erase(0, front_);
+  front_ = 0;
+  const std::size_t kept = buffer_.size();
+  buffer_.resize(kept + chunkSize_);
+  const std::size_t got = text_.readSome(buffer_.data() + kept, chunkSize_);
+  buffer_.resize(kept + got);
+  bytesRead_ += static_cast<std::int64_t>(got);
+  if (bytesRead_ > maxIndexedTextLength) throwTextTooLong("rebuildIndex", text_.name());
+  return got > 0;
+}
+
+// The reader: the next character, or none at the end of the text.
+std::optional<CharScanner::Char> CharScanner::read() {
+  for (;;) {
+    const std::size_t available = buffer_.size() - front_;
+    if (available == 0) return std::nullopt;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.data()) + front_;
+    const Utf8Char decoded = decodeUtf8(bytes, available);
+    if (!decoded.valid && decoded.length == available) {
+      // The sequence may continue in the next chunk. If the file ends here, its undecodable
+      // tail belongs to no fortune.
+      if (readChunk()) continue;
+      buffer_.clear();
+      front_ = 0;
+      return std::nullopt;
+    }
+    front_ += decoded.length;
+    if (front_ == buffer_.size()) readChunk();
+    const Char c{position_, decoded.value, decoded.length};
+    position_ += decoded.length;
+    return c;
+  }
+}
+
+// The step machine: consumes characters until a fortune ends.
+std::optional<IndexEntry> CharScanner::next() {
+  for (;;) {
+    const std::optional<Char> before = previous_;
+    const std::optional<Char> c = read();
+    previous_ = c;
+    if (!before) {
+      // Nothing read yet, or the last fortune has been returned.
+      if (!c) return std::nullopt;
+      count(*c);
+      continue;
+    }
+    if (!c) {
+      // The last fortune: a final newline is not part of its text but counts as a line end.
+      if (before->value == U'\n') {
+        return IndexEntry{start_, bytes_ - before->length, chars_ - 1, lines_};
+      }
+      return IndexEntry{start_, bytes_, chars_, lines_ + 1};
+    }
+    if (before->value == U'\n' && c->value == delimiter_) {
+      // previous_ stays the delimiter, so the newline that ends a delimiter line never starts
+      // another one.
+      const std::optional<Char> after = read();
+      if (!after) {
+        count(*c);
+        continue;
+      }
+      if (after->value == U'\n') {
+        const IndexEntry entry{start_, bytes_ - before->length, chars_ - 1, lines_};
+        start_ = after->offset + after->length;
+        bytes_ = chars_ = lines_ = 0;
+        return entry;
+      }
+      count(*c);
+      count(*after);
+      continue;
+    }
+    count(*c);
+  }
+}
+
+// ---- Block classification ------------------------------------------------------------------
+
+namespace {
+
+// `x` moved up by `s` (1 to 63) bits, the bits that the previous block's mask `before` moves
+// across the edge filling the bottom.
+inline std::uint64_t shiftIn(std::uint64_t x, std::uint64_t before, unsigned s) noexcept {
+  return (x << s) | (before >> (64 - s));
+}
+
+// Bits 0 to `last`.
+inline std::uint64_t bitsThrough(unsigned last) noexcept { return ~std::uint64_t{0} >> (63 - last); }
+
+inline std::int64_t countBits(std::uint64_t x) noexcept {
+#if defined(__x86_64__) && !defined(__POPCNT__)
+  // Baseline x86-64 has no popcnt instruction, and the library call that std::popcount then
+  // becomes is slower than counting in the register.
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<std::int64_t>((x * 0x0101010101010101u) >> 56);
+#else
+  return std::popcount(x);
+#endif
+}
+
+// A way of classifying blocks: classify<K>() for a delimiter of K bytes, and countBits().
+struct PlainClassifier {
+  template <std::size_t K>
+  static BlockMasks classify(const unsigned char* block,
+                             const std::array<unsigned char, 4>& delimiter) noexcept {
+    return classifyBlockPlainly(block, delimiter, K);
+  }
+  static std::int64_t bits(std::uint64_t x) noexcept { return countBits(x); }
+};
+
+}  // namespace
+
+BlockMasks classifyBlockPlainly(const unsigned char* block,
+                                const std::array<unsigned char, 4>& delimiter,
+                                std::size_t delimiterLength) noexcept {
+  BlockMasks m;
+  for (unsigned i = 0; i < 64; ++i) {
+    const unsigned b = block[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (b == '\n') m.newline |= bit;
+    for (std::size_t j = 0; j < delimiterLength; ++j) {
+      if (b == delimiter[j]) m.delimiter[j] |= bit;
+    }
+    if (b >= 0x80 && b <= 0xBF) m.continuation |= bit;
+    if (b >= 0xC0 && b <= 0xF7) m.lead |= bit;
+    if (b >= 0xE0 && b <= 0xF7) m.lead3 |= bit;
+    if (b >= 0xF0 && b <= 0xF7) m.lead4 |= bit;
+  }
+  return m;
+}
+
+namespace {
+
+// The vector classifiers compare bytes as signed numbers: ASCII is 0 to 127, continuation
+// bytes (0x80 to 0xBF) are -128 to -65, lead bytes (0xC0 to 0xF7) -64 to -9, and 0xF8 to
+// 0xFF -8 to -1.
+
+#if defined(__SSE2__)
+
+// 16 bytes at a time, with what every x86-64 processor has.
+struct Sse2Classifier {
+  static std::uint64_t maskOf(__m128i bytes) noexcept {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+  }
+  static __m128i splat(int byte) noexcept { return _mm_set1_epi8(static_cast<char>(byte)); }
+
+  template <std::size_t K>
+  static BlockMasks classify(const unsigned char* block,
+                             const std::array<unsigned char, 4>& delimiter) noexcept {
+    BlockMasks m;
+    __m128i v[4];
+    for (unsigned part = 0; part < 4; ++part) {
+      v[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+      m.newline |= maskOf(_mm_cmpeq_epi8(v[part], splat('\n'))) << (16 * part);
+      for (std::size_t j = 0; j < K; ++j) {
+        m.delimiter[j] |= maskOf(_mm_cmpeq_epi8(v[part], splat(delimiter[j]))) << (16 * part);
+      }
+    }
+    const __m128i any = _mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3]));
+    if (_mm_movemask_epi8(any) == 0) return m;  // plain ASCII
+    std::uint64_t belowF8 = 0;
+    std::uint64_t belowE0 = 0;
+    std::uint64_t belowF0 = 0;
+    for (unsigned part = 0; part < 4; ++part) {
+      const unsigned shift = 16 * part;
+      m.continuation |= maskOf(_mm_cmplt_epi8(v[part], splat(-64))) << shift;
+      belowE0 |= maskOf(_mm_cmplt_epi8(v[part], splat(-32))) << shift;
+      belowF0 |= maskOf(_mm_cmplt_epi8(v[part], splat(-16))) << shift;
+      belowF8 |= maskOf(_mm_cmplt_epi8(v[part], splat(-8))) << shift;
+    }
+    m.lead = belowF8 & ~m.continuation;
+    m.lead3 = belowF8 & ~belowE0;
+    m.lead4 = belowF8 & ~belowF0;
+    return m;
+  }
+  static std::int64_t bits(std::uint64_t x) noexcept { return countBits(x); }
+};
+using BaseClassifier = Sse2Classifier;
+
+#else
+
+using BaseClassifier = PlainClassifier;
+
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TALLOWMERE_SCAN_AVX2 1
+
+// 32 bytes at a time, and counting with popcnt: for processors that have AVX2, chosen at run
+// time. Every function here is compiled for AVX2; the scan loop that uses them is too
+// (scanBlocksAvx2), and inlines them whole.
+struct Avx2Classifier {
+  [[gnu::target("avx2")]] static std::uint64_t maskOf(__m256i low, __m256i high) noexcept {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(low))) |
+           static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(high))) << 32;
+  }
+  [[gnu::target("avx2")]] static __m256i splat(int byte) noexcept {
+    return _mm256_set1_epi8(static_cast<char>(byte));
+  }
+  [[gnu::target("avx2")]] static std::uint64_t equal(__m256i low, __m256i high, int byte) noexcept {
+    return maskOf(_mm256_cmpeq_epi8(low, splat(byte)), _mm256_cmpeq_epi8(high, splat(byte)));
+  }
+  // Bytes from 0x80 up to the signed `bound` (exclusive).
+  [[gnu::target("avx2")]] static std::uint64_t below(__m256i low, __m256i high, int bound) noexcept {
+    return maskOf(_mm256_cmpgt_epi8(splat(bound), low), _mm256_cmpgt_epi8(splat(bound), high));
+  }
+
+  template <std::size_t K>
+  [[gnu::target("avx2")]] static BlockMasks classify(
+      const unsigned char* block, const std::array<unsigned char, 4>& delimiter) noexcept {
+    BlockMasks m;
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+    m.newline = equal(low, high, '\n');
+    for (std::size_t j = 0; j < K; ++j) m.delimiter[j] = equal(low, high, delimiter[j]);
+    if (_mm256_movemask_epi8(_mm256_or_si256(low, high)) == 0) return m;  // plain ASCII
+    const std::uint64_t belowF8 = below(low, high, -8);
+    m.continuation = below(low, high, -64);
+    m.lead = belowF8 & ~m.continuation;
+    m.lead3 = belowF8 & ~below(low, high, -32);
+    m.lead4 = belowF8 & ~below(low, high, -16);
+    return m;
+  }
+  [[gnu::target("popcnt")]] static std::int64_t bits(std::uint64_t x) noexcept {
+    return std::popcount(x);
+  }
+};
+
+bool haveAvx2() noexcept {
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return have;
+}
+
+#endif
+
+}  // namespace
+
+BlockMasks classifyBlock(const unsigned char* block, const std::array<unsigned char, 4>& delimiter,
+                         std::size_t delimiterLength, ScanVectors vectors) noexcept {
+  const auto classify = [&]<class Classifier>(Classifier) {
+    switch (delimiterLength) {
+      case 1: return Classifier::template classify<1>(block, delimiter);
+      case 2: return Classifier::template classify<2>(block, delimiter);
+      case 3: return Classifier::template classify<3>(block, delimiter);
+      default: return Classifier::template classify<4>(block, delimiter);
+    }
+  };
+#if defined(TALLOWMERE_SCAN_AVX2)
+  if (vectors == ScanVectors::Widest && haveAvx2()) return classify(Avx2Classifier{});
+#else
+  static_cast<void>(vectors);
+#endif
+  return classify(BaseClassifier{});
+}
+
+// ---- BlockScanner --------------------------------------------------------------------------
+//
+// Why masks suffice. decodeUtf8 cuts the text into characters by structure alone: a lead byte
+// (0xC0 to 0xF7) takes the continuation bytes (0x80 to 0xBF) that follow it, up to the number
+// it announces; every other byte, and every continuation byte that no lead byte takes, is a
+// character of its own. Whether a sequence is valid changes its value, never its length. So
+// the characters of any stretch of text are counted by its bytes that are not taken, which a
+// few shifts of the masks find (ScannedBlock::charStarts), with no decoding at all; a newline
+// (which no lead byte takes) always ends one character and begins the next.
+//
+// The step rules only act at a newline followed by the delimiter and a newline: there the
+// fortune ends, unless the first newline closed the previous delimiter line. The delimiter
+// bytes after a newline decode to the delimiter exactly when they are its UTF-8 form, because
+// the delimiter is neither U+FFFD nor a newline. Validity matters in one place only: an
+// invalid sequence that ends the text is dropped, which lastFortune() decides by decoding the
+// final character.
+
+bool BlockScanner::serves(char32_t delimiter) noexcept {
+  return delimiter != U'\n' && delimiter != replacementCharacter && isScalarValue(delimiter);
+}
+
+namespace {
+
+// A classified block with what follows from it and from the block before it.
+struct ScannedBlock {
+  BlockMasks masks;
+  std::uint64_t charStarts;     // bytes that begin a character
+  std::uint64_t delimiterEnds;  // newlines that end a newline, the delimiter and a newline
+};
+
+// Classifies the block at `block`, which follows the block whose masks are `before`; only the
+// bytes marked in `valid` belong to the text.
+template <class Classifier, std::size_t K>
+inline ScannedBlock classifyAfter(const unsigned char* block,
+                                  const std::array<unsigned char, 4>& delimiter,
+                                  const BlockMasks& before, std::uint64_t valid) noexcept {
+  ScannedBlock s{Classifier::template classify<K>(block, delimiter), 0, 0};
+  BlockMasks& m = s.masks;
+  if (valid != ~std::uint64_t{0}) {
+    for (std::uint64_t* mask : {&m.newline, &m.continuation, &m.lead, &m.lead3, &m.lead4}) {
+      *mask &= valid;
+    }
+    for (std::uint64_t& mask : m.delimiter) mask &= valid;
+  }
+  std::uint64_t taken = 0;
+  if ((m.continuation | before.lead) != 0) {
+    const std::uint64_t cont1 = shiftIn(m.continuation, before.continuation, 1);
+    const std::uint64_t cont2 = shiftIn(m.continuation, before.continuation, 2);
+    taken = m.continuation & (shiftIn(m.lead, before.lead, 1) |
+                              (shiftIn(m.lead3, before.lead3, 2) & cont1) |
+                              (shiftIn(m.lead4, before.lead4, 3) & cont2 & cont1));
+  }
+  s.charStarts = valid & ~taken;
+  std::uint64_t ends = m.newline & shiftIn(m.newline, before.newline, K + 1);
+  for (std::size_t j = 0; j < K; ++j) {
+    ends &= shiftIn(m.delimiter[j], before.delimiter[j], static_cast<unsigned>(K - j));
+  }
+  s.delimiterEnds = ends;
+  return s;
+}
+
+// Scans one block of `length` bytes (64, or fewer at the end of the text), writing an entry
+// for every fortune that a delimiter line in it ends; returns past the last entry written.
+template <class Classifier, std::size_t K>
+inline IndexEntry* scanBlock(const unsigned char* block, std::size_t length,
+                             const std::array<unsigned char, 4>& delimiter, BlockScanState& s,
+                             IndexEntry* out) noexcept {
+  const std::uint64_t valid =
+      length == 64 ? ~std::uint64_t{0} : length == 0 ? 0 : ~std::uint64_t{0} >> (64 - length);
+  const ScannedBlock b = classifyAfter<Classifier, K>(block, delimiter, s.before, valid);
+  for (std::uint64_t ends = b.delimiterEnds; ends != 0; ends &= ends - 1) {
+    const auto bit = static_cast<unsigned>(std::countr_zero(ends));
+    const std::int64_t lineEnd = s.offset + bit;
+    const std::int64_t lineStart = lineEnd - static_cast<std::int64_t>(K) - 1;
+    // A newline that closed a delimiter line does not open another: that line is text.
+    if (lineStart == s.lastLineEnd) continue;
+    const std::uint64_t through = bitsThrough(bit);
+    const std::int64_t chars = s.chars + Classifier::bits(b.charStarts & through);
+    const std::int64_t lines = s.lines + Classifier::bits(b.masks.newline & through);
+    // The newline that opens the delimiter line is not part of the fortune's text but ends
+    // one of its lines; the delimiter and the closing newline are two more characters.
+    *out++ = IndexEntry{s.start, lineStart - s.start, chars - 3 - s.startChars,
+                        lines - 1 - s.startLines};
+    s.start = lineEnd + 1;
+    s.startChars = chars;
+    s.startLines = lines;
+    s.lastLineEnd = lineEnd;
+  }
+  s.offset += static_cast<std::int64_t>(length);
+  s.chars += Classifier::bits(b.charStarts);
+  s.lines += Classifier::bits(b.masks.newline);
+  s.before = b.masks;
+  return out;
+}
+
+// The loop over whole blocks (BlockScanner::WholeBlocks). It works on a copy of the state so
+// that the state lives in registers.
+template <class Classifier, std::size_t K>
+inline std::size_t scanBlocks(const unsigned char* data, std::size_t& at, std::size_t end,
+                              const std::array<unsigned char, 4>& delimiter,
+                              BlockScanState& state, IndexEntry* out, std::size_t room) noexcept {
+  BlockScanState s = state;
+  IndexEntry* const first = out;
+  IndexEntry* const last = out + room;
+  std::size_t from = at;
+  // A block has fewer than 64 delimiter line ends.
+  while (end - from >= 64 && last - out >= 64) {
+    out = scanBlock<Classifier, K>(data + from, 64, delimiter, s, out);
+    from += 64;
+  }
+  at = from;
+  state = s;
+  return static_cast<std::size_t>(out - first);
+}
+
+template <std::size_t K>
+[[gnu::flatten]] std::size_t scanBlocksBase(const unsigned char* data, std::size_t& at,
+                                            std::size_t end,
+                                            const std::array<unsigned char, 4>& delimiter,
+                                            BlockScanState& state, IndexEntry* out,
+                                            std::size_t room) noexcept {
+  return scanBlocks<BaseClassifier, K>(data, at, end, delimiter, state, out, room);
+}
+
+#if defined(TALLOWMERE_SCAN_AVX2)
+template <std::size_t K>
+[[gnu::target("avx2,popcnt"), gnu::flatten]] std::size_t scanBlocksAvx2(
+    const unsigned char* data, std::size_t& at, std::size_t end,
+    const std::array<unsigned char, 4>& delimiter, BlockScanState& state, IndexEntry* out,
+    std::size_t room) noexcept {
+  return scanBlocks<Avx2Classifier, K>(data, at, end, delimiter, state, out, room);
+}
+#endif
+
+// The loop for a delimiter of `length` bytes with the classifier that `vectors` asks for.
+BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) noexcept {
+#if defined(TALLOWMERE_SCAN_AVX2)
+  if (vectors == ScanVectors::Widest && haveAvx2()) {
+    switch (length) {
+      case 1: return scanBlocksAvx2<1>;
+      case 2: return scanBlocksAvx2<2>;
+      case 3: return scanBlocksAvx2<3>;
+      default: return scanBlocksAvx2<4>;
+    }
+  }
+#else
+  static_cast<void>(vectors);
+#endif
+  switch (length) {
+    case 1: return scanBlocksBase<1>;
+    case 2: return scanBlocksBase<2>;
+    case 3: return scanBlocksBase<3>;
+    default: return scanBlocksBase<4>;
+  }
+}
+
+}  // namespace
+
+BlockScanner::BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize,
+                           ScanVectors vectors)
+    : text_(text), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
+  const std::string form = encodeUtf8(delimiter);
+  delimiterLength_ = form.size();
+  std::memcpy(delimiter_.data(), form.data(), form.size());
+  scanWholeBlocks_ = chooseLoop(delimiterLength_, vectors);
+  // The kept history, less than a block of unscanned bytes, and one chunk.
+  capacity_ = kHistory + kBlock + chunkSize_;
+  buffer_ = std::make_unique<unsigned char[]>(capacity_);
+  text_.seek(0);
+  bytesRead_ = state_.offset = state_.start = text_.position();
+}
+
+// Keeps the unscanned bytes and the history before them, and reads until a whole block is
+// there or the file ends.
+void BlockScanner::refill() {
+  const std::size_t keepFrom = begin_ - kHistory;
+  std::memmove(buffer_.get(), buffer_.get() + keepFrom, end_ - keepFrom);
+  begin_ -= keepFrom;
+  end_ -= keepFrom;
+  while (!endOfFile_ && (end_ - begin_ < kBlock || capacity_ - end_ >= chunkSize_)) {
+    const std::size_t got =
+        text_.readSome(reinterpret_cast<char*>(buffer_.get() + end_),
+                       std::min(chunkSize_, capacity_ - end_));
+    endOfFile_ = got == 0;
+    end_ += got;
+    bytesRead_ += static_cast<std::int64_t>(got);
+    if (bytesRead_ > maxIndexedTextLength) throwTextTooLong("rebuildIndex", text_.name());
+  }
+}
+
+// Scans what is left of the text, less than a whole block, as the last block.
+std::size_t BlockScanner::scanLastBlock(IndexEntry* out) noexcept {
+  const std::size_t length = end_ - begin_;
+  std::array<unsigned char, kBlock> last{};
+  std::memcpy(last.data(), buffer_.get() + begin_, length);
+  begin_ = end_;
+  atEnd_ = true;
+  const auto scan = [&]<std::size_t K>() {
+    return scanBlock<BaseClassifier, K>(last.data(), length, delimiter_, state_, out) - out;
+  };
+  switch (delimiterLength_) {
+    case 1: return static_cast<std::size_t>(scan.operator()<1>());
+    case 2: return static_cast<std::size_t>(scan.operator()<2>());
+    case 3: return static_cast<std::size_t>(scan.operator()<3>());
+    default: return static_cast<std::size_t>(scan.operator()<4>());
+  }
+}
+
+// The fortune that the end of the text ends, once every byte has been scanned.
+std::optional<IndexEntry> BlockScanner::lastFortune() {
+  const BlockScanState& s = state_;
+  const std::int64_t length = s.offset;
+  // The last bytes of the text, with the history kept before the last block.
+  const auto byteAt = [&](std::int64_t offset) -> const unsigned char& {
+    return buffer_[end_ - static_cast<std::size_t>(length - offset)];
+  };
+  std::int64_t chars = s.chars;
+
+  // The last character: a lead byte and the continuation bytes after it, or a lone byte.
+  std::int64_t end = length;
+  if (length > 0) {
+    std::int64_t lastStart = length - 1;
+    bool valid = false;  // a continuation byte that no lead byte takes
+    for (std::int64_t back = 1; back <= 4 && back <= length; ++back) {
+      if ((byteAt(length - back) & 0xC0u) == 0x80u) continue;
+      const Utf8Char c = decodeUtf8(&byteAt(length - back), static_cast<std::size_t>(back));
+      if (c.length == back) {
+        lastStart = length - back;
+        valid = c.valid;
+      }
+      break;
+    }
+    if (!valid) {
+      end = lastStart;
+      chars -= 1;
+    }
+  }
+  if (end == 0) return std::nullopt;
+  if (end > s.start && byteAt(end - 1) == '\n') {
+    return IndexEntry{s.start, end - 1 - s.start, chars - 1 - s.startChars, s.lines - s.startLines};
+  }
+  return IndexEntry{s.start, end - s.start, chars - s.startChars, s.lines - s.startLines + 1};
+}
+
+std::optional<IndexEntry> BlockScanner::next() {
+  for (;;) {
+    if (readyAt_ < readyCount_) return ready_[readyAt_++];
+    if (done_) return std::nullopt;
+    readyAt_ = 0;
+    if (atEnd_) {
+      done_ = true;
+      readyCount_ = 0;
+      return lastFortune();
+    }
+    if (end_ - begin_ < kBlock && !endOfFile_) refill();
+    if (end_ - begin_ < kBlock) {
+      readyCount_ = scanLastBlock(ready_.data());
+    } else {
+      readyCount_ = scanWholeBlocks_(buffer_.get(), begin_, end_, delimiter_, state_,
+                                     ready_.data(), ready_.size());
+    }
+  }
+}
+
+// ---- FortuneScanner ------------------------------------------------------------------------
+
+namespace {
+
+std::variant<BlockScanner, CharScanner> makeScanner(char32_t delimiter, File& text,
+                                                    std::size_t chunkSize) {
+  if (BlockScanner::serves(delimiter)) {
+    return std::variant<BlockScanner, CharScanner>(std::in_place_type<BlockScanner>, delimiter,
+                                                   text, chunkSize);
+  }
+  return std::variant<BlockScanner, CharScanner>(std::in_place_type<CharScanner>, delimiter, text,
+                                                 chunkSize);
+}
+
+}  // namespace
+
+FortuneScanner::FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize)
+    : scanner_(makeScanner(delimiter, text, chunkSize)) {}
+
+std::optional<IndexEntry> FortuneScanner::next() {
+  return std::visit([](auto& scanner) { return scanner.next(); }, scanner_);
+}
+
+}  // namespace tallowmere::detail
