@@ -77,7 +77,9 @@ std::vector<std::string> getFortunes(const FortuneFile& file);
 // the separator (when the text holds a fortune), `text` and a newline in one write, flushed
 // before the entry is recorded. Refused with an IOError of the user-error kind, before
 // anything is written, when `text` is not valid UTF-8 or the text file would grow beyond
-// 4294967295 bytes. A read-only fortune file fails at its first attempted change.
+// 4294967295 bytes. A read-only fortune file fails at its first attempted change. Should
+// writing the text fail, the bytes it covered are put back; should recording the entry fail,
+// the text keeps the fortune and the next rebuild indexes it.
 void appendFortune(const FortuneFile& file, std::string_view text);
 
 // Rebuilds the index from the text, holding both of the file's locks. A text longer than

@@ -20,6 +20,31 @@ std::int64_t appendedLines(std::string_view text) {
   return newlines + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
 
+// Writes `run` at `offset` and flushes it, so that the text is complete before the index
+// lists it. Should that fail, the bytes it may have covered and the old size are put back (as
+// far as the file still lets them): a run cut short would otherwise stay in the text, and the
+// next rebuild would take it for a fortune, or, with only part of the separator written, for
+// the end of the last fortune.
+void writeOrRestore(File& textFile, std::int64_t offset, const std::string& run) {
+  const std::int64_t oldSize = textFile.size();
+  textFile.seek(offset);
+  // Usually a final newline at most: the last fortune ends at `offset`.
+  const std::string covered = textFile.read(run.size());
+  try {
+    textFile.seek(offset);
+    textFile.write(run);
+    textFile.flush();
+  } catch (...) {
+    try {
+      textFile.seek(offset);
+      textFile.write(covered);
+      textFile.setSize(oldSize);
+    } catch (...) {  // the write's own failure is the one to report
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
 void appendFortune(const FortuneFile& file, std::string_view text) {
@@ -51,10 +76,7 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
       if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
         detail::throwTextTooLong("appendFortune", textFile.name());
       }
-      textFile.seek(offset);
-      textFile.write(run);
-      // The text must be complete before the index lists it.
-      textFile.flush();
+      writeOrRestore(textFile, offset, run);
       appendEntry(index, IndexEntry{offset + separatorLength,
                                     static_cast<std::int64_t>(text.size()),
                                     detail::countUtf8Chars(text), appendedLines(text)});

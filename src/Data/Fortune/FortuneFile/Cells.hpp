@@ -11,6 +11,7 @@
 // index opened during a failed first use is dropped, and the next use opens it again.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -29,14 +30,23 @@ struct Closed {};
 using TextCell = std::variant<NotYetOpened, std::shared_ptr<File>, Closed>;
 using IndexCell = std::variant<NotYetOpened, Index, Closed>;
 
+// How a fortune file opens its text file and its index file (which openIndex then reads):
+// openFile, unless a test puts a file of its own in between.
+using FileOpener = std::function<std::unique_ptr<File>(const std::string& path, OpenMode mode)>;
+
+// openFortuneFile, with every file of the fortune file opened through `opener`.
+FortuneFile openFortuneFileWith(char32_t delimiter, bool writable, const std::string& path,
+                                FileOpener opener);
+
 }  // namespace detail
 
 struct FortuneFile::State {
-  State(std::string path, char32_t delimiter, bool writable);
+  State(std::string path, char32_t delimiter, bool writable, detail::FileOpener opener);
 
   const std::string path;
   const char32_t delimiter;
   const bool writable;
+  const detail::FileOpener opener;
   detail::Guarded<detail::TextCell> text;
   detail::Guarded<detail::IndexCell> index;
 };

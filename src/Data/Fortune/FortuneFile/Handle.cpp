@@ -56,7 +56,8 @@ std::string quotePath(std::string_view path) {
 Index obtainIndex(const FortuneFile::State& state, detail::HeldText& text) {
   std::exception_ptr openError;
   try {
-    return openIndex(indexPathOf(state.path), state.writable);
+    const OpenMode mode = state.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly;
+    return openIndex(state.opener(indexPathOf(state.path), mode), state.writable);
   } catch (...) {
     if (state.writable) throw;
     openError = std::current_exception();
@@ -75,10 +76,12 @@ Index obtainIndex(const FortuneFile::State& state, detail::HeldText& text) {
 
 }  // namespace
 
-FortuneFile::State::State(std::string path_, char32_t delimiter_, bool writable_)
+FortuneFile::State::State(std::string path_, char32_t delimiter_, bool writable_,
+                          detail::FileOpener opener_)
     : path(std::move(path_)),
       delimiter(delimiter_),
       writable(writable_),
+      opener(std::move(opener_)),
       text("fortune text file", detail::NotYetOpened{}),
       index("fortune file's index", detail::NotYetOpened{}) {}
 
@@ -87,6 +90,11 @@ char32_t FortuneFile::fortuneDelim() const noexcept { return state_->delimiter; 
 bool FortuneFile::fortuneWritable() const noexcept { return state_->writable; }
 
 FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path) {
+  return detail::openFortuneFileWith(delimiter, writable, path, tallowmere::openFile);
+}
+
+FortuneFile detail::openFortuneFileWith(char32_t delimiter, bool writable, const std::string& path,
+                                        FileOpener opener) {
   // A newline delimiter would make every line break a separator line and the counts
   // meaningless; a value UTF-8 cannot encode could never be found in the text.
   if (delimiter == U'\n' || !detail::isScalarValue(delimiter)) {
@@ -96,7 +104,8 @@ FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string
   if (!writable && !isExistingFile(path)) {
     throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path));
   }
-  return FortuneFile(std::make_shared<FortuneFile::State>(path, delimiter, writable));
+  return FortuneFile(
+      std::make_shared<FortuneFile::State>(path, delimiter, writable, std::move(opener)));
 }
 
 void closeFortuneFile(const FortuneFile& file) {
@@ -141,7 +150,7 @@ void throwClosed() { throw UsageError("Fortune file is closed"); }
 File& HeldText::file() {
   if (auto* handle = std::get_if<std::shared_ptr<File>>(&cell_)) return **handle;
   std::shared_ptr<File> opened =
-      openFile(state_.path, state_.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
+      state_.opener(state_.path, state_.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
   cell_ = opened;
   return *opened;
 }

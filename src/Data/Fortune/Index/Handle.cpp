@@ -20,7 +20,17 @@ bool tableFits(const Header& header, std::int64_t size) {
 
 Index openIndex(std::unique_ptr<File> file, bool writable) {
   if (writable && file->atEnd()) {
-    file->write(encodeHeader(emptyHeader));
+    try {
+      file->write(encodeHeader(emptyHeader));
+    } catch (...) {
+      // Part of a header would make the file unopenable for good ("too few bytes"); empty, it
+      // gets its header at the next opening.
+      try {
+        file->setSize(0);
+      } catch (...) {  // the write's own failure is the one to report
+      }
+      throw;
+    }
     file->seek(0);
   }
   Header header = decodeHeader(file->read(static_cast<std::size_t>(indexHeaderLength)));
