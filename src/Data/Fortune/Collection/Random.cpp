@@ -8,7 +8,10 @@
 namespace tallowmere {
 namespace {
 
-std::int64_t fortuneCount(const FortuneFile& file) { return getStats(getIndex(file)).numFortunes; }
+// Read under the fortune file's own locks, like getFortune: a rebuild of the same file running
+// on another thread is never seen half done (its index cleared and not yet refilled, with no
+// fortunes to draw).
+std::int64_t fortuneCount(const FortuneFile& file) { return getNumFortunes(file); }
 
 }  // namespace
 
