@@ -10,6 +10,7 @@
 #include "Platform/Errors.hpp"
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -261,8 +262,21 @@ struct Avx2Classifier {
   }
 };
 
+// Asked of the processor on the first scan only. (__builtin_cpu_supports would bring in a
+// constructor that queries the processor at the start of every program, which costs more than
+// a short command spends on anything else where the processor query traps to a hypervisor.)
 bool haveAvx2() noexcept {
-  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  static const bool have = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
+    if ((c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0 || (c & bit_POPCNT) == 0) return false;
+    // The operating system must save the vector registers: XCR0 bits 1 (SSE) and 2 (AVX).
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 6u) != 6u) return false;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
+    return (b & bit_AVX2) != 0;
+  }();
   return have;
 }
 
