@@ -2,6 +2,7 @@
 
 #include <regex.h>
 
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -28,12 +29,13 @@ struct Selection {
 std::vector<std::string> filesOf(const std::string& operand, FortuneType kind) {
   return aboutFile(operand, [&]() -> std::vector<std::string> {
     std::error_code ignored;
-    if (std::filesystem::is_directory(operand, ignored)) {
+    const std::filesystem::file_status status = std::filesystem::status(operand, ignored);
+    if (std::filesystem::is_directory(status)) {
       std::vector<std::string> files = listFortuneFiles(true, operand);
       if (files.empty()) throw FileError(operand, "no fortune files in this directory");
       return files;
     }
-    if (std::filesystem::exists(operand, ignored)) return {operand};
+    if (std::filesystem::exists(status)) return {operand};
     std::vector<std::string> found = resolveFortuneFile(kind, operand);
     if (found.empty()) throw FileError(operand, "no such fortune file or directory");
     return found;
@@ -71,6 +73,13 @@ bool wanted(const DrawOptions& options, const IndexEntry& entry) {
   return true;
 }
 
+// Whether shares or -e ask for files to be reweighted.
+bool reweighted(const DrawOptions& options, const Selection& selection) {
+  bool weighted = options.equal;
+  for (const Source& source : selection.sources) weighted = weighted || source.percent.has_value();
+  return weighted;
+}
+
 // The library's distribution over the wanted fortunes (every one equally likely), with the
 // files reweighted when shares or -e ask for it.
 Categorical<FilteredFortunes> distribution(const DrawOptions& options, const Selection& selection,
@@ -79,9 +88,7 @@ Categorical<FilteredFortunes> distribution(const DrawOptions& options, const Sel
     return wanted(options, entry);
   };
   Categorical<FilteredFortunes> byCount = fortuneDistributionWhere(test, files);
-  bool weighted = options.equal;
-  for (const Source& source : selection.sources) weighted = weighted || source.percent.has_value();
-  if (!weighted) return byCount;
+  if (!reweighted(options, selection)) return byCount;
 
   std::vector<FileCount> counts;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -107,14 +114,36 @@ Categorical<FilteredFortunes> distribution(const DrawOptions& options, const Sel
                            " files");
 }
 
+using Drawn = std::pair<FortuneFile, std::int64_t>;  // a file and a position in it
+
+// The quick draw, when no file is reweighted: a fortune chosen uniformly by the fortune counts
+// of the index headers, which reads nothing but each header and the chosen entry. If that
+// fortune is not wanted there is no answer, and the caller draws from the distribution over
+// the wanted fortunes instead. Every wanted fortune stays equally likely: out of N fortunes of
+// which W are wanted, each is drawn with probability 1/N + (N - W)/N * 1/W = 1/W.
+std::optional<Drawn> drawByCounts(const DrawOptions& options, const std::vector<FortuneFile>& files,
+                                  SplitMix64& generator) {
+  const Categorical<FortuneFile> byCount = defaultFortuneDistribution(files);
+  if (!(byCount.totalWeight() > 0)) return std::nullopt;
+  const FortuneFile& file = byCount.sample(generator);
+  const std::int64_t position = uniformInt64(generator, 0, getNumFortunes(file) - 1);
+  if (!wanted(options, getEntry(getIndex(file), position))) return std::nullopt;
+  return Drawn{file, position};
+}
+
 int drawOne(const DrawOptions& options, const Selection& selection,
             const std::vector<FortuneFile>& files) {
-  const Categorical<FilteredFortunes> fortunes = distribution(options, selection, files);
-  if (!(fortunes.totalWeight() > 0)) throwNothingToDraw(options, selection);
   SplitMix64 generator = splitGlobalGenerator();
-  const FilteredFortunes& chosen = fortunes.sample(generator);
-  const FortuneFile& file = chosen.first;
-  const std::int64_t position = chosen.second.sample(generator);
+  std::optional<Drawn> chosen;
+  if (!reweighted(options, selection)) chosen = drawByCounts(options, files, generator);
+  if (!chosen) {
+    const Categorical<FilteredFortunes> fortunes = distribution(options, selection, files);
+    if (!(fortunes.totalWeight() > 0)) throwNothingToDraw(options, selection);
+    const FilteredFortunes& filtered = fortunes.sample(generator);
+    chosen = Drawn{filtered.first, filtered.second.sample(generator)};
+  }
+  const FortuneFile& file = chosen->first;
+  const std::int64_t position = chosen->second;
   const std::string text =
       aboutFile(file.fortunePath(), [&] { return getFortune(file, position); });
   if (options.showFile) {
@@ -141,6 +170,10 @@ int listShares(const DrawOptions& options, const Selection& selection,
 class Pattern {
  public:
   Pattern(const std::string& text, bool ignoreCase) {
+    // Regular expressions follow the user's locale, so that -i folds the case of non-ASCII
+    // letters in a UTF-8 locale. Loaded here, as only patterns need it: a plain draw does not
+    // pay for reading the locale files.
+    std::setlocale(LC_CTYPE, "");
     const int flags = REG_EXTENDED | REG_NOSUB | (ignoreCase ? REG_ICASE : 0);
     if (const int error = regcomp(&regex_, text.c_str(), flags); error != 0) {
       char message[256];

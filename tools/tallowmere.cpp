@@ -4,7 +4,6 @@
 // drawing is in Draw.cpp, the subcommands in Maintain.cpp. Failures end up below, where they
 // become "tallowmere: <message>" on standard error and the exit status.
 #include <array>
-#include <clocale>
 #include <iostream>
 #include <span>
 #include <string>
@@ -83,9 +82,6 @@ int run(std::span<const std::string> args) {
 
 int main(int argc, char** argv) {
   using namespace tallowmere::cli;
-  // Regular expressions follow the user's locale, so that -i folds the case of non-ASCII
-  // letters in a UTF-8 locale.
-  std::setlocale(LC_CTYPE, "");
   const std::vector<std::string> args(argv + 1, argv + argc);
   try {
     const int status = run(args);

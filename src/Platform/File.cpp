@@ -21,6 +21,12 @@ std::size_t bytesLeft(File& file) {
 }  // namespace
 
 std::string File::read(std::size_t size) {
+  char piece[4096];
+  if (size <= sizeof piece) {
+    // Small reads (a header, an index entry, most fortunes) need not ask for the file's size
+    // first, which costs a system call.
+    return std::string(piece, readSome(piece, size));
+  }
   // `size` may come from a corrupt header, so the buffer is sized by what the file holds, not
   // by what was asked for.
   std::string result(std::min(size, bytesLeft(*this)), '\0');
@@ -30,7 +36,6 @@ std::string File::read(std::size_t size) {
   if (reachedEnd) return result;
   // The file may have grown since its size was taken (another handle appending): read on in
   // small pieces until the end or `size` bytes, so the buffer still grows only with the data.
-  char piece[4096];
   while (result.size() < size) {
     const std::size_t want = std::min(sizeof piece, size - result.size());
     const std::size_t n = readSome(piece, want);

@@ -161,6 +161,17 @@ TEST_F(CommandTest, EmptyFortunesAreNeverDrawnAndLengthsFilter) {
   EXPECT_EQ(none.err, "tallowmere: mixed: no fortune of at most 4 characters\n");
 }
 
+TEST_F(CommandTest, WantedFortunesStayEquallyLikelyAmongUnwantedOnes) {
+  // A draw first picks among all fortunes by the counts in the index headers, and only when it
+  // meets an unwanted one draws again among the wanted ones: still 1/4 each here.
+  dir.writeFile("gaps", "A\n%\n\n%\n\n%\n\n%\nB\n%\n\n%\nC\n");  // four empty fortunes
+  write("more", {"D"});
+  const int draws = 400;
+  const auto counts = tally({"gaps", "more"}, draws);
+  EXPECT_LT(chiSquare(counts, {{"A\n", .25}, {"B\n", .25}, {"C\n", .25}, {"D\n", .25}}, draws), 20)
+      << counts.at("D\n");
+}
+
 TEST_F(CommandTest, SharesGoToTheirFilesAndTheRestIsSpreadByFortuneCounts) {
   write("a", {"1"});
   write("b", {"1", "2", "3"});
