@@ -1,5 +1,7 @@
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 
+#include <cstring>
+
 namespace tallowmere::detail {
 
 namespace {
@@ -60,12 +62,27 @@ std::string decodeUtf8Leniently(std::string_view bytes) {
 }
 
 std::optional<std::size_t> findInvalidUtf8(std::string_view bytes) noexcept {
-  std::optional<std::size_t> found;
-  forEachUtf8Char(bytes, [&](std::size_t at, const Utf8Char& c) {
-    if (!c.valid) found = at;
-    return c.valid;
-  });
-  return found;
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::size_t at = 0;
+  while (at < size) {
+    // Most text is ASCII: pass it eight bytes at a time.
+    std::uint64_t word = 0;
+    while (size - at >= sizeof word) {
+      std::memcpy(&word, data + at, sizeof word);
+      if ((word & 0x8080808080808080u) != 0) break;
+      at += sizeof word;
+    }
+    if (at == size) break;
+    if (data[at] < 0x80) {
+      ++at;
+      continue;
+    }
+    const Utf8Char c = decodeUtf8(data + at, size - at);
+    if (!c.valid) return at;
+    at += c.length;
+  }
+  return std::nullopt;
 }
 
 std::int64_t countUtf8Chars(std::string_view bytes) noexcept {
