@@ -34,6 +34,9 @@ std::optional<IndexProblem> storedStatsProblem(const std::string& indexPath) {
   const std::unique_ptr<File> file = openFile(indexPath, OpenMode::ReadOnly);
   const Header header = decodeHeader(file->read(static_cast<std::size_t>(indexHeaderLength)));
   file->close();
+  // The empty statistics do not fit the 32-bit fields: an empty index stores them as
+  // encodeHeader makes them of emptyHeader, which is not a problem.
+  if (header.stats == decodeHeader(encodeHeader(emptyHeader)).stats) return std::nullopt;
   if (const std::optional<StatsProblem> problem = checkStats(header.stats)) {
     return IndexProblem::HeaderProblem(HeaderProblem::StatsProblem(*problem));
   }

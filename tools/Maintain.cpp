@@ -1,7 +1,13 @@
 #include "Maintain.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -76,11 +82,51 @@ void discardUnusableIndex(const std::string& indexPath) {
   if (unusable) std::filesystem::remove(indexPath);
 }
 
+// An exclusive advisory lock (flock) on a fortune text file, held for the object's lifetime.
+// The writing subcommands of any number of processes take it before they touch the text or its
+// index, so that they change a file one at a time and each finds the index the one before
+// left. The file is created when `create` says so; anything but a regular file is refused
+// (opened without blocking, so that a FIFO cannot stop the program).
+class TextFileLock {
+ public:
+  TextFileLock(const std::string& path, bool create) : path_(path) {
+    const int flags = (create ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
+    do {
+      fd_ = ::open(path.c_str(), flags, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw IOError::system(errno, path, "open");
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) fail("open");
+    if (!S_ISREG(status.st_mode)) {
+      ::close(fd_);
+      throw FileError(path, "not a regular file");
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) fail("lock");
+    }
+  }
+  ~TextFileLock() { ::close(fd_); }  // which releases the lock
+  TextFileLock(const TextFileLock&) = delete;
+  TextFileLock& operator=(const TextFileLock&) = delete;
+
+ private:
+  [[noreturn]] void fail(const char* operation) {
+    const int error = errno;
+    ::close(fd_);
+    throw IOError::system(error, path_, operation);
+  }
+
+  std::string path_;
+  int fd_ = -1;
+};
+
 // The one way the writing subcommands open a fortune file: read-write, with an index that can
-// be opened, for the span of `action`. Anything that must hold for the whole change (a lock on
-// the text file, for one) belongs here.
+// be opened, for the span of `action`, holding the text file's lock throughout (replacing a
+// damaged index included). `create` says whether a missing text file is created.
 template <class Action>
-auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, Action&& action) {
+auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, bool create,
+                               Action&& action) {
+  const TextFileLock lock(path, create);
   discardUnusableIndex(path + ".ix");
   return withFortuneFile(delimiter, /*writable=*/true, path, std::forward<Action>(action));
 }
@@ -107,7 +153,7 @@ int runIndex(const Arguments& args) {
     std::error_code ignored;
     if (!std::filesystem::is_regular_file(path, ignored)) throw FileError(path, "no such file");
     const std::int64_t count =
-        withFortuneFileForWriting(args.delimiter, path, [](const FortuneFile& file) {
+        withFortuneFileForWriting(args.delimiter, path, false, [](const FortuneFile& file) {
           rebuildIndex(file);
           return getNumFortunes(file);
         });
@@ -148,7 +194,7 @@ int runAdd(const Arguments& args) {
   const std::string& path = args.operands[0];
   const std::string text = textToAdd(args);
   aboutFile(path, [&] {
-    withFortuneFileForWriting(args.delimiter, path,
+    withFortuneFileForWriting(args.delimiter, path, true,
                               [&text](const FortuneFile& file) { appendFortune(file, text); });
   });
   return 0;

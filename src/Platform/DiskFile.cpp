@@ -165,7 +165,10 @@ class DiskFile final : public File {
 }  // namespace
 
 std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) {
-  const int flags = O_CLOEXEC | (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR | O_CREAT);
+  // Without blocking: opening a FIFO for reading would otherwise wait for a writer forever.
+  // (Every transfer is a pread or pwrite, which a FIFO refuses at once.)
+  const int flags =
+      O_CLOEXEC | O_NONBLOCK | (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR | O_CREAT);
   int fd = -1;
   do {
     fd = ::open(path.c_str(), flags, 0666);
@@ -179,6 +182,9 @@ std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) {
     error = errno;
   } else if (S_ISDIR(status.st_mode)) {
     error = EISDIR;
+  } else if (const int fileFlags = ::fcntl(fd, F_GETFL);
+             fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
+    error = errno;
   }
   if (error != 0) {
     ::close(fd);

@@ -1,0 +1,55 @@
+// Running the built tallowmere command (TALLOWMERE_COMMAND) as a child process, in a clean
+// environment and with a bound on how long it may run.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tallowmere::test {
+
+struct CommandOutcome {
+  bool exited = false;    // ended by exit(); false when a signal or the bound ended it
+  int status = -1;        // the exit status, when exited
+  int signal = 0;         // the signal that ended it, if one did
+  bool timedOut = false;  // still running at the bound, and killed
+  std::string out;
+  std::string err;
+};
+
+// The command with its arguments and environment, laid out before any fork, so that a child
+// process has only to call fork, dup2, chdir and execve (all safe after fork in a process that
+// runs threads).
+class PreparedCommand {
+ public:
+  // `environment` holds NAME=value strings added to PATH=/usr/bin:/bin and LC_ALL=C.
+  PreparedCommand(std::vector<std::string> args, std::string directory,
+                  std::vector<std::string> environment = {});
+  PreparedCommand(const PreparedCommand&) = delete;
+  PreparedCommand& operator=(const PreparedCommand&) = delete;
+
+  // Starts the command with the given descriptors as standard input, output and error;
+  // returns its process id, or -1 when fork fails.
+  pid_t start(int input, int output, int error) const;
+
+ private:
+  std::vector<std::string> strings_;
+  std::string directory_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
+
+// Waits for `child` for at most `bound`; one still running then is killed with SIGKILL. The
+// outcome has no output: the caller knows where it went.
+CommandOutcome waitBounded(pid_t child, std::chrono::milliseconds bound);
+
+// Runs the command to its end (at most `bound`) in `directory` with `input` on standard input
+// and returns what it wrote.
+CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
+                          const std::string& input = "",
+                          const std::vector<std::string>& environment = {},
+                          std::chrono::milliseconds bound = std::chrono::seconds(60));
+
+}  // namespace tallowmere::test
