@@ -1,0 +1,111 @@
+// The library's operations timed in process with Google Benchmark: reading one fortune from a
+// warm handle, drawing a random fortune from a collection, reading a large entry table,
+// appending a fortune, and rebuilding indexes of texts in three scripts.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Data/Fortune.hpp"
+#include "Support.hpp"
+
+namespace tallowmere::bench {
+namespace {
+
+// Writes the fortunes to `name` in `dir` with an index beside them; returns the path.
+std::string indexedFile(const ScratchDir& dir, const std::string& name,
+                        const std::vector<std::string>& fortunes) {
+  const std::string path = dir.write(name, joinFortunes(fortunes));
+  const FortuneFile file = openFortuneFile(U'%', true, path);
+  rebuildIndex(file);
+  closeFortuneFile(file);
+  return path;
+}
+
+// getFortune on a handle whose text file and index are already open, the fortune number
+// changing on every call.
+void getFortuneWarm(benchmark::State& state) {
+  ScratchDir dir;
+  constexpr std::int64_t count = 1000;
+  const std::string path = indexedFile(dir, "sayings", sampleFortunes(Script::Ascii, count));
+  const FortuneFile file = openFortuneFile(U'%', false, path);
+  benchmark::DoNotOptimize(getFortune(file, 0));
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(getFortune(file, i));
+    i = (i + 389) % count;
+  }
+  closeFortuneFile(file);
+}
+BENCHMARK(getFortuneWarm);
+
+// randomFortune over the classic collection (copied and indexed): every call opens every
+// file, reads every index header, draws, reads one fortune and closes everything.
+void randomFortuneOverCollection(benchmark::State& state) {
+  ScratchDir dir;
+  const std::vector<std::string> files = copyClassicCollection(dir);
+  if (files.empty()) state.SkipWithError("no classic fortune collection (apt-get install fortunes)");
+  for (auto _ : state) benchmark::DoNotOptimize(randomFortune(files));
+  state.SetLabel(std::to_string(files.size()) + " files");
+}
+BENCHMARK(randomFortuneOverCollection)->Unit(benchmark::kMicrosecond);
+
+// getEntries of an index of 500 000 entries: one read of the table and its decoding.
+void getEntriesOfLargeIndex(benchmark::State& state) {
+  ScratchDir dir;
+  constexpr std::int64_t count = 500000;
+  const std::string path = dir.path("large.ix");
+  {
+    const Index index = openIndex(path, true);
+    std::vector<IndexEntry> entries;
+    entries.reserve(count);
+    for (std::int64_t i = 0; i < count; ++i) entries.push_back({i * 120, 117, 110, 1 + i % 5});
+    appendEntries(index, entries);
+    closeIndex(index);
+  }
+  const Index index = openIndex(path, false);
+  for (auto _ : state) benchmark::DoNotOptimize(getEntries(index));
+  state.SetItemsProcessed(state.iterations() * count);
+  closeIndex(index);
+}
+BENCHMARK(getEntriesOfLargeIndex)->Unit(benchmark::kMillisecond);
+
+// appendFortune to a file of 1000 fortunes: the index is rebuilt from the text, the fortune
+// written and its entry appended. Between calls, with the clock stopped, the text is cut back
+// to its 1000 fortunes (the next call's rebuild then drops the extra entry).
+void appendFortuneToThousand(benchmark::State& state) {
+  ScratchDir dir;
+  const std::string text = joinFortunes(sampleFortunes(Script::Ascii, 1000));
+  const std::string path = dir.write("sayings", text);
+  const FortuneFile file = openFortuneFile(U'%', true, path);
+  rebuildIndex(file);
+  for (auto _ : state) {
+    appendFortune(file, "Nothing is written until the clock says so.");
+    state.PauseTiming();
+    std::filesystem::resize_file(path, text.size());
+    state.ResumeTiming();
+  }
+  closeFortuneFile(file);
+}
+BENCHMARK(appendFortuneToThousand)->Unit(benchmark::kMicrosecond);
+
+// rebuildIndex of a 16 MB text on disk, in bytes of text per second.
+void rebuildIndexOf(benchmark::State& state, Script script) {
+  ScratchDir dir;
+  const std::string text = sampleText(script, std::size_t{16} << 20);
+  const std::string path = dir.write("text", text);
+  const FortuneFile file = openFortuneFile(U'%', true, path);
+  rebuildIndex(file);
+  for (auto _ : state) rebuildIndex(file);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+  state.SetLabel(std::to_string(getNumFortunes(file)) + " fortunes");
+  closeFortuneFile(file);
+}
+BENCHMARK_CAPTURE(rebuildIndexOf, ascii, Script::Ascii)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(rebuildIndexOf, cyrillic, Script::Cyrillic)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(rebuildIndexOf, chinese, Script::Chinese)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tallowmere::bench
