@@ -182,6 +182,9 @@ std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) {
     error = errno;
   } else if (S_ISDIR(status.st_mode)) {
     error = EISDIR;
+  } else if (S_ISREG(status.st_mode)) {
+    // Reads and writes of a regular file never wait for a peer: the flag changes nothing, and
+    // clearing it would cost two system calls for every file a draw looks at.
   } else if (const int fileFlags = ::fcntl(fd, F_GETFL);
              fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
     error = errno;
