@@ -64,6 +64,10 @@ Index getIndex(const FortuneFile& file);
 // The number of fortunes in the index.
 std::int64_t getNumFortunes(const FortuneFile& file);
 
+// Every entry of the index, in table order. Read under the file's locks like getNumFortunes,
+// so a rebuild running on another thread is never seen half done.
+std::vector<IndexEntry> getEntries(const FortuneFile& file);
+
 // Fortune number i (from 0), its bytes decoded leniently: invalid UTF-8 becomes U+FFFD.
 // An out-of-range number throws "getEntry: index out of range: <i>".
 std::string getFortune(const FortuneFile& file, std::int64_t i);

@@ -1,8 +1,8 @@
 // Traversal of a fortune file's index: map every entry to a result, or keep the positions of
 // the entries that pass a test.
 //
-// Every variant reads the whole entry table once (getIndex, then getEntries, holding the
-// index's lock only for that read) and then calls the callback for each entry in position
+// Every variant reads the whole entry table once (getEntries of the file, holding its locks
+// only for that read, so a rebuild on another thread is never seen half done) and then calls the callback for each entry in position
 // order, one call after the other. Callbacks see the IndexEntry, not the text; one that needs
 // the text reads it with getFortune, and may do so (or append to the file) without waiting on
 // the index lock. Entries appended during the traversal are not visited.
@@ -11,7 +11,7 @@
 // default): mapFortunesWithIndexM<std::int8_t>(...). When the file holds more entries than Pos
 // can count, the traversal ends after the entry at Pos's largest value.
 //
-// Failures: those of getIndex and getEntries (a closed file, a damaged index) propagate before
+// Failures: those of getEntries (a closed file, a damaged index) propagate before
 // any callback runs. A callback that throws ends the traversal at once; the failure propagates
 // and no partial result is returned. The file must stay open; the traversal neither opens nor
 // closes it.
@@ -43,7 +43,7 @@ namespace detail {
 // visit(position, entry) for each entry in table order.
 template <FortunePosition Pos, class Visit>
 void forEachFortune(const FortuneFile& file, Visit&& visit) {
-  const std::vector<IndexEntry> entries = getEntries(getIndex(file));
+  const std::vector<IndexEntry> entries = getEntries(file);
   Pos position = 0;
   for (const IndexEntry& entry : entries) {
     visit(position, entry);

@@ -10,7 +10,7 @@
 
 namespace tallowmere {
 
-// Both reads run under the text cell's lock, like every rebuild and append of this fortune
+// The reads of the index run under the text cell's lock, like every rebuild and append of this fortune
 // file, so they never meet an index that another thread has cleared and not yet refilled.
 
 std::int64_t getNumFortunes(const FortuneFile& file) {
@@ -19,6 +19,14 @@ std::int64_t getNumFortunes(const FortuneFile& file) {
     count = getStats(index).numFortunes;
   });
   return count;
+}
+
+std::vector<IndexEntry> getEntries(const FortuneFile& file) {
+  std::vector<IndexEntry> entries;
+  detail::withIndex(file, [&](detail::HeldText&, const Index& index) {
+    entries = getEntries(index);
+  });
+  return entries;
 }
 
 std::string getFortune(const FortuneFile& file, std::int64_t i) {
