@@ -1,7 +1,6 @@
 // End-to-end tests of the tallowmere command: the built program runs in a fresh directory with
 // a clean environment whose data directory is share/ inside it.
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Collection/CollectionSupport.hpp"
+#include "support/Command.hpp"
 #include "support/TempDir.hpp"
 
 namespace tallowmere::test {
@@ -34,38 +34,17 @@ class CommandTest : public ::testing::Test {
     std::filesystem::create_directories(dir.path("share/data/offensive"));
   }
 
-  // Runs the command with `args` in the directory, `input` on standard input, standard output
-  // to the file `out` (captured unless it is outside the directory).
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "",
-              const std::string& out = ".out") const {
-    dir.writeFile(".in", input);
-    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C",
-                                    "tallowmere_datadir=" + dir.path("share")};
-    std::vector<char*> argv{const_cast<char*>(TALLOWMERE_COMMAND)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& variable : env) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    dir.writeFile(".out", "");
-    const pid_t child = fork();
-    if (child == 0) {
-      const auto redirect = [](const char* name, int flags, int target) {
-        const int fd = ::open(name, flags, 0644);
-        if (fd < 0 || dup2(fd, target) < 0) _exit(126);
-        ::close(fd);
-      };
-      if (chdir(dir.path().c_str()) != 0) _exit(126);
-      redirect(".in", O_RDONLY, 0);
-      redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 1);
-      redirect(".err", O_WRONLY | O_CREAT | O_TRUNC, 2);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), dir.readFile(".out"),
-            dir.readFile(".err")};
+  // Runs the command with `args` in the directory, `input` on standard input.
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "") const {
+    return outcomeOf(runCommand(dir.path(), args, input, environment()));
+  }
+
+  std::vector<std::string> environment() const {
+    return {"tallowmere_datadir=" + dir.path("share")};
+  }
+
+  static Outcome outcomeOf(const CommandOutcome& outcome) {
+    return {outcome.exited ? outcome.status : 128 + outcome.signal, outcome.out, outcome.err};
   }
 
   std::string write(const std::string& name, const std::vector<std::string>& fortunes) const {
@@ -225,9 +204,15 @@ TEST_F(CommandTest, OptionsFollowTheUsualConventions) {
 
 TEST_F(CommandTest, OutputThatCannotBeWrittenIsAFailure) {
   write("jokes", {"one"});
-  const Outcome full = run({"jokes"}, "", "/dev/full");
-  EXPECT_EQ(full.status, 1);
-  EXPECT_THAT(full.err, StartsWith("tallowmere: standard output: write error"));
+  const PreparedCommand command({"jokes"}, dir.path(), environment());
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  const int err = ::open(dir.path(".err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const pid_t child = command.start(in, full, err);
+  for (const int fd : {in, full, err}) ::close(fd);
+  const CommandOutcome outcome = waitBounded(child, std::chrono::seconds(60));
+  EXPECT_EQ(outcomeOf(outcome).status, 1);
+  EXPECT_THAT(dir.readFile(".err"), StartsWith("tallowmere: standard output: write error"));
 }
 
 TEST_F(CommandTest, MatchPrintsEveryMatchingFortuneWithItsFileOnStandardError) {
