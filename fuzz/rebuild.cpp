@@ -2,7 +2,8 @@
 //
 // The first bytes of the input choose the delimiter (mostly '%', often a multibyte character
 // or U+FFFD, sometimes any Unicode scalar value) and a small chunk size; the rest is the text.
-// The rebuild into a virtual index must not fail, and its entries must
+// The rebuild into a virtual index must refuse a newline delimiter and otherwise not fail,
+// and its entries must
 //  - lie in the text in order: non-decreasing offsets, each fortune inside the text;
 //  - decode on their own: the fortune's bytes hold stringChars characters and
 //    stringLines - 1 newlines, so no entry cuts a character in two;
@@ -87,6 +88,17 @@ void fuzzRebuild(const std::uint8_t* data, std::size_t size) {
 
   const auto textFile = memoryText(text);
   const Index index = createVirtualIndex();
+  if (delimiter == U'\n') {
+    // A newline cannot separate fortunes: the rebuild refuses it before touching anything.
+    bool refused = false;
+    try {
+      rebuildIndex(delimiter, *textFile, index);
+    } catch (const UsageError&) {
+      refused = true;
+    }
+    FUZZ_CHECK(refused && getStats(index) == FortuneStats::mempty);
+    return;
+  }
   rebuildIndex(delimiter, *textFile, index);
   const Entries entries = getEntries(index);
   FUZZ_CHECK(getStats(index).numFortunes == static_cast<std::int64_t>(entries.size()));

@@ -45,6 +45,7 @@ TEST_F(FortuneFileHandle, OpeningCreatesNothingAndPathsFollowTheGivenPath) {
   EXPECT_FALSE(std::filesystem::exists("rel"));
   EXPECT_THROW(openFortuneFile('\n', true, text), UsageError);
   EXPECT_THROW(openFortuneFile(0xD800, true, text), UsageError);
+  EXPECT_THROW(rebuildIndex(U'\n', *createMemoryFile("text"), createVirtualIndex()), UsageError);
 }
 
 TEST_F(FortuneFileHandle, ClosedFileRefusesEveryOperation) {

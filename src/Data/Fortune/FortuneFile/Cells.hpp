@@ -67,6 +67,10 @@ class HeldText {
   TextCell& cell_;
 };
 
+// Throws a UsageError naming `operation` for a delimiter that cannot separate fortunes: a
+// newline, or a value that is not a Unicode scalar value.
+void requireUsableDelimiter(const char* operation, char32_t delimiter);
+
 // Throws UsageError "Fortune file is closed".
 [[noreturn]] void throwClosed();
 

@@ -89,18 +89,22 @@ const std::string& FortuneFile::fortunePath() const noexcept { return state_->pa
 char32_t FortuneFile::fortuneDelim() const noexcept { return state_->delimiter; }
 bool FortuneFile::fortuneWritable() const noexcept { return state_->writable; }
 
+void detail::requireUsableDelimiter(const char* operation, char32_t delimiter) {
+  // A newline delimiter would make every line break a separator line and the counts
+  // meaningless; a value UTF-8 cannot encode could never be found in the text.
+  if (delimiter == U'\n' || !isScalarValue(delimiter)) {
+    throw UsageError(std::string(operation) +
+                     ": the delimiter must be a Unicode character other than newline");
+  }
+}
+
 FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path) {
   return detail::openFortuneFileWith(delimiter, writable, path, tallowmere::openFile);
 }
 
 FortuneFile detail::openFortuneFileWith(char32_t delimiter, bool writable, const std::string& path,
                                         FileOpener opener) {
-  // A newline delimiter would make every line break a separator line and the counts
-  // meaningless; a value UTF-8 cannot encode could never be found in the text.
-  if (delimiter == U'\n' || !detail::isScalarValue(delimiter)) {
-    throw UsageError("openFortuneFile: the delimiter must be a Unicode character other than "
-                     "newline");
-  }
+  requireUsableDelimiter("openFortuneFile", delimiter);
   if (!writable && !isExistingFile(path)) {
     throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path));
   }

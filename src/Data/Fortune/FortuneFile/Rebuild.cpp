@@ -6,6 +6,7 @@
 namespace tallowmere {
 
 void rebuildIndex(char32_t delimiter, File& textFile, const Index& index) {
+  detail::requireUsableDelimiter("rebuildIndex", delimiter);
   // Refuse before clearing: the index must not lose its entries over a text it cannot hold.
   if (textFile.size() > detail::maxIndexedTextLength) {
     detail::throwTextTooLong("rebuildIndex", textFile.name());
