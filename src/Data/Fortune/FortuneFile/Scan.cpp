@@ -134,7 +134,8 @@ inline std::int64_t countBits(std::uint64_t x) noexcept {
 #endif
 }
 
-// A way of classifying blocks: classify<K>() for a delimiter of K bytes, and countBits().
+// A way of classifying blocks: classify<K>() for a delimiter of K bytes, and bits() to count
+// the bits of a mask. This one goes byte by byte.
 struct PlainClassifier {
   template <std::size_t K>
   static BlockMasks classify(const unsigned char* block,

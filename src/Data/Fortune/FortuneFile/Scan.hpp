@@ -183,6 +183,7 @@ class BlockScanner {
   std::size_t readyCount_ = 0;
 };
 
+// The block scanner for every delimiter it serves, the character scanner for the others.
 class FortuneScanner {
  public:
   // Seeks `text` to offset 0 and prepares to read it in chunks of up to `chunkSize` bytes.
