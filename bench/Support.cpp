@@ -99,7 +99,8 @@ std::vector<std::string> copyClassicCollection(const ScratchDir& dir) {
   std::error_code error;
   if (!fs::is_directory(root, error)) return {};
   std::vector<std::string> copies;
-  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::end(it);
+  // The files directly in the directory: the collection the classic command draws from.
+  for (auto it = fs::directory_iterator(root, error); !error && it != fs::end(it);
        it.increment(error)) {
     const fs::path& file = it->path();
     if (it->is_symlink() || !it->is_regular_file() || !fs::exists(file.string() + ".dat")) continue;

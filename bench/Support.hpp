@@ -35,7 +35,7 @@ std::string sampleText(Script script, std::size_t bytes);
 std::string joinFortunes(const std::vector<std::string>& fortunes);
 
 // The text files of Debian's classic fortune collection (those with a strfile index beside
-// them, below /usr/share/games/fortunes, or TALLOWMERE_BENCH_COLLECTION when set), copied
+// them, directly in /usr/share/games/fortunes, or TALLOWMERE_BENCH_COLLECTION when set), copied
 // into `dir` and indexed; no paths when the machine has none.
 std::vector<std::string> copyClassicCollection(const ScratchDir& dir);
 
