@@ -11,15 +11,15 @@ namespace {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 const OptionSpec* findShort(std::span<const OptionSpec> specs, char name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.shortName == name) return &spec;
+  for (const OptionSpec& known : specs) {
+    if (known.shortName == name) return &known;
   }
   return nullptr;
 }
 
 const OptionSpec* findLong(std::span<const OptionSpec> specs, std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (!spec.longName.empty() && spec.longName == name) return &spec;
+  for (const OptionSpec& known : specs) {
+    if (!known.longName.empty() && known.longName == name) return &known;
   }
   return nullptr;
 }
@@ -30,19 +30,19 @@ void parseLong(std::span<const OptionSpec> specs, std::span<const std::string> a
   const std::string_view word = std::string_view(args[i]).substr(2);
   const std::size_t equals = word.find('=');
   const std::string_view name = word.substr(0, equals);
-  const OptionSpec* spec = findLong(specs, name);
-  if (spec == nullptr) throw BadUsage("unknown option '--" + std::string(name) + "'");
-  if (!spec->takesValue) {
+  const OptionSpec* known = findLong(specs, name);
+  if (known == nullptr) throw BadUsage("unknown option '--" + std::string(name) + "'");
+  if (!known->takesValue) {
     if (equals != std::string_view::npos) {
       throw BadUsage("option '--" + std::string(name) + "' takes no value");
     }
-    out.options.push_back({spec, {}});
+    out.options.push_back({known, {}});
     return;
   }
   if (equals != std::string_view::npos) {
-    out.options.push_back({spec, std::string(word.substr(equals + 1))});
+    out.options.push_back({known, std::string(word.substr(equals + 1))});
   } else if (i + 1 < args.size()) {
-    out.options.push_back({spec, args[++i]});
+    out.options.push_back({known, args[++i]});
   } else {
     throw BadUsage("option '--" + std::string(name) + "' needs a value");
   }
@@ -53,16 +53,16 @@ void parseShort(std::span<const OptionSpec> specs, std::span<const std::string> 
                 std::size_t& i, ParsedCommandLine& out) {
   const std::string_view word = args[i];
   for (std::size_t at = 1; at < word.size(); ++at) {
-    const OptionSpec* spec = findShort(specs, word[at]);
-    if (spec == nullptr) throw BadUsage("unknown option '-" + std::string(1, word[at]) + "'");
-    if (!spec->takesValue) {
-      out.options.push_back({spec, {}});
+    const OptionSpec* known = findShort(specs, word[at]);
+    if (known == nullptr) throw BadUsage("unknown option '-" + std::string(1, word[at]) + "'");
+    if (!known->takesValue) {
+      out.options.push_back({known, {}});
       continue;
     }
     if (at + 1 < word.size()) {
-      out.options.push_back({spec, std::string(word.substr(at + 1))});
+      out.options.push_back({known, std::string(word.substr(at + 1))});
     } else if (i + 1 < args.size()) {
-      out.options.push_back({spec, args[++i]});
+      out.options.push_back({known, args[++i]});
     } else {
       throw BadUsage("option '-" + std::string(1, word[at]) + "' needs a value");
     }

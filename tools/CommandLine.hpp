@@ -29,7 +29,7 @@ struct OptionSpec {
 };
 
 struct ParsedOption {
-  const OptionSpec* spec;
+  const OptionSpec* definition;
   std::string value;  // empty for an option that takes no value
 };
 

@@ -42,11 +42,11 @@ Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std:
   Arguments parsed;
   ParsedCommandLine line = parseCommandLine(specs, args);
   for (const ParsedOption& option : line.options) {
-    switch (option.spec->shortName) {
+    switch (option.definition->shortName) {
       case 'd': parsed.delimiter = parseDelimiter(option.value); break;
       case 'a': parsed.kind = FortuneType::All; break;
       case 'o': parsed.kind = FortuneType::Offensive; break;
-      default: parsed.help = option.spec->longName == "help"; break;
+      default: parsed.help = option.definition->longName == "help"; break;
     }
   }
   parsed.operands = std::move(line.operands);

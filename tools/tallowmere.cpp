@@ -38,7 +38,7 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
   Action action = Action::Draw;
   for (const ParsedOption& option : line.options) {
     const std::string& value = option.value;
-    switch (option.spec->shortName) {
+    switch (option.definition->shortName) {
       case 'a': options.kind = FortuneType::All; break;
       case 'o': options.kind = FortuneType::Offensive; break;
       case 'e': options.equal = true; break;
@@ -54,9 +54,9 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
       case 'f': options.listFiles = true; break;
       case 'd': options.delimiter = parseDelimiter(value); break;
       default:
-        if (option.spec->longName == "seed") seedGlobalGenerator(parseUInt64(value, "--seed"));
-        if (option.spec->longName == "help" && action == Action::Draw) action = Action::Help;
-        if (option.spec->longName == "version" && action == Action::Draw) action = Action::Version;
+        if (option.definition->longName == "seed") seedGlobalGenerator(parseUInt64(value, "--seed"));
+        if (option.definition->longName == "help" && action == Action::Draw) action = Action::Help;
+        if (option.definition->longName == "version" && action == Action::Draw) action = Action::Version;
     }
   }
   options.operands = std::move(line.operands);
