@@ -147,11 +147,20 @@ int forEachFile(const Arguments& args, Each&& each) {
   return status;
 }
 
+// Fails with a message that says what `path` is instead of a fortune text file.
+void requireFortuneText(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::is_regular_file(status)) return;
+  if (std::filesystem::is_directory(status)) throw FileError(path, "is a directory");
+  if (std::filesystem::exists(status)) throw FileError(path, "not a regular file");
+  throw FileError(path, "no such file");
+}
+
 int runIndex(const Arguments& args) {
   requireCount(args, 1, SIZE_MAX, "index [-d CHAR] FILE...");
   return forEachFile(args, [&args](const std::string& path) {
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(path, ignored)) throw FileError(path, "no such file");
+    requireFortuneText(path);
     const std::int64_t count =
         withFortuneFileForWriting(args.delimiter, path, false, [](const FortuneFile& file) {
           rebuildIndex(file);
@@ -240,8 +249,7 @@ int runList(const Arguments& args) {
 int runCheck(const Arguments& args) {
   requireCount(args, 1, SIZE_MAX, "check [-d CHAR] FILE...");
   return forEachFile(args, [&args](const std::string& path) {
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(path, ignored)) throw FileError(path, "no such file");
+    requireFortuneText(path);
     const CheckResult result = checkFortuneFile(args.delimiter, path);
     if (result.problem) {
       std::cout << path << ": " << *result.problem << '\n';

@@ -9,9 +9,16 @@ namespace tallowmere::cli {
 
 namespace {
 
+// Whether `reason` names the file already: the platform's errors begin with the path (of the
+// text or of its index), the library's opening errors quote it.
+bool namesFile(const std::string& path, const std::string& reason) {
+  const auto startsWith = [&](const std::string& prefix) { return reason.rfind(prefix, 0) == 0; };
+  return startsWith(path + ": ") || startsWith(path + ".ix: ") ||
+         reason.find('"' + path + '"') != std::string::npos;
+}
+
 std::string withPath(const std::string& path, const std::string& reason) {
-  if (reason.find(path) != std::string::npos) return reason;
-  return path + ": " + reason;
+  return namesFile(path, reason) ? reason : path + ": " + reason;
 }
 
 }  // namespace

@@ -217,8 +217,8 @@ TEST_F(CommandInput, SomethingElseWhereAFileIsExpected) {
     expectFailure(args, "file does not exist: \"d\"");
   }
   expectFailure({"add", "d", "text"}, "d: open: Is a directory");
-  expectFailure({"index", "d"}, "d: no such file");
-  expectFailure({"check", "d"}, "d: no such file");
+  expectFailure({"index", "d"}, "d: is a directory");
+  expectFailure({"check", "d"}, "d: is a directory");
 
   // An index path that is a directory: reading does without it, writing reports it and
   // changes nothing.
@@ -238,7 +238,7 @@ TEST_F(CommandInput, SomethingElseWhereAFileIsExpected) {
   expectFailure({"get", "pipe", "0"}, "pipe");
   expectFailure({"pipe"}, "pipe");
   expectFailure({"add", "pipe", "text"}, "pipe: not a regular file");
-  expectFailure({"index", "pipe"}, "pipe: no such file");
+  expectFailure({"index", "pipe"}, "pipe: not a regular file");
 }
 
 }  // namespace
