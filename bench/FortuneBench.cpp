@@ -15,9 +15,9 @@ namespace tallowmere::bench {
 namespace {
 
 // Writes the fortunes to `name` in `dir` with an index beside them; returns the path.
-std::string indexedFile(const ScratchDir& dir, const std::string& name,
+std::string indexedFile(const TempDir& dir, const std::string& name,
                         const std::vector<std::string>& fortunes) {
-  const std::string path = dir.write(name, joinFortunes(fortunes));
+  const std::string path = dir.writeFile(name, joinFortunes(fortunes));
   const FortuneFile file = openFortuneFile(U'%', true, path);
   rebuildIndex(file);
   closeFortuneFile(file);
@@ -27,7 +27,7 @@ std::string indexedFile(const ScratchDir& dir, const std::string& name,
 // getFortune on a handle whose text file and index are already open, the fortune number
 // changing on every call.
 void getFortuneWarm(benchmark::State& state) {
-  ScratchDir dir;
+  TempDir dir;
   constexpr std::int64_t count = 1000;
   const std::string path = indexedFile(dir, "sayings", sampleFortunes(Script::Ascii, count));
   const FortuneFile file = openFortuneFile(U'%', false, path);
@@ -44,7 +44,7 @@ BENCHMARK(getFortuneWarm);
 // randomFortune over the classic collection (copied and indexed): every call opens every
 // file, reads every index header, draws, reads one fortune and closes everything.
 void randomFortuneOverCollection(benchmark::State& state) {
-  ScratchDir dir;
+  TempDir dir;
   const std::vector<std::string> files = copyClassicCollection(dir);
   if (files.empty()) state.SkipWithError("no classic fortune collection (apt-get install fortunes)");
   for (auto _ : state) benchmark::DoNotOptimize(randomFortune(files));
@@ -54,7 +54,7 @@ BENCHMARK(randomFortuneOverCollection)->Unit(benchmark::kMicrosecond);
 
 // getEntries of an index of 500 000 entries: one read of the table and its decoding.
 void getEntriesOfLargeIndex(benchmark::State& state) {
-  ScratchDir dir;
+  TempDir dir;
   constexpr std::int64_t count = 500000;
   const std::string path = dir.path("large.ix");
   {
@@ -76,9 +76,9 @@ BENCHMARK(getEntriesOfLargeIndex)->Unit(benchmark::kMillisecond);
 // written and its entry appended. Between calls, with the clock stopped, the text is cut back
 // to its 1000 fortunes (the next call's rebuild then drops the extra entry).
 void appendFortuneToThousand(benchmark::State& state) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string text = joinFortunes(sampleFortunes(Script::Ascii, 1000));
-  const std::string path = dir.write("sayings", text);
+  const std::string path = dir.writeFile("sayings", text);
   const FortuneFile file = openFortuneFile(U'%', true, path);
   rebuildIndex(file);
   for (auto _ : state) {
@@ -93,9 +93,9 @@ BENCHMARK(appendFortuneToThousand)->Unit(benchmark::kMicrosecond);
 
 // rebuildIndex of a 16 MB text on disk, in bytes of text per second.
 void rebuildIndexOf(benchmark::State& state, Script script) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string text = sampleText(script, std::size_t{16} << 20);
-  const std::string path = dir.write("text", text);
+  const std::string path = dir.writeFile("text", text);
   const FortuneFile file = openFortuneFile(U'%', true, path);
   rebuildIndex(file);
   for (auto _ : state) rebuildIndex(file);

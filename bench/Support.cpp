@@ -2,9 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <stdexcept>
 #include <system_error>
 
 #include "Data/Fortune/FortuneFile.hpp"
@@ -13,26 +11,6 @@
 namespace tallowmere::bench {
 
 namespace fs = std::filesystem;
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "tallowmere-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-}
-
-std::string ScratchDir::write(const std::string& name, const std::string& bytes) const {
-  const std::string file = path(name);
-  fs::create_directories(fs::path(file).parent_path());
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + file);
-  return file;
-}
 
 namespace {
 
@@ -93,7 +71,7 @@ std::string sampleText(Script script, std::size_t bytes) {
   return text;
 }
 
-std::vector<std::string> copyClassicCollection(const ScratchDir& dir) {
+std::vector<std::string> copyClassicCollection(const TempDir& dir) {
   const char* chosen = std::getenv("TALLOWMERE_BENCH_COLLECTION");
   const fs::path root = chosen != nullptr ? chosen : "/usr/share/games/fortunes";
   std::error_code error;

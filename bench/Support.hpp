@@ -1,4 +1,4 @@
-// Helpers of the benchmarks: a scratch directory, sample texts in three scripts, and the
+// Helpers of the benchmarks: sample texts in three scripts, and the
 // classic fortune collection when the machine has it.
 #pragma once
 
@@ -7,23 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.hpp"
+
 namespace tallowmere::bench {
 
-// A fresh directory below the system's temporary directory, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string path(const std::string& name) const { return root_ + "/" + name; }
-  // Writes `bytes` to the file `name` (created or replaced); returns its path.
-  std::string write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::string root_;
-};
+// Each benchmark's files live in a TempDir of the tests' support code.
+using test::TempDir;
 
 enum class Script { Ascii, Cyrillic, Chinese };
 
@@ -37,6 +26,6 @@ std::string joinFortunes(const std::vector<std::string>& fortunes);
 // The text files of Debian's classic fortune collection (those with a strfile index beside
 // them, directly in /usr/share/games/fortunes, or TALLOWMERE_BENCH_COLLECTION when set), copied
 // into `dir` and indexed; no paths when the machine has none.
-std::vector<std::string> copyClassicCollection(const ScratchDir& dir);
+std::vector<std::string> copyClassicCollection(const TempDir& dir);
 
 }  // namespace tallowmere::bench
