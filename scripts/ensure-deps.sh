@@ -30,7 +30,12 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
 if [ "$want_clang" = 1 ]; then
-  command -v clang++ >/dev/null || missing+=(clang)
+  # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
+  if ! command -v clang++ >/dev/null; then
+    missing+=(clang libclang-rt-14-dev)
+  elif ! compgen -G "$(clang++ -print-runtime-dir)/libclang_rt.asan*.a" >/dev/null; then
+    missing+=(libclang-rt-14-dev)
+  fi
 fi
 if [ "$want_fuzzer" = 1 ]; then
   # libFuzzer and the sanitizer runtimes of clang 14: only recommended by the clang package.
