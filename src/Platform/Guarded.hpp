@@ -36,8 +36,6 @@ class Guarded {
     return value_;
   }
 
-  bool heldByThisThread() const { return mutex_.heldByThisThread(); }
-
  private:
   Mutex mutex_;
   T value_ TM_GUARDED_BY(mutex_);

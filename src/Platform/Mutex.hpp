@@ -39,10 +39,6 @@ class TM_CAPABILITY("mutex") Mutex {
     mutex_.unlock();
   }
 
-  bool heldByThisThread() const {
-    return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
-  }
-
  private:
   const char* name_;
   std::mutex mutex_;
