@@ -12,10 +12,8 @@ struct CheckResult {
   std::int64_t numFortunes = 0;        // of a good index
 };
 
-// Opens the index file (the text's path with ".ix") read-only as it is on disk and reports
-// the first problem of: opening it, checkIndex, the statistics stored in its header, and a
-// comparison with an index rebuilt in memory from the text. Throws only when the text file
-// cannot be read.
+// The library's check of the index file against the text, as a sentence. Throws only when the
+// text file cannot be read.
 CheckResult checkFortuneFile(char32_t delimiter, const std::string& path);
 
 }  // namespace tallowmere::cli

@@ -1,10 +1,5 @@
 #include "Maintain.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -64,70 +59,20 @@ std::string fortunes(std::int64_t count) {
   return std::to_string(count) + (count == 1 ? " fortune" : " fortunes");
 }
 
-// An index file that cannot be opened (damaged, cut short, of another format) is removed, so
-// that the writing subcommands, which rebuild the index from the text anyway, are not stopped
-// by it. Any other failure to open it (no permission, say) is left for them to report.
-void discardUnusableIndex(const std::string& indexPath) {
-  std::error_code ignored;
-  if (!std::filesystem::exists(indexPath, ignored)) return;
-  bool unusable = false;
-  try {
-    closeIndex(openIndex(indexPath, /*writable=*/false));
-  } catch (const IndexProblemError&) {
-    unusable = true;
-  } catch (const IOError& e) {
-    if (!e.isUserError()) throw;
-    unusable = true;
-  }
-  if (unusable) std::filesystem::remove(indexPath);
-}
-
-// An exclusive advisory lock (flock) on a fortune text file, held for the object's lifetime.
-// The writing subcommands of any number of processes take it before they touch the text or its
-// index, so that they change a file one at a time and each finds the index the one before
-// left. The file is created when `create` says so; anything but a regular file is refused
-// (opened without blocking, so that a FIFO cannot stop the program).
-class TextFileLock {
- public:
-  TextFileLock(const std::string& path, bool create) : path_(path) {
-    const int flags = (create ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
-    do {
-      fd_ = ::open(path.c_str(), flags, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw IOError::system(errno, path, "open");
-    struct stat status {};
-    if (::fstat(fd_, &status) != 0) fail("open");
-    if (!S_ISREG(status.st_mode)) {
-      ::close(fd_);
-      throw FileError(path, "not a regular file");
-    }
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) fail("lock");
-    }
-  }
-  ~TextFileLock() { ::close(fd_); }  // which releases the lock
-  TextFileLock(const TextFileLock&) = delete;
-  TextFileLock& operator=(const TextFileLock&) = delete;
-
- private:
-  [[noreturn]] void fail(const char* operation) {
-    const int error = errno;
-    ::close(fd_);
-    throw IOError::system(error, path_, operation);
-  }
-
-  std::string path_;
-  int fd_ = -1;
-};
-
-// The one way the writing subcommands open a fortune file: read-write, with an index that can
-// be opened, for the span of `action`, holding the text file's lock throughout (replacing a
-// damaged index included). `create` says whether a missing text file is created.
+// The writing subcommands open a fortune file read-write for the span of `action`. The
+// library holds the text file's lock for each change and replaces a damaged index itself. A
+// path that names something other than a regular file (a directory, a FIFO) is refused, and a
+// missing one is created only when `create` says so.
 template <class Action>
 auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, bool create,
                                Action&& action) {
-  const TextFileLock lock(path, create);
-  discardUnusableIndex(path + ".ix");
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw FileError(path, std::filesystem::is_directory(status) ? "is a directory"
+                                                                : "not a regular file");
+  }
+  if (!create && !std::filesystem::exists(status)) throw FileError(path, "no such file");
   return withFortuneFile(delimiter, /*writable=*/true, path, std::forward<Action>(action));
 }
 

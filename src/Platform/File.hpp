@@ -1,18 +1,23 @@
-// An open file: a byte sequence with a current position.
+// An open file: a byte sequence read and written at explicit offsets.
 //
-// Two implementations: a disk file over a POSIX descriptor (openFile) and a growable in-memory
-// file (createMemoryFile) that tests and virtual indexes use. Both are binary (bytes pass
-// unchanged) and unbuffered: every write reaches the file (or the buffer) before it returns,
-// so flush() has nothing to push and exists for callers that want to say where data must be
-// complete.
+// Files come from an Env (Env.hpp): disk files over POSIX descriptors, or files of the
+// in-memory twin. Two standalone kinds exist besides: openFile, a disk file without naming the
+// Env, and createMemoryFile, a private growable buffer that virtual indexes use. All are binary
+// (bytes pass unchanged) and unbuffered: a write has reached the file when it returns, and
+// sync() makes it durable.
 //
-// Every operation is serialised by the object's own lock, so several threads may share one
-// File; an operation that needs a position (read, write) should be preceded by a seek under
-// the caller's own lock. Failures are IOErrors of the system kind carrying errno and name().
-// After close() every operation except isOpen() and name() fails with an IOError (EBADF) and
-// never touches a released descriptor; a second close() does nothing.
+// The positioned operations (readAt, writeAt) keep no position and need no lock: any number
+// of threads may read, and write disjoint ranges, at once. For code that reads or writes in
+// sequence there is a cursor (seek, read, write); it is one position shared by every user of
+// the object, so threads that share a file and use the cursor hold a lock of their own around
+// each seek and the transfers after it.
+//
+// Failures are IOErrors of the system kind carrying errno and name(). After close() every
+// operation except isOpen() and name() fails with an IOError (EBADF) and never touches a
+// released descriptor; a second close() does nothing.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +26,15 @@
 
 namespace tallowmere {
 
+// Where a file lives: its device and inode. Two paths or handles with the same identity reach
+// the same file, whichever links lie on the way.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 class File {
  public:
   virtual ~File() = default;
@@ -28,44 +42,59 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Moves the position to the absolute byte offset (beyond the end is allowed; a later write
-  // there fills the gap with zero bytes). A negative offset is an IOError (EINVAL).
-  virtual void seek(std::int64_t offset) = 0;
-  virtual std::int64_t position() = 0;
-  // Reads up to `size` bytes at the position into `buffer` and advances the position by the
-  // number read, which is below `size` only at the end of the file.
-  virtual std::size_t readSome(char* buffer, std::size_t size) = 0;
-  // Writes all of `bytes` at the position and advances the position past them.
-  virtual void write(std::string_view bytes) = 0;
-  virtual void flush() = 0;
+  // Reads up to `size` bytes from `offset` into `buffer`; fewer only at the end of the file.
+  // A negative offset is an IOError (EINVAL).
+  virtual std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) = 0;
+  // Writes all of `bytes` from `offset`; a gap past the end reads back as zero bytes.
+  virtual void writeAt(std::int64_t offset, std::string_view bytes) = 0;
   virtual std::int64_t size() = 0;
-  // Cuts the file to `size` bytes, or extends it with zero bytes; the position is unchanged.
-  // A negative size is an IOError (EINVAL).
+  // Cuts the file to `size` bytes, or extends it with zero bytes. Negative: IOError (EINVAL).
   virtual void setSize(std::int64_t size) = 0;
-  // True when the position is at or beyond the end of the file.
-  virtual bool atEnd() = 0;
+  // Makes everything written so far durable: it survives a crash of the machine.
+  virtual void sync() = 0;
+  // Starts writing the given range to the disk without waiting for it, so that a later sync()
+  // has less left to wait for. Only a hint: it may do nothing, and it never fails.
+  virtual void startWriteback(std::int64_t offset, std::int64_t length) noexcept {
+    (void)offset;
+    (void)length;
+  }
+  virtual FileIdentity identity() = 0;
   // Releases the file. A failure to close is reported once; the file counts as closed anyway.
   virtual void close() = 0;
   virtual bool isOpen() = 0;
   // The name used in error messages: the path, or the name given to a memory file.
   virtual const std::string& name() const = 0;
 
-  // Reads up to `size` bytes at the position: fewer only at the end of the file. Never
-  // reserves more memory than the file holds past the position, so `size` may come from
-  // untrusted data. Made of several locked calls: a caller sharing the file between threads
-  // holds its own lock around the seek and the read.
+  // Up to `size` bytes from `offset`, fewer only at the end of the file. Never reserves more
+  // memory than the file holds past `offset`, so `size` may come from untrusted data.
+  std::string readAt(std::int64_t offset, std::size_t size);
+
+  // The cursor. seek moves it to an absolute offset (beyond the end is allowed; negative is
+  // EINVAL); readSome, read and write transfer at it and move it past what they transferred.
+  void seek(std::int64_t offset);
+  std::int64_t position();
+  std::size_t readSome(char* buffer, std::size_t size);
   std::string read(std::size_t size);
-  // Reads from the position to the end of the file.
   std::string readToEnd();
+  void write(std::string_view bytes);
+  // Nothing is buffered, so there is nothing to push; fails only on a closed file. sync() is
+  // what makes data durable.
+  void flush();
+  // True when the cursor is at or beyond the end of the file.
+  bool atEnd();
+
+ private:
+  std::atomic<std::int64_t> position_{0};
 };
 
 enum class OpenMode {
   ReadOnly,   // fails when the file does not exist; every change fails
   ReadWrite,  // creates a missing file (mode 0666 less the umask); never truncates
+  Truncate,   // as ReadWrite, and empties an existing file
 };
 
-// Opens a file on disk. Fails with the platform's IOError (errno and path), also when the
-// path names a directory.
+// Opens a file on disk: Env::disk().openFile (see Env.hpp). Fails with the platform's IOError
+// (errno and path), also when the path names a directory.
 std::unique_ptr<File> openFile(const std::string& path, OpenMode mode);
 
 // A new, empty, growable file held in memory, open for reading and writing; `name` appears

@@ -4,6 +4,9 @@
 // it held before f ran and the lock is released before the exception propagates, so a failed
 // operation never leaves half-changed state behind. Re-entry from the holding thread is a
 // UsageError (see Mutex).
+//
+// Held is the scoped accessor for code that decides for itself what a failure leaves behind:
+// it holds the lock for its own lifetime and restores nothing.
 #pragma once
 
 #include <functional>
@@ -29,6 +32,21 @@ class Guarded {
       throw;
     }
   }
+
+  // The value, with the lock held until the accessor goes away. The reference it hands out
+  // must not be kept beyond that.
+  class TM_SCOPED_CAPABILITY Held {
+   public:
+    explicit Held(Guarded& cell) TM_ACQUIRE(cell.mutex_) : cell_(cell) { cell_.mutex_.lock(); }
+    ~Held() TM_RELEASE() { cell_.mutex_.unlock(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    T& value() TM_NO_THREAD_SAFETY_ANALYSIS { return cell_.value_; }
+
+   private:
+    Guarded& cell_;
+  };
 
   // Waits until the lock is free and returns a copy of the value.
   T get() {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,49 @@ class TM_SCOPED_CAPABILITY MutexLock {
 
  private:
   Mutex& mutex_;
+};
+
+// A readers-writer lock: any number of shared holders, or one exclusive holder. Used where
+// many threads may work at once and only a rare operation (closing a file) must be alone.
+class TM_CAPABILITY("shared mutex") SharedMutex {
+ public:
+  SharedMutex() = default;
+  SharedMutex(const SharedMutex&) = delete;
+  SharedMutex& operator=(const SharedMutex&) = delete;
+
+  void lock() TM_ACQUIRE() { mutex_.lock(); }
+  void unlock() TM_RELEASE() { mutex_.unlock(); }
+  void lockShared() TM_ACQUIRE_SHARED() { mutex_.lock_shared(); }
+  void unlockShared() TM_RELEASE_SHARED() { mutex_.unlock_shared(); }
+
+ private:
+  std::shared_mutex mutex_;
+};
+
+// Holds a SharedMutex shared for the lifetime of the object.
+class TM_SCOPED_CAPABILITY SharedLock {
+ public:
+  explicit SharedLock(SharedMutex& mutex) TM_ACQUIRE_SHARED(mutex) : mutex_(mutex) {
+    mutex_.lockShared();
+  }
+  ~SharedLock() TM_RELEASE_GENERIC() { mutex_.unlockShared(); }
+  SharedLock(const SharedLock&) = delete;
+  SharedLock& operator=(const SharedLock&) = delete;
+
+ private:
+  SharedMutex& mutex_;
+};
+
+// Holds a SharedMutex exclusively for the lifetime of the object.
+class TM_SCOPED_CAPABILITY ExclusiveLock {
+ public:
+  explicit ExclusiveLock(SharedMutex& mutex) TM_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~ExclusiveLock() TM_RELEASE() { mutex_.unlock(); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+ private:
+  SharedMutex& mutex_;
 };
 
 }  // namespace tallowmere::detail

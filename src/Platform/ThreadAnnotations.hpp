@@ -18,3 +18,7 @@
 #define TM_RELEASE(...) TM_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TM_EXCLUDES(...) TM_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define TM_NO_THREAD_SAFETY_ANALYSIS TM_THREAD_ANNOTATION(no_thread_safety_analysis)
+#define TM_REQUIRES_SHARED(...) TM_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
+#define TM_ACQUIRE_SHARED(...) TM_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
+#define TM_RELEASE_SHARED(...) TM_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
+#define TM_RELEASE_GENERIC(...) TM_THREAD_ANNOTATION(release_generic_capability(__VA_ARGS__))

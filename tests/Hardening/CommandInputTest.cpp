@@ -216,7 +216,7 @@ TEST_F(CommandInput, SomethingElseWhereAFileIsExpected) {
     if (args[0] == "get") args.push_back("0");
     expectFailure(args, "file does not exist: \"d\"");
   }
-  expectFailure({"add", "d", "text"}, "d: open: Is a directory");
+  expectFailure({"add", "d", "text"}, "d: is a directory");
   expectFailure({"index", "d"}, "d: is a directory");
   expectFailure({"check", "d"}, "d: is a directory");
 

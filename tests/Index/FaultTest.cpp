@@ -54,7 +54,7 @@ TEST(IndexFaults, EveryFailedStepLeavesTheIndexAsItWas) {
   for (const Operation& operation : kOperations) {
     for (long k = 1;; ++k) {
       const std::string path = dir.path(std::string(operation.name) + std::to_string(k) + ".ix");
-      const auto plan = std::make_shared<FaultyFile::Plan>();
+      const auto plan = std::make_shared<test::Plan>();
       const Index index =
           openIndex(std::make_unique<FaultyFile>(openFile(path, OpenMode::ReadWrite), plan), true);
       appendEntries(index, entries(20, 0));

@@ -51,23 +51,31 @@ inline std::vector<IndexEntry> referenceScan(std::string_view text, char32_t del
     fileAt += chunk.size();
     return std::string(chunk);
   };
+  // The bytes not yet decoded are buffer[front, end).
   std::string buffer = nextChunk();
+  std::size_t front = 0;
   std::int64_t position = 0;
   auto reader = [&]() -> std::optional<RefChar> {
     for (;;) {
-      if (buffer.empty()) return std::nullopt;
-      RefChar c = referenceDecode(buffer);
-      if (c.invalid && c.length == static_cast<std::int64_t>(buffer.size())) {
+      const std::string_view rest = std::string_view(buffer).substr(front);
+      if (rest.empty()) return std::nullopt;
+      RefChar c = referenceDecode(rest);
+      if (c.invalid && c.length == static_cast<std::int64_t>(rest.size())) {
         std::string more = nextChunk();
         if (more.empty()) {
           buffer.clear();
+          front = 0;
           return std::nullopt;
         }
-        buffer += more;
+        buffer = std::string(rest) + more;
+        front = 0;
         continue;
       }
-      buffer.erase(0, static_cast<std::size_t>(c.length));
-      if (buffer.empty()) buffer = nextChunk();
+      front += static_cast<std::size_t>(c.length);
+      if (front == buffer.size()) {
+        buffer = nextChunk();
+        front = 0;
+      }
       c.offset = position;
       position += c.length;
       return c;

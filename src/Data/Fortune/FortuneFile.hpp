@@ -10,10 +10,21 @@
 // instead; nothing is written to disk. Copies of a FortuneFile share both cells.
 //
 // Locks: every operation below takes the text cell's lock for its whole run, and the index
-// cell's lock inside it when it needs the index, so operations on one fortune file run one at
-// a time and never see another one half done (a rebuild that has cleared the index but not
-// refilled it, for example). Every operation on a closed fortune file throws UsageError
-// "Fortune file is closed".
+// cell's lock inside it, so operations on one handle run one at a time. Between processes and
+// between handles, the text file itself carries an advisory lock (flock): every change
+// (appendFortune, rebuildIndex, and creating or repairing the index) holds it exclusively for
+// its whole run; reads that must see the index and the text together (getFortune, getFortunes,
+// getEntries, and indexing a text in memory) hold it shared. Other programs that take the same
+// lock cooperate.
+//
+// Safety through crashes: an index file is never rewritten in place. A rebuild writes the new
+// index beside the old one (a hidden file, ".NAME.ix.tmp"), syncs it and renames it over the
+// old one, so that readers see one or the other, whole. An append records itself past the end
+// of the index's table, writes the text, then commits the entry with the 64-byte header; the
+// next writer undoes an append that never committed, so that no fragment is ever listed. An
+// index that describes more text than the file holds is never used to read text.
+//
+// Every operation on a closed fortune file throws UsageError "Fortune file is closed".
 #pragma once
 
 #include <cstdint>
@@ -23,6 +34,7 @@
 #include <vector>
 
 #include "Data/Fortune/Index.hpp"
+#include "Platform/Env.hpp"
 #include "Platform/File.hpp"
 
 namespace tallowmere {
@@ -43,11 +55,24 @@ class FortuneFile {
   std::shared_ptr<State> state_;
 };
 
+// How a fortune file reaches its files.
+struct FortuneFileOptions {
+  // The file system: the disk, or a MemoryEnv (or a test's own) in tests.
+  Env* env = &Env::disk();
+  // Whether appendFortune and rebuildIndex make their changes durable (synced to the disk)
+  // before they return. Without it, a crash of the program still loses nothing that was
+  // acknowledged, but the machine losing power may lose the last fortunes appended, never
+  // more than those (the index and the text stay consistent). Bulk loads that can repeat
+  // their work may turn it off.
+  bool sync = true;
+};
+
 // Opens a fortune file; no file is opened or created yet. With `writable` false a path that
 // is not an existing file throws an IOError of the user-error kind
 // "openFortuneFile: file does not exist: \"<path>\"". A delimiter that is a newline or not a
 // Unicode scalar value is a UsageError.
-FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path);
+FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path,
+                            const FortuneFileOptions& options = {});
 
 // Closes the text file, then the index. Throws "Fortune file is closed" when already closed.
 void closeFortuneFile(const FortuneFile& file);
@@ -56,20 +81,24 @@ void closeFortuneFile(const FortuneFile& file);
 std::string fortuneFilePath(const FortuneFile& file);
 std::string fortuneIndexPath(const FortuneFile& file);
 
-// The file's Index, opened (or built in memory) on first use; the same Index until closed.
-// Throws what opening the index file threw: for a writable fortune file always, for a
-// read-only one only when building the index in memory fails too.
+// The file's Index, opened (or built in memory) on first use; the same Index until closed,
+// even when the operation that obtained it failed. A read-only fortune file whose index file
+// cannot be opened, or describes more text than the file holds, gets an index built in memory
+// from the text; only when that fails too is the reason the index file was unusable thrown.
+// A writable fortune file creates a missing index file (empty, whatever the text holds) and
+// rebuilds one that describes more text than the file holds; a damaged one throws.
 Index getIndex(const FortuneFile& file);
 
 // The number of fortunes in the index.
 std::int64_t getNumFortunes(const FortuneFile& file);
 
-// Every entry of the index, in table order. Read under the file's locks like getNumFortunes,
-// so a rebuild running on another thread is never seen half done.
+// Every entry of the index, in table order.
 std::vector<IndexEntry> getEntries(const FortuneFile& file);
 
 // Fortune number i (from 0), its bytes decoded leniently: invalid UTF-8 becomes U+FFFD.
-// An out-of-range number throws "getEntry: index out of range: <i>".
+// An out-of-range number throws "getEntry: index out of range: <i>". An index found to reach
+// past the end of the text is replaced as getIndex would replace it, and the fortune is read
+// through the new one.
 std::string getFortune(const FortuneFile& file, std::int64_t i);
 
 // Every fortune of the text, split at separators without consulting the index; the last piece
@@ -77,22 +106,54 @@ std::string getFortune(const FortuneFile& file, std::int64_t i);
 // otherwise an IOError (EILSEQ).
 std::vector<std::string> getFortunes(const FortuneFile& file);
 
-// Rebuilds the index from the text, then appends `text` as a new fortune after the last one:
-// the separator (when the text holds a fortune), `text` and a newline in one write, flushed
-// before the entry is recorded. Refused with an IOError of the user-error kind, before
-// anything is written, when `text` is not valid UTF-8 or the text file would grow beyond
-// 4294967295 bytes. A read-only fortune file fails at its first attempted change. Should
-// writing the text fail, the bytes it covered are put back; should recording the entry fail,
-// the text keeps the fortune and the next rebuild indexes it.
+// Appends `text` as a new fortune after the last one: the separator (when the text holds a
+// fortune), `text` and a newline. When the index does not already list every fortune of the
+// text as a rebuild would (another program changed the text, or the index is missing or
+// damaged), it is rebuilt first; otherwise only the new entry and the header are written.
+// Returns once the text, then the index, are durable (see FortuneFileOptions::sync).
+//
+// Refused with an IOError of the user-error kind, before anything is written, when `text` is
+// not valid UTF-8, when the text file would grow beyond 4294967295 bytes, and when the last
+// fortune ends with a newline and the delimiter but the file has no final newline (the
+// separator would make the two fortunes read differently). A read-only fortune file fails at
+// its first attempted change. A failed append leaves the text and the index as they were;
+// should even that fail (or the program stop), the next writer undoes what it left.
 void appendFortune(const FortuneFile& file, std::string_view text);
 
-// Rebuilds the index from the text, holding both of the file's locks. A text longer than
-// 4294967295 bytes is refused (IOError of the user-error kind) before the index is cleared.
+// Rebuilds the index from the text into a new index file that replaces the old one whole
+// (a damaged or missing one included). A text longer than 4294967295 bytes is refused
+// (IOError of the user-error kind) before any index file is created or changed. A read-only
+// fortune file rebuilds an index held in memory, and fails with an IOError for an index file.
 void rebuildIndex(const FortuneFile& file);
 
+// How an index file stands against its text, as checkIndexFile finds it.
+enum class IndexFileState {
+  Sound,            // it lists every fortune of the text as a rebuild would
+  Missing,          // there is no index file
+  Damaged,          // it cannot be opened, or its header fails its checks (see detail)
+  Stale,            // it describes more text than the file holds
+  DiffersFromText,  // its entries differ from the text's from fortune firstDifference on
+  StatsDiffer,      // its entries match the text, the statistics in its header do not
+};
+
+struct IndexFileReport {
+  IndexFileState state = IndexFileState::Sound;
+  std::string detail;                // Damaged: what is wrong
+  std::int64_t firstDifference = 0;  // DiffersFromText
+  std::int64_t numFortunes = 0;      // Sound: the number of fortunes
+};
+
+// Checks the index file on disk (opened afresh and read-only, not the handle's own index)
+// against the text, holding the shared lock so that no writer is half way through either.
+// Line counts are not compared: appending counts a final newline differently from a rebuild,
+// and both describe the same fortune. Throws only what reading the text throws.
+IndexFileReport checkIndexFile(const FortuneFile& file);
+
 // Refills `index` from the text read through `textFile`, cutting it at lines that hold only
-// `delimiter`. Clears the index first; reads the text once in chunks, in constant memory.
-// Read and write errors propagate and leave the index cleared.
+// `delimiter`; reads the text once in chunks, in constant memory. An index opened from a path
+// gets a new file, replacing the old one whole (see FortuneFile above); one in memory, or over
+// a file the caller opened, is cleared and refilled in place, and is left cleared when reading
+// or writing fails.
 void rebuildIndex(char32_t delimiter, File& textFile, const Index& index);
 
 }  // namespace tallowmere

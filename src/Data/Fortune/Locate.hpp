@@ -14,7 +14,7 @@
 //
 // A directory that cannot be listed (missing, not a directory, no permission), the start
 // directory or any directory reached below it, fails the whole call with the platform's
-// IOError.
+// IOError. The walk goes through `env`: the disk unless a test says otherwise.
 #pragma once
 
 #include <string>
@@ -22,16 +22,18 @@
 
 #include "Data/Fortune/SearchPath.hpp"
 #include "Data/Fortune/Types.hpp"
+#include "Platform/Env.hpp"
 
 namespace tallowmere {
 
 // Every fortune file below `directory`: each entry that is not a directory and whose name
 // neither begins with '.' nor ends in the extension ".dat" or ".ix" (case-sensitive; the
 // extension starts at the last '.'). Index files are thereby never listed.
-std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory);
+std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory,
+                                          Env& env = Env::disk());
 
 // listFortuneFiles for each entry of the search path, entry by entry.
-std::vector<std::string> listFortuneFilesIn(const SearchPath& path);
+std::vector<std::string> listFortuneFilesIn(const SearchPath& path, Env& env = Env::disk());
 
 // listFortuneFilesIn(getFortuneSearchPath(type)).
 std::vector<std::string> defaultFortuneFiles(FortuneType type);
@@ -39,15 +41,17 @@ std::vector<std::string> defaultFortuneFiles(FortuneType type);
 // The files below `directory` whose entry name equals `name` exactly. A name that contains '/'
 // or begins with '.' never matches.
 std::vector<std::string> findFortuneFile(bool recursive, const std::string& directory,
-                                         const std::string& name);
+                                         const std::string& name, Env& env = Env::disk());
 
 // findFortuneFile for each entry of the search path, entry by entry.
-std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name);
+std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name,
+                                           Env& env = Env::disk());
 
 // findFortuneFileIn for each name in turn: all matches of the first name come first. A name
 // without a match contributes nothing.
 std::vector<std::string> findFortuneFilesIn(const SearchPath& path,
-                                            const std::vector<std::string>& names);
+                                            const std::vector<std::string>& names,
+                                            Env& env = Env::disk());
 
 // The same along getFortuneSearchPath(type).
 std::vector<std::string> resolveFortuneFile(FortuneType type, const std::string& name);

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "Data/Fortune/FunctionRef.hpp"
-#include "Platform/FileSystem.hpp"
+#include "Platform/Env.hpp"
 
 namespace tallowmere {
 namespace {
@@ -13,14 +13,22 @@ namespace {
 using FileTest = FunctionRef<bool(std::string_view name)>;
 
 struct Walk {
+  Env& env;
   bool recursive;
   FileTest test;
   std::vector<std::string> found;
   // The directories from the start down to the one being listed.
   std::vector<FileIdentity> onPath;
 
+  // The identity of the directory that `path` names; none when it names no directory.
+  std::optional<FileIdentity> directoryIdentity(const std::string& path) {
+    const FileStatus status = env.status(path);
+    if (!status.isDirectory()) return std::nullopt;
+    return status.identity;
+  }
+
   void directory(const std::string& dir, const std::optional<FileIdentity>& identity) {
-    const std::vector<std::string> names = listDirectory(dir);
+    const std::vector<std::string> names = env.listDirectory(dir);
     if (identity) onPath.push_back(*identity);
     for (const std::string& name : names) {
       if (name.front() == '.') continue;
@@ -37,9 +45,9 @@ struct Walk {
   }
 };
 
-std::vector<std::string> walk(bool recursive, FileTest test, const std::string& start) {
-  Walk w{recursive, test, {}, {}};
-  w.directory(start, directoryIdentity(start));
+std::vector<std::string> walk(Env& env, bool recursive, FileTest test, const std::string& start) {
+  Walk w{env, recursive, test, {}, {}};
+  w.directory(start, w.directoryIdentity(start));
   return std::move(w.found);
 }
 
@@ -56,14 +64,16 @@ void append(std::vector<std::string>& to, std::vector<std::string> more) {
 
 }  // namespace
 
-std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory) {
-  return walk(recursive, [](std::string_view name) { return isFortuneFileName(name); }, directory);
+std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory,
+                                          Env& env) {
+  return walk(env, recursive, [](std::string_view name) { return isFortuneFileName(name); },
+              directory);
 }
 
-std::vector<std::string> listFortuneFilesIn(const SearchPath& path) {
+std::vector<std::string> listFortuneFilesIn(const SearchPath& path, Env& env) {
   std::vector<std::string> files;
   for (const SearchPathEntry& entry : path) {
-    append(files, listFortuneFiles(entry.recursive, entry.directory));
+    append(files, listFortuneFiles(entry.recursive, entry.directory, env));
   }
   return files;
 }
@@ -73,22 +83,24 @@ std::vector<std::string> defaultFortuneFiles(FortuneType type) {
 }
 
 std::vector<std::string> findFortuneFile(bool recursive, const std::string& directory,
-                                         const std::string& name) {
-  return walk(recursive, [&name](std::string_view entry) { return entry == name; }, directory);
+                                         const std::string& name, Env& env) {
+  return walk(env, recursive, [&name](std::string_view entry) { return entry == name; },
+              directory);
 }
 
-std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name) {
+std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name,
+                                           Env& env) {
   std::vector<std::string> files;
   for (const SearchPathEntry& entry : path) {
-    append(files, findFortuneFile(entry.recursive, entry.directory, name));
+    append(files, findFortuneFile(entry.recursive, entry.directory, name, env));
   }
   return files;
 }
 
 std::vector<std::string> findFortuneFilesIn(const SearchPath& path,
-                                            const std::vector<std::string>& names) {
+                                            const std::vector<std::string>& names, Env& env) {
   std::vector<std::string> files;
-  for (const std::string& name : names) append(files, findFortuneFileIn(path, name));
+  for (const std::string& name : names) append(files, findFortuneFileIn(path, name, env));
   return files;
 }
 

@@ -8,7 +8,7 @@
 
 #include "Paths_tallowmere.hpp"
 #include "Platform/Environment.hpp"
-#include "Platform/FileSystem.hpp"
+#include "Platform/Env.hpp"
 
 namespace tallowmere {
 namespace {
@@ -50,7 +50,9 @@ SearchPathEntry toEntry(const std::string& element) {
 }
 
 SearchPath existingOnly(SearchPath path) {
-  std::erase_if(path, [](const SearchPathEntry& entry) { return !isExistingDirectory(entry.directory); });
+  std::erase_if(path, [](const SearchPathEntry& entry) {
+    return !Env::disk().status(entry.directory).isDirectory();
+  });
   return path;
 }
 

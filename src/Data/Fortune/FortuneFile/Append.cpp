@@ -1,12 +1,15 @@
 // Appending a fortune to the text file and its index.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Index/State.hpp"
 #include "Platform/Errors.hpp"
 
 namespace tallowmere {
@@ -20,28 +23,42 @@ std::int64_t appendedLines(std::string_view text) {
   return newlines + (!text.empty() && text.back() != '\n' ? 1 : 0);
 }
 
-// Writes `run` at `offset` and flushes it, so that the text is complete before the index
-// lists it. Should that fail, the bytes it may have covered and the old size are put back (as
-// far as the file still lets them): a run cut short would otherwise stay in the text, and the
-// next rebuild would take it for a fortune, or, with only part of the separator written, for
-// the end of the last fortune.
-void writeOrRestore(File& textFile, std::int64_t offset, const std::string& run) {
-  const std::int64_t oldSize = textFile.size();
-  textFile.seek(offset);
-  // Usually a final newline at most: the last fortune ends at `offset`.
-  const std::string covered = textFile.read(run.size());
+// Drops the marker past the end of the table.
+void cutMarker(const Index& index) {
+  withIndex(index, [](File& indexFile, const CurrentHeader& header) {
+    indexFile.setSize(detail::tableEnd(header.get()));
+  });
+}
+
+// Refuses to append after a last fortune that ends with a newline and the delimiter, in a file
+// without a final newline: the separator would turn that delimiter into a delimiter line, and
+// the next rebuild would read the two fortunes differently.
+void requireSeparableEnd(detail::Access& access, const FortuneStats& stats, std::int64_t size) {
+  if (stats.numFortunes == 0 || size != stats.offsetAfter) return;
+  std::string ending = "\n";
+  detail::appendUtf8(ending, access.state().delimiter);
+  const auto length = static_cast<std::int64_t>(ending.size());
+  if (size < length || access.text().readAt(size - length, ending.size()) != ending) return;
+  throw IOError::userError("appendFortune: " + access.state().path +
+                           ": the last fortune ends with a line holding only the delimiter and "
+                           "the file has no final newline; appending would join that line to "
+                           "the new fortune's separator. End the file with a newline first");
+}
+
+// Undoes an append that failed after its marker was recorded: the header as it was (in case
+// the commit got that far), the text as it was (a run cut short would otherwise stay in it, and
+// the next rebuild would take it for a fortune), the marker gone. If that fails too, the next
+// writer finds the marker and finishes the job.
+void undoQuietly(const FortuneFile::State& state, File& text, const Index& index,
+                 const Header& previous, const detail::PendingAppend& pending) noexcept {
   try {
-    textFile.seek(offset);
-    textFile.write(run);
-    textFile.flush();
+    modifyHeader(index, [&](File&, const CurrentHeader&) { return previous; });
+    text.writeAt(pending.writeStart, pending.covered);
+    text.setSize(pending.sizeBefore);
+    if (state.syncWrites) text.sync();
+    cutMarker(index);
+    if (state.syncWrites) detail::syncIndex(index);
   } catch (...) {
-    try {
-      textFile.seek(offset);
-      textFile.write(covered);
-      textFile.setSize(oldSize);
-    } catch (...) {  // the write's own failure is the one to report
-    }
-    throw;
   }
 }
 
@@ -53,34 +70,71 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
     throw IOError::userError("appendFortune: " + file.fortunePath() +
                              ": the fortune is not valid UTF-8");
   }
-  // One critical section for the rebuild and the write, so that the fortune lands right after
-  // the last fortune of the text as it is now, and other operations see the index either
-  // before or after the append.
-  detail::withTextCell(file, [&](detail::HeldText& held) {
-    File& textFile = held.file();
-    detail::withIndexCell(file, held, [&](const Index& index) {
-      rebuildIndex(file.fortuneDelim(), textFile, index);
-      const FortuneStats stats = getStats(index);
-      const std::int64_t offset = std::max<std::int64_t>(stats.offsetAfter, 0);
-      // The separator goes in whenever the text already holds a fortune, even one that ends at
-      // offset 0 (an empty first fortune): writing over it would lose that fortune.
-      std::string run;
-      if (stats.numFortunes > 0) {
-        run = "\n";
-        detail::appendUtf8(run, file.fortuneDelim());
-        run += '\n';
-      }
-      const auto separatorLength = static_cast<std::int64_t>(run.size());
-      run.append(text);
+  detail::withAccess(file, [&](detail::Access& access) {
+    const FortuneFile::State& state = access.state();
+    // Refused before the index file is opened for writing: a read-only handle changes nothing.
+    if (!state.writable) throw IOError::system(EBADF, state.path, "appendFortune: write");
+    if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
+      detail::rebuildIndexFile(access);
+    }
+    // Taken after the lock, which may have opened the path again.
+    File& textFile = access.text();
+    const Index& index = access.index();
+    const FortuneStats stats = getStats(index);
+    const std::int64_t size = textFile.size();
+    requireSeparableEnd(access, stats, size);
+
+    const std::int64_t offset = std::max<std::int64_t>(stats.offsetAfter, 0);
+    // The separator goes in whenever the text already holds a fortune, even one that ends at
+    // offset 0 (an empty first fortune): writing over it would lose that fortune.
+    std::string run;
+    if (stats.numFortunes > 0) {
+      run = "\n";
+      detail::appendUtf8(run, state.delimiter);
       run += '\n';
-      if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
-        detail::throwTextTooLong("appendFortune", textFile.name());
-      }
-      writeOrRestore(textFile, offset, run);
-      appendEntry(index, IndexEntry{offset + separatorLength,
-                                    static_cast<std::int64_t>(text.size()),
-                                    detail::countUtf8Chars(text), appendedLines(text)});
-    });
+    }
+    const auto separatorLength = static_cast<std::int64_t>(run.size());
+    run.append(text);
+    run += '\n';
+    if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
+      detail::throwTextTooLong("appendFortune", state.path);
+    }
+    // What follows the last fortune is at most a final newline and the remains of a cut
+    // character (the rebuild leaves no more); the write covers it, and an undo puts it back.
+    const std::int64_t covered = std::max<std::int64_t>(size - offset, 0);
+    if (covered > 4) {
+      throw IOError::userError("appendFortune: " + state.path +
+                               ": unexpected bytes after the last fortune; nothing was added");
+    }
+    const detail::PendingAppend pending{
+        IndexEntry{offset + separatorLength, static_cast<std::int64_t>(text.size()),
+                   detail::countUtf8Chars(text), appendedLines(text)},
+        offset, size, textFile.readAt(offset, static_cast<std::size_t>(covered))};
+
+    // 1. The marker, durable before any byte of the text changes.
+    const Header previous{stats, withIndex(index, [&](File& indexFile, const CurrentHeader& header) {
+                            indexFile.writeAt(detail::tableEnd(header.get()),
+                                              detail::encodePendingAppend(pending));
+                            return header.indexLoc();
+                          })};
+    if (state.syncWrites) detail::syncIndex(index);
+    try {
+      // 2. The text, durable before the index lists it.
+      textFile.writeAt(offset, run);
+      if (state.syncWrites) textFile.sync();
+      // 3. The commit: the entry (written again, the same bytes) and the header, in one write
+      //    of 64 bytes that is seen whole or not at all.
+      appendEntry(index, pending.entry);
+      if (state.syncWrites) detail::syncIndex(index);
+    } catch (...) {
+      undoQuietly(state, textFile, index, previous, pending);
+      throw;
+    }
+    // The marker, now past the end of the longer table, is harmless there; dropped all the same.
+    try {
+      cutMarker(index);
+    } catch (...) {
+    }
   });
 }
 

@@ -1,23 +1,24 @@
-// The state behind a FortuneFile and the guarded access to its two cells.
+// The state behind a FortuneFile and the access every operation works through.
 //
-// Each cell is one lock and one value: not yet opened, open, or closed. Every operation that
-// needs the index takes the text cell's lock first and the index cell's lock inside it, so
-// the two locks are always taken in the same order, and an operation sees the index and the
-// text as the last completed operation left them (a rebuild running on another thread is
-// never seen half done). Taking the text cell's lock does not open the text file: HeldText
-// opens it on first need, so that counting fortunes does not create a missing text file.
+// Each cell is one lock and one value: not yet opened, open, or closed. An operation takes the
+// text cell's lock and then the index cell's lock, holds both for its whole run, and sees the
+// cells through an Access. Through it, the operation opens the text file on first need (so
+// that counting fortunes does not create a missing text file), takes the advisory lock on the
+// text file that other handles and processes respect, and obtains the index.
 //
-// On failure both cells get back the values they held before the operation: a handle or an
-// index opened during a failed first use is dropped, and the next use opens it again.
+// On failure, a text file that the operation opened for the first time is dropped again (the
+// next use opens it anew); an index it obtained is kept, so that a handle hands out the same
+// Index from its first success on.
 #pragma once
 
-#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FunctionRef.hpp"
+#include "Platform/Env.hpp"
 #include "Platform/Guarded.hpp"
 
 namespace tallowmere {
@@ -30,42 +31,75 @@ struct Closed {};
 using TextCell = std::variant<NotYetOpened, std::shared_ptr<File>, Closed>;
 using IndexCell = std::variant<NotYetOpened, Index, Closed>;
 
-// How a fortune file opens its text file and its index file (which openIndex then reads):
-// openFile, unless a test puts a file of its own in between.
-using FileOpener = std::function<std::unique_ptr<File>(const std::string& path, OpenMode mode)>;
-
-// openFortuneFile, with every file of the fortune file opened through `opener`.
-FortuneFile openFortuneFileWith(char32_t delimiter, bool writable, const std::string& path,
-                                FileOpener opener);
-
 }  // namespace detail
 
 struct FortuneFile::State {
-  State(std::string path, char32_t delimiter, bool writable, detail::FileOpener opener);
+  State(std::string path, char32_t delimiter, bool writable, const FortuneFileOptions& options);
 
   const std::string path;
+  const std::string indexPath;
   const char32_t delimiter;
   const bool writable;
-  const detail::FileOpener opener;
+  Env& env;
+  const bool syncWrites;
   detail::Guarded<detail::TextCell> text;
   detail::Guarded<detail::IndexCell> index;
 };
 
 namespace detail {
 
-// The text cell while the calling thread holds its lock (never closed).
-class HeldText {
+// One operation's hold on a fortune file.
+class Access {
  public:
-  HeldText(const FortuneFile::State& state, TextCell& cell) : state_(state), cell_(cell) {}
+  Access(FortuneFile::State& state, TextCell& text, IndexCell& index)
+      : state_(state), text_(text), index_(index) {}
+  Access(const Access&) = delete;
+  Access& operator=(const Access&) = delete;
+
+  FortuneFile::State& state() const noexcept { return state_; }
 
   // The text file's handle. On the first use the file is opened (read-only, or read-write
-  // creating it when writable) and stored in the cell; the platform's IOError propagates.
-  File& file();
+  // creating it when writable) and kept; the platform's IOError propagates.
+  File& text();
+  // The text file's size: asked of the open handle, or of the path when it is not open.
+  std::int64_t textSize();
+
+  // Takes the advisory lock on the text file, opening it first, for the rest of the operation;
+  // a stronger lock held already is kept. An exclusive lock of a writable fortune file also
+  // makes sure that the file open here is the one at the path: when the path names another
+  // file (replaced by a rename) or none, this one is closed and the path opened again.
+  void lock(LockMode mode);
+
+  // The index, obtained on first use by the rules of getIndex.
+  const Index& index();
+  // The index if the cell holds one, without obtaining it.
+  const Index* openIndex() const noexcept { return std::get_if<Index>(&index_); }
+  // Puts `index` in the index cell; the index it held, if another one, is closed.
+  void setIndex(const Index& index);
+
+  // What the text cell held when the operation began, for putting it back on failure.
+  bool textWasOpen() const noexcept { return textWasOpen_; }
+  void dropText() noexcept;
 
  private:
-  const FortuneFile::State& state_;
-  TextCell& cell_;
+  FortuneFile::State& state_;
+  TextCell& text_;
+  IndexCell& index_;
+  bool textWasOpen_ = std::holds_alternative<std::shared_ptr<File>>(text_);
+  std::optional<LockMode> lockMode_;
+  // Declared last, so that it is released before anything else goes.
+  std::unique_ptr<FileLock> lock_;
 };
+
+// Runs `action` holding both cells' locks. Throws "Fortune file is closed" when closed.
+void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action);
+
+// The index of a fortune file whose cell holds none yet, by the rules of getIndex.
+Index obtainIndex(Access& access);
+
+// An index built in memory from the text, read under a shared lock so that no writer is half
+// way through it.
+Index indexInMemory(Access& access);
 
 // Throws a UsageError naming `operation` for a delimiter that cannot separate fortunes: a
 // newline, or a value that is not a Unicode scalar value.
@@ -73,23 +107,6 @@ void requireUsableDelimiter(const char* operation, char32_t delimiter);
 
 // Throws UsageError "Fortune file is closed".
 [[noreturn]] void throwClosed();
-
-// Runs `action` holding the text cell's lock. Throws "Fortune file is closed" when closed.
-void withTextCell(const FortuneFile& file, FunctionRef<void(HeldText&)> action);
-
-// Runs `action` with the text file's handle, holding the text cell's lock; opens the text
-// file on first use.
-void withFortuneFile(const FortuneFile& file, FunctionRef<void(File&)> action);
-
-// Runs `action` with the Index, holding the index cell's lock; the caller holds the text
-// cell's lock and passes it as `text`. Opens the index on first use. When the index file
-// cannot be opened, a writable fortune file fails with that error; a read-only one gets an
-// index built in memory from the text, read through `text`, and only if that fails too does
-// the opening error propagate.
-void withIndexCell(const FortuneFile& file, HeldText& text, FunctionRef<void(const Index&)> action);
-
-// withIndexCell inside withTextCell: both locks, in their order.
-void withIndex(const FortuneFile& file, FunctionRef<void(HeldText&, const Index&)> action);
 
 }  // namespace detail
 

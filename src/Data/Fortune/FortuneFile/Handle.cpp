@@ -1,13 +1,17 @@
-// Opening and closing fortune files, and the guarded access to their two cells.
+// Opening and closing fortune files, the access every operation works through, and how a
+// handle obtains its index.
+#include <cerrno>
 #include <exception>
 #include <optional>
 #include <utility>
 
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FortuneFile/Cells.hpp"
+#include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Index/State.hpp"
 #include "Platform/Errors.hpp"
-#include "Platform/FileSystem.hpp"
 
 namespace tallowmere {
 
@@ -52,36 +56,71 @@ std::string quotePath(std::string_view path) {
   return out;
 }
 
-// Obtains the index of a fortune file whose index cell is not yet opened.
-Index obtainIndex(const FortuneFile::State& state, detail::HeldText& text) {
+// True when the index's fortunes end beyond the end of the text: the text was cut or replaced
+// since the index was made, and its offsets can no longer be trusted.
+bool reachesPastText(const Index& index, detail::Access& access) {
+  const FortuneStats stats = getStats(index);
+  return stats.numFortunes > 0 && stats.offsetAfter > access.textSize();
+}
+
+void closeQuietly(const Index& index) noexcept {
+  try {
+    closeIndex(index);
+  } catch (...) {  // nothing was written through it
+  }
+}
+
+// A read-only fortune file: its index file if it can be opened and still fits the text, else
+// an index built in memory. If that fails as well, the reason the index file could not be used
+// is the more useful one to report.
+Index obtainReadOnly(detail::Access& access) {
+  const FortuneFile::State& state = access.state();
   std::exception_ptr openError;
   try {
-    const OpenMode mode = state.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly;
-    return openIndex(state.opener(indexPathOf(state.path), mode), state.writable);
+    Index index = openIndex(state.indexPath, false, state.env);
+    if (!reachesPastText(index, access)) return index;
+    closeQuietly(index);
   } catch (...) {
-    if (state.writable) throw;
     openError = std::current_exception();
   }
-  // A read-only fortune file can still be read without its index file: index the text in
-  // memory. If that fails as well, the reason the index file could not be used is the more
-  // useful one to report.
   try {
-    Index index = createVirtualIndex();
-    rebuildIndex(state.delimiter, text.file(), index);
-    return index;
+    return detail::indexInMemory(access);
   } catch (...) {
-    std::rethrow_exception(openError);
+    if (openError) std::rethrow_exception(openError);
+    throw;
   }
+}
+
+// A writable fortune file: the index file as it is on disk, created empty when missing and
+// rebuilt when it reaches past the text; a damaged one is reported, not replaced.
+Index obtainWritable(detail::Access& access) {
+  const FortuneFile::State& state = access.state();
+  if (detail::beginWrite(access)) {
+    if (reachesPastText(access.index(), access)) detail::rebuildIndexFile(access);
+    return access.index();
+  }
+  if (state.env.status(state.indexPath).exists()) {
+    // Opened again for the error it throws.
+    access.setIndex(openIndex(state.indexPath, true, state.env));
+    return access.index();
+  }
+  if (access.textSize() > detail::maxIndexedTextLength) {
+    detail::throwTextTooLong("getIndex", state.path);
+  }
+  access.setIndex(detail::writeIndexFile(state.env, state.indexPath, [](const Index&) {}));
+  return access.index();
 }
 
 }  // namespace
 
 FortuneFile::State::State(std::string path_, char32_t delimiter_, bool writable_,
-                          detail::FileOpener opener_)
+                          const FortuneFileOptions& options)
     : path(std::move(path_)),
+      indexPath(indexPathOf(path)),
       delimiter(delimiter_),
       writable(writable_),
-      opener(std::move(opener_)),
+      env(*options.env),
+      syncWrites(options.sync),
       text("fortune text file", detail::NotYetOpened{}),
       index("fortune file's index", detail::NotYetOpened{}) {}
 
@@ -98,18 +137,14 @@ void detail::requireUsableDelimiter(const char* operation, char32_t delimiter) {
   }
 }
 
-FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path) {
-  return detail::openFortuneFileWith(delimiter, writable, path, tallowmere::openFile);
-}
-
-FortuneFile detail::openFortuneFileWith(char32_t delimiter, bool writable, const std::string& path,
-                                        FileOpener opener) {
-  requireUsableDelimiter("openFortuneFile", delimiter);
-  if (!writable && !isExistingFile(path)) {
+FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path,
+                            const FortuneFileOptions& options) {
+  detail::requireUsableDelimiter("openFortuneFile", delimiter);
+  if (options.env == nullptr) throw UsageError("openFortuneFile: no Env given");
+  if (!writable && !options.env->status(path).isFile()) {
     throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path));
   }
-  return FortuneFile(
-      std::make_shared<FortuneFile::State>(path, delimiter, writable, std::move(opener)));
+  return FortuneFile(std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
 }
 
 void closeFortuneFile(const FortuneFile& file) {
@@ -117,15 +152,15 @@ void closeFortuneFile(const FortuneFile& file) {
   // dead either way and the index is still closed; the first failure is reported afterwards.
   std::exception_ptr failure;
   auto closeCell = [&failure](auto& cell, auto&& close) {
-    cell.with([&](auto& value) {
-      if (std::holds_alternative<detail::Closed>(value)) detail::throwClosed();
-      auto previous = std::exchange(value, detail::Closed{});
-      try {
-        close(previous);
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
-    });
+    typename std::remove_reference_t<decltype(cell)>::Held held(cell);
+    auto& value = held.value();
+    if (std::holds_alternative<detail::Closed>(value)) detail::throwClosed();
+    auto previous = std::exchange(value, detail::Closed{});
+    try {
+      close(previous);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   };
   FortuneFile::State& state = file.state();
   closeCell(state.text, [](detail::TextCell& previous) {
@@ -139,11 +174,11 @@ void closeFortuneFile(const FortuneFile& file) {
 
 std::string fortuneFilePath(const FortuneFile& file) { return file.fortunePath(); }
 
-std::string fortuneIndexPath(const FortuneFile& file) { return indexPathOf(file.fortunePath()); }
+std::string fortuneIndexPath(const FortuneFile& file) { return file.state().indexPath; }
 
 Index getIndex(const FortuneFile& file) {
   std::optional<Index> result;
-  detail::withIndex(file, [&](detail::HeldText&, const Index& index) { result = index; });
+  detail::withAccess(file, [&](detail::Access& access) { result = access.index(); });
   return *result;
 }
 
@@ -151,45 +186,89 @@ namespace detail {
 
 void throwClosed() { throw UsageError("Fortune file is closed"); }
 
-File& HeldText::file() {
-  if (auto* handle = std::get_if<std::shared_ptr<File>>(&cell_)) return **handle;
-  std::shared_ptr<File> opened =
-      state_.opener(state_.path, state_.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
-  cell_ = opened;
+File& Access::text() {
+  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) return **handle;
+  std::shared_ptr<File> opened = state_.env.openFile(
+      state_.path, state_.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
+  text_ = opened;
   return *opened;
 }
 
-void withTextCell(const FortuneFile& file, FunctionRef<void(HeldText&)> action) {
-  FortuneFile::State& state = file.state();
-  state.text.with([&](TextCell& cell) {
-    if (std::holds_alternative<Closed>(cell)) throwClosed();
-    HeldText held(state, cell);
-    action(held);
-  });
+std::int64_t Access::textSize() {
+  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) return (*handle)->size();
+  return state_.env.status(state_.path).size;
 }
 
-void withFortuneFile(const FortuneFile& file, FunctionRef<void(File&)> action) {
-  withTextCell(file, [&](HeldText& text) { action(text.file()); });
-}
-
-void withIndexCell(const FortuneFile& file, HeldText& text, FunctionRef<void(const Index&)> action) {
-  FortuneFile::State& state = file.state();
-  state.index.with([&](IndexCell& cell) {
-    if (std::holds_alternative<Closed>(cell)) throwClosed();
-    if (const Index* open = std::get_if<Index>(&cell)) {
-      action(*open);
-      return;
+void Access::lock(LockMode mode) {
+  if (lockMode_ == mode || lockMode_ == LockMode::Exclusive) return;
+  // Neither kind of lock becomes the other in one step; the weaker one is let go first.
+  lock_.reset();
+  lockMode_.reset();
+  for (int attempt = 0;; ++attempt) {
+    File& file = text();
+    lock_ = state_.env.lockFile(file, mode);
+    lockMode_ = mode;
+    if (!state_.writable || mode == LockMode::Shared) return;
+    const FileStatus atPath = state_.env.status(state_.path);
+    if (atPath.exists() && atPath.identity == file.identity()) return;
+    // The path names another file now, or none: the one open here is no longer the fortune
+    // file, and writing to it would lose the fortune. Open the path again.
+    if (attempt == 100) {
+      throw IOError::system(ESTALE, state_.path, "the text file keeps being replaced; lock");
     }
-    const Index index = obtainIndex(state, text);
-    cell = index;
-    action(index);
-  });
+    lock_.reset();
+    lockMode_.reset();
+    dropText();
+  }
 }
 
-void withIndex(const FortuneFile& file, FunctionRef<void(HeldText&, const Index&)> action) {
-  withTextCell(file, [&](HeldText& text) {
-    withIndexCell(file, text, [&](const Index& index) { action(text, index); });
-  });
+const Index& Access::index() {
+  if (const Index* open = openIndex()) return *open;
+  setIndex(obtainIndex(*this));
+  return std::get<Index>(index_);
+}
+
+void Access::setIndex(const Index& index) {
+  if (const Index* open = openIndex(); open != nullptr && &open->state() != &index.state()) {
+    closeQuietly(*open);
+  }
+  index_ = index;
+}
+
+void Access::dropText() noexcept {
+  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) {
+    try {
+      (*handle)->close();
+    } catch (...) {  // it was only read, or its writes were synced or undone
+    }
+  }
+  text_ = NotYetOpened{};
+}
+
+void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action) {
+  FortuneFile::State& state = file.state();
+  Guarded<TextCell>::Held text(state.text);
+  if (std::holds_alternative<Closed>(text.value())) throwClosed();
+  Guarded<IndexCell>::Held index(state.index);
+  if (std::holds_alternative<Closed>(index.value())) throwClosed();
+  Access access(state, text.value(), index.value());
+  try {
+    action(access);
+  } catch (...) {
+    if (!access.textWasOpen()) access.dropText();
+    throw;
+  }
+}
+
+Index indexInMemory(Access& access) {
+  access.lock(LockMode::Shared);
+  Index index = createVirtualIndex();
+  rebuildIndex(access.state().delimiter, access.text(), index);
+  return index;
+}
+
+Index obtainIndex(Access& access) {
+  return access.state().writable ? obtainWritable(access) : obtainReadOnly(access);
 }
 
 }  // namespace detail

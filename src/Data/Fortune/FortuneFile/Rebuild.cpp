@@ -2,28 +2,40 @@
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
+#include "Data/Fortune/Index/State.hpp"
 
 namespace tallowmere {
 
 void rebuildIndex(char32_t delimiter, File& textFile, const Index& index) {
   detail::requireUsableDelimiter("rebuildIndex", delimiter);
-  // Refuse before clearing: the index must not lose its entries over a text it cannot hold.
+  // Refuse before anything changes: the index must not lose its entries over a text it cannot
+  // hold.
   if (textFile.size() > detail::maxIndexedTextLength) {
     detail::throwTextTooLong("rebuildIndex", textFile.name());
   }
-  clearIndex(index);
-  detail::FortuneScanner scanner(delimiter, textFile);
-  unfoldEntries(index, [&scanner] { return scanner.next(); });
+  detail::replaceIndex(index, [&](const Index& fresh) {
+    detail::FortuneScanner scanner(delimiter, textFile);
+    unfoldEntries(fresh, [&scanner] { return scanner.next(); });
+  });
 }
 
 void rebuildIndex(const FortuneFile& file) {
-  // The text file is opened before the index, so that a text that cannot be opened leaves
-  // no new index file behind.
-  detail::withTextCell(file, [&](detail::HeldText& held) {
-    File& text = held.file();
-    detail::withIndexCell(file, held, [&](const Index& index) {
-      rebuildIndex(file.fortuneDelim(), text, index);
-    });
+  detail::withAccess(file, [&](detail::Access& access) {
+    const FortuneFile::State& state = access.state();
+    if (state.writable) {
+      // Refused before the index file is opened: opening gives an empty file a header.
+      access.lock(LockMode::Exclusive);
+      if (access.text().size() > detail::maxIndexedTextLength) {
+        detail::throwTextTooLong("rebuildIndex", state.path);
+      }
+      detail::beginWrite(access);
+      detail::rebuildIndexFile(access);
+      return;
+    }
+    // Read-only: an index in memory is rebuilt in memory; one on disk refuses the change.
+    access.lock(LockMode::Shared);
+    rebuildIndex(state.delimiter, access.text(), access.index());
   });
 }
 

@@ -11,6 +11,7 @@ namespace {
 constexpr std::size_t kEntryBytes = static_cast<std::size_t>(indexEntryLength);
 // Entries gathered into one write by unfoldEntries: bounded memory, few system calls.
 constexpr std::size_t kEntriesPerWrite = 256;
+constexpr std::int64_t kWritebackBytes = std::int64_t{1} << 20;
 
 [[noreturn]] void throwOutOfRange(std::int64_t i) {
   throw IOError::userError("getEntry: index out of range: " + std::to_string(i));
@@ -22,16 +23,15 @@ IndexEntry getEntry(const Index& index, std::int64_t i) {
   if (i < 0) throwOutOfRange(i);
   return withIndex(index, [i](File& file, const CurrentHeader& header) {
     if (i >= header.numFortunes()) throwOutOfRange(i);
-    file.seek(header.indexLoc() + indexEntryLength * i);
-    return decodeIndexEntry(file.read(kEntryBytes), 0).first;
+    return decodeIndexEntry(file.readAt(header.indexLoc() + indexEntryLength * i, kEntryBytes), 0)
+        .first;
   });
 }
 
 std::vector<IndexEntry> getEntries(const Index& index) {
   return withIndex(index, [](File& file, const CurrentHeader& header) {
     const auto count = static_cast<std::size_t>(header.numFortunes());
-    file.seek(header.indexLoc());
-    const std::string bytes = file.read(count * kEntryBytes);
+    const std::string bytes = file.readAt(header.indexLoc(), count * kEntryBytes);
     std::vector<IndexEntry> entries;
     entries.reserve(bytes.size() / kEntryBytes);  // a table cut short fails while decoding
     std::size_t at = 0;
@@ -50,8 +50,7 @@ void appendEntries(const Index& index, std::span<const IndexEntry> entries) {
     const Header& header = current.get();
     std::string bytes;
     encodeIndexEntries(entries, bytes);
-    file.seek(detail::tableEnd(header));
-    file.write(bytes);
+    file.writeAt(detail::tableEnd(header), bytes);
     FortuneStats stats = header.stats;
     for (const IndexEntry& entry : entries) stats += indexEntryStats(entry);
     return Header{stats, header.indexLoc};
@@ -67,11 +66,17 @@ void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> 
     std::int64_t writeAt = detail::tableEnd(header);
     std::string run;
     run.reserve(kEntriesPerWrite * kEntryBytes);
+    // A long table is handed to the disk a piece at a time as it is written, so that the sync
+    // that usually follows a rebuild does not wait for all of it at the end.
+    std::int64_t handedOver = writeAt;
     const auto writeRun = [&] {
-      file.seek(writeAt);
-      file.write(run);
+      file.writeAt(writeAt, run);
       writeAt += static_cast<std::int64_t>(run.size());
       run.clear();
+      if (writeAt - handedOver >= kWritebackBytes) {
+        file.startWriteback(handedOver, writeAt - handedOver);
+        handedOver = writeAt;
+      }
     };
     while (const std::optional<IndexEntry> entry = next()) {
       encodeIndexEntries({&*entry, 1}, run);
@@ -86,9 +91,19 @@ void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> 
 void clearIndex(const Index& index) {
   // The table is cut only once the empty header is stored: a failure or a stopped process
   // before that leaves the old table whole, and one after it an empty index with stale bytes
-  // behind it, never a header that promises a missing table.
+  // behind it, never a header that promises a missing table. A file cut below the header's
+  // length is first extended to it, so that the empty header fits.
   detail::modifyHeaderThen(
-      index, [](File&, const CurrentHeader&) { return emptyHeader; },
+      index,
+      [](File& file, const CurrentHeader& current) {
+        (void)current.get();  // a closed index fails here, before the file is touched
+        if (file.size() < indexHeaderLength) {
+          file.setSize(indexHeaderLength);
+          // Stored here even when the header held in memory is empty already.
+          file.writeAt(0, encodeHeader(emptyHeader));
+        }
+        return emptyHeader;
+      },
       [](File& file) { file.setSize(indexHeaderLength); });
 }
 
@@ -97,7 +112,7 @@ std::optional<IndexProblem> checkIndex(const Index& index) {
   try {
     return state.header.with([&](std::optional<Header>& header) {
       if (!header) return std::optional(IndexProblem::AccessToClosedIndex());
-      return checkIndex_(*state.file, *header);
+      return checkIndex_(*state.file(), *header);
     });
   } catch (const IndexProblemError& error) {
     return error.problem();

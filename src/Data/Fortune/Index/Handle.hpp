@@ -19,6 +19,7 @@
 #include "Data/Fortune/FunctionRef.hpp"
 #include "Data/Fortune/Index/Format.hpp"
 #include "Data/Fortune/Index/Problems.hpp"
+#include "Platform/Env.hpp"
 #include "Platform/File.hpp"
 
 namespace tallowmere {
@@ -47,14 +48,15 @@ class CurrentHeader {
   const std::optional<Header>& header_;
 };
 
-// Opens the index file at `path`: read-only, or read-write creating a missing file (never
-// truncating) when `writable`. A writable, empty file is first given the empty header.
+// Opens the index file at `path` through `env`: read-only, or read-write creating a missing
+// file (never truncating) when `writable`. A writable, empty file is first given the empty
+// header.
 // Throws the platform's IOError when the file cannot be opened; an IOError of the user-error
 // kind ("too few bytes") for a file shorter than 64 bytes; HeaderProblemError for a wrong magic
 // number or version, or for a table that starts inside the header; IndexProblemError
 // TableLongerThanFile when the file ends inside the table. Statistics that fail checkStats
 // are rebuilt from the entry table, in memory only.
-Index openIndex(const std::string& path, bool writable);
+Index openIndex(const std::string& path, bool writable, Env& env = Env::disk());
 
 // The same opening over a file the caller has opened already (a file of its own kind, say);
 // the Index takes it over.

@@ -1,22 +1,46 @@
-// The shared state behind an Index handle (internal).
+// The shared state behind an Index handle (internal), and the operations that replace the
+// file behind an index whole.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "Data/Fortune/Index/Handle.hpp"
+#include "Platform/Env.hpp"
 #include "Platform/Guarded.hpp"
 
 namespace tallowmere {
 
 struct Index::State {
-  State(std::unique_ptr<File> indexFile, const Header& current, bool storedDiffers)
-      : file(std::move(indexFile)), header("index", current), storedHeaderDiffers(storedDiffers) {}
+  State(std::shared_ptr<File> indexFile, const Header& current, bool storedDiffers,
+        std::string filePath, Env* fileEnv, bool isWritable)
+      : path(std::move(filePath)),
+        env(fileEnv),
+        writable(isWritable),
+        header("index", current),
+        storedHeaderDiffers(storedDiffers),
+        file_(std::move(indexFile)) {}
 
-  // Serialises its own operations, so closeIndex may close it without taking the lock.
-  const std::unique_ptr<File> file;
+  // The file in use. Operations take it under the header's lock, so that a replacement (also
+  // made under that lock) never changes it in the middle of one; closeIndex takes it without.
+  std::shared_ptr<File> file() const {
+    detail::MutexLock lock(fileMutex_);
+    return file_;
+  }
+  void replaceFile(std::shared_ptr<File> next) {
+    detail::MutexLock lock(fileMutex_);
+    file_ = std::move(next);
+  }
+
+  // Where the index file lives and the Env it was opened through; an empty path for an index in
+  // memory or over a file the caller opened.
+  const std::string path;
+  Env* const env;
+  // Whether the file was opened for writing; an index opened read-only is never replaced.
+  const bool writable;
   // The current header; no value once the index is closed. Its lock is the index's only lock.
   detail::Guarded<std::optional<Header>> header;
   // True while the header stored in the file may differ from the current one: opening
@@ -24,6 +48,10 @@ struct Index::State {
   // update then writes its header even if it changes nothing. Used under the header's lock;
   // atomic only because the lock lives inside `header`.
   std::atomic<bool> storedHeaderDiffers;
+
+ private:
+  mutable detail::Mutex fileMutex_{"index file"};
+  std::shared_ptr<File> file_ TM_GUARDED_BY(fileMutex_);
 };
 
 namespace detail {
@@ -38,6 +66,29 @@ void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const Curren
 inline std::int64_t tableEnd(const Header& header) {
   return header.indexLoc + indexEntryLength * header.stats.numFortunes;
 }
+
+// Fills a new index, in a file beside `path`, with `fill` (which appends its entries to the
+// Index it is given), makes it durable and renames it over `path`, so that a reader of `path`
+// sees the old file or the new one, never a part of either, and a failure or crash at any
+// step leaves the old file as it was. Returns the new index, open at `path`.
+Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill);
+
+// The same for an open index that lives at a path: under its lock, the new file replaces the
+// old one on disk and behind the handle, with its header. An index without a path is cleared
+// and refilled in place instead. An index opened read-only is refused (IOError, EBADF).
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill);
+
+// Opens the index file at the index's path again (writable or not) and makes it the file and
+// header behind the handle, so that the handle sees what other processes have made of it.
+// Throws what openIndex throws, leaving the handle as it was. Does nothing for an index
+// without a path.
+void reopenIndex(const Index& index, bool writable);
+
+// Where the index lives on disk, and its Env; an empty path for an index in memory.
+const std::string& indexPath(const Index& index) noexcept;
+
+// Makes what was written to the index's file durable.
+void syncIndex(const Index& index);
 
 }  // namespace detail
 }  // namespace tallowmere

@@ -1,0 +1,158 @@
+#include "Data/Fortune/FortuneFile/Storage.hpp"
+
+#include <algorithm>
+
+#include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Index/State.hpp"
+#include "Data/Fortune/detail/Coding.hpp"
+#include "Platform/Errors.hpp"
+
+namespace tallowmere::detail {
+
+namespace {
+
+constexpr std::uint32_t kPendingMagic = 0x41504E44;  // "APND"
+constexpr std::size_t kMarkerLength = 16;
+constexpr std::size_t kMaxCovered = 4;
+constexpr std::size_t kPendingLength = static_cast<std::size_t>(indexEntryLength) + kMarkerLength;
+
+// The marker of an unfinished append past the end of the index's table, if there is one.
+std::optional<PendingAppend> readPendingAppend(const Index& index) {
+  return withIndex(index, [](File& file, const CurrentHeader& header) -> std::optional<PendingAppend> {
+    const std::string bytes = file.readAt(tableEnd(header.get()), kPendingLength);
+    if (bytes.size() < kPendingLength) return std::nullopt;
+    const std::size_t marker = static_cast<std::size_t>(indexEntryLength);
+    if (getFixed32(bytes, marker) != kPendingMagic) return std::nullopt;
+    PendingAppend pending{decodeIndexEntry(bytes, 0).first, getFixed32(bytes, marker + 4),
+                          getFixed32(bytes, marker + 8), std::string()};
+    const std::int64_t covered = pending.sizeBefore - pending.writeStart;
+    if (covered < 0 || covered > static_cast<std::int64_t>(kMaxCovered)) return std::nullopt;
+    pending.covered = bytes.substr(marker + 12, static_cast<std::size_t>(covered));
+    return pending;
+  });
+}
+
+// Drops whatever lies past the end of the index's table: a marker, or the stale bytes of an
+// older writer.
+void cutIndexAtTable(const Index& index) {
+  withIndex(index, [](File& file, const CurrentHeader& header) {
+    file.setSize(tableEnd(header.get()));
+  });
+}
+
+// Puts the text back as it was before an append that never committed: the bytes the write
+// covered, and the size. Done only when the text still looks as that append would have left
+// it (its size between the size before and the end of the new fortune); otherwise the text
+// changed since in another way, and indexDescribesText decides what to do.
+void undoUnfinishedAppend(Access& access, const Index& index) {
+  const std::optional<PendingAppend> pending = readPendingAppend(index);
+  if (!pending) return;
+  File& text = access.text();
+  const std::int64_t size = text.size();
+  const std::int64_t end = pending->entry.stringOffset + pending->entry.stringBytes + 1;
+  if (size >= pending->sizeBefore && size <= end) {
+    text.writeAt(pending->writeStart, pending->covered);
+    text.setSize(pending->sizeBefore);
+    if (access.state().syncWrites) text.sync();
+  }
+  cutIndexAtTable(index);
+  if (access.state().syncWrites) syncIndex(index);
+}
+
+bool isDamage(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const IndexProblemError&) {
+    return true;
+  } catch (const IOError& e) {
+    return e.isUserError();
+  } catch (...) {
+    return false;
+  }
+}
+
+// The index file on disk now, in the handle: opened for the first time, or opened again.
+// False when it is missing or too damaged to open.
+bool loadIndexFile(Access& access) {
+  FortuneFile::State& state = access.state();
+  if (!state.env.status(state.indexPath).exists()) return false;
+  try {
+    if (const Index* open = access.openIndex()) {
+      reopenIndex(*open, true);
+    } else {
+      access.setIndex(openIndex(state.indexPath, true, state.env));
+    }
+    return true;
+  } catch (...) {
+    if (isDamage(std::current_exception())) return false;
+    throw;
+  }
+}
+
+std::string separatorOf(char32_t delimiter) {
+  std::string separator = "\n";
+  appendUtf8(separator, delimiter);
+  separator += '\n';
+  return separator;
+}
+
+}  // namespace
+
+bool beginWrite(Access& access) {
+  access.lock(LockMode::Exclusive);
+  if (!loadIndexFile(access)) return false;
+  undoUnfinishedAppend(access, access.index());
+  return true;
+}
+
+bool indexDescribesText(Access& access) {
+  const Index& index = access.index();
+  const FortuneStats stats = getStats(index);
+  File& text = access.text();
+  const std::int64_t size = text.size();
+  if (stats.numFortunes == 0) return size == 0;
+  const std::int64_t end = stats.offsetAfter;
+  if (end < 0 || size < end || size > end + 1) return false;
+  const IndexEntry last = getEntry(index, stats.numFortunes - 1);
+  if (last.stringBytes <= 0 || last.stringOffset + last.stringBytes != end) return false;
+  // The last byte of the last fortune, and what follows it: nothing, or one newline.
+  const std::string tail = text.readAt(end - 1, static_cast<std::size_t>(size - end + 1));
+  if (tail.size() != static_cast<std::size_t>(size - end + 1) || tail.front() == '\n' ||
+      (tail.size() == 2 && tail.back() != '\n')) {
+    return false;
+  }
+  if (last.stringOffset == 0) return stats.numFortunes == 1;
+  const std::string separator = separatorOf(access.state().delimiter);
+  const auto length = static_cast<std::int64_t>(separator.size());
+  return last.stringOffset >= length &&
+         text.readAt(last.stringOffset - length, separator.size()) == separator;
+}
+
+void rebuildIndexFile(Access& access) {
+  FortuneFile::State& state = access.state();
+  File& text = access.text();
+  if (text.size() > maxIndexedTextLength) throwTextTooLong("rebuildIndex", state.path);
+  const auto fill = [&](const Index& fresh) {
+    FortuneScanner scanner(state.delimiter, text);
+    unfoldEntries(fresh, [&scanner] { return scanner.next(); });
+  };
+  if (const Index* open = access.openIndex()) {
+    replaceIndex(*open, fill);
+  } else {
+    access.setIndex(writeIndexFile(state.env, state.indexPath, fill));
+  }
+}
+
+std::string encodePendingAppend(const PendingAppend& pending) {
+  std::string bytes = encodeIndexEntry(pending.entry);
+  putFixed32(bytes, kPendingMagic);
+  putFixed32(bytes, pending.writeStart);
+  putFixed32(bytes, pending.sizeBefore);
+  std::string covered = pending.covered;
+  covered.resize(kMaxCovered, '\0');
+  bytes += covered;
+  return bytes;
+}
+
+}  // namespace tallowmere::detail

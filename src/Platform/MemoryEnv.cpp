@@ -1,0 +1,350 @@
+// MemoryEnv and createMemoryFile: files held in memory.
+//
+// A file is a Node: its bytes now, its bytes when last synced, and its advisory lock. Handles
+// (MemoryFile) share a Node; a handle has its own open or closed state and access mode, as a
+// descriptor has. The environment's namespace maps normalised paths to Nodes and directories,
+// once as it is and once as it was when last synced.
+#include "Platform/MemoryEnv.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+#include "Platform/Errors.hpp"
+#include "Platform/Mutex.hpp"
+
+namespace tallowmere {
+
+namespace {
+
+struct Node {
+  explicit Node(std::uint64_t number) : inode(number) {}
+
+  const std::uint64_t inode;
+  detail::SharedMutex mutex;
+  std::string bytes TM_GUARDED_BY(mutex);
+  std::string synced TM_GUARDED_BY(mutex);
+  // The lock: the number of shared holders, or an exclusive holder. Guarded by the
+  // environment's mutex, which its waits need.
+  int sharedHolders = 0;
+  bool exclusiveHolder = false;
+};
+
+// Extends `bytes` with zero bytes to `size`. Running out of memory is this file's I/O failure,
+// as a full disk is a disk file's, not a fault of the program.
+void grow(std::string& bytes, std::int64_t size, const std::string& name, const char* operation) {
+  if (static_cast<std::uint64_t>(size) > bytes.max_size()) {
+    throw IOError::system(EFBIG, name, operation);
+  }
+  try {
+    bytes.resize(static_cast<std::size_t>(size), '\0');
+  } catch (const std::bad_alloc&) {
+    throw IOError::system(ENOMEM, name, operation);
+  } catch (const std::length_error&) {
+    throw IOError::system(EFBIG, name, operation);
+  }
+}
+
+class MemoryFile final : public File {
+ public:
+  MemoryFile(std::shared_ptr<Node> node, std::string name, bool writable)
+      : node_(std::move(node)), name_(std::move(name)), writable_(writable) {}
+
+  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+    detail::SharedLock lock(lifetime_);
+    requireOpen("read");
+    if (offset < 0) throw IOError::system(EINVAL, name_, "read");
+    Node& node = *node_;
+    detail::SharedLock data(node.mutex);
+    if (static_cast<std::uint64_t>(offset) >= node.bytes.size()) return 0;
+    const auto from = static_cast<std::size_t>(offset);
+    const std::size_t n = std::min(size, node.bytes.size() - from);
+    if (n > 0) std::memcpy(buffer, node.bytes.data() + from, n);
+    return n;
+  }
+
+  void writeAt(std::int64_t offset, std::string_view bytes) override {
+    detail::SharedLock lock(lifetime_);
+    requireWritable("write");
+    if (offset < 0) throw IOError::system(EINVAL, name_, "write");
+    // Like a zero-byte write to disk, an empty write neither extends the file nor fills a gap.
+    if (bytes.empty()) return;
+    if (bytes.size() > static_cast<std::uint64_t>(INT64_MAX - offset)) {
+      throw IOError::system(EFBIG, name_, "write");
+    }
+    const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
+    Node& node = *node_;
+    detail::ExclusiveLock data(node.mutex);
+    if (static_cast<std::uint64_t>(end) > node.bytes.size()) grow(node.bytes, end, name_, "write");
+    std::memcpy(node.bytes.data() + offset, bytes.data(), bytes.size());
+  }
+
+  std::int64_t size() override {
+    detail::SharedLock lock(lifetime_);
+    requireOpen("size");
+    Node& node = *node_;
+    detail::SharedLock data(node.mutex);
+    return static_cast<std::int64_t>(node.bytes.size());
+  }
+
+  void setSize(std::int64_t size) override {
+    detail::SharedLock lock(lifetime_);
+    requireWritable("setSize");
+    if (size < 0) throw IOError::system(EINVAL, name_, "setSize");
+    Node& node = *node_;
+    detail::ExclusiveLock data(node.mutex);
+    if (static_cast<std::uint64_t>(size) > node.bytes.size()) {
+      grow(node.bytes, size, name_, "setSize");
+    } else {
+      node.bytes.resize(static_cast<std::size_t>(size));
+    }
+  }
+
+  void sync() override {
+    detail::SharedLock lock(lifetime_);
+    requireOpen("sync");
+    Node& node = *node_;
+    detail::ExclusiveLock data(node.mutex);
+    node.synced = node.bytes;
+  }
+
+  FileIdentity identity() override {
+    detail::SharedLock lock(lifetime_);
+    requireOpen("identity");
+    return {0, node_->inode};
+  }
+
+  void close() override {
+    detail::ExclusiveLock lock(lifetime_);
+    open_ = false;
+  }
+
+  bool isOpen() override {
+    detail::SharedLock lock(lifetime_);
+    return open_;
+  }
+
+  const std::string& name() const override { return name_; }
+
+  const std::shared_ptr<Node>& node() const noexcept { return node_; }
+
+ private:
+  void requireOpen(const char* operation) TM_REQUIRES_SHARED(lifetime_) {
+    if (!open_) throw IOError::system(EBADF, name_, operation);
+  }
+  void requireWritable(const char* operation) TM_REQUIRES_SHARED(lifetime_) {
+    requireOpen(operation);
+    if (!writable_) throw IOError::system(EBADF, name_, operation);
+  }
+
+  const std::shared_ptr<Node> node_;
+  const std::string name_;
+  const bool writable_;
+  detail::SharedMutex lifetime_;
+  bool open_ TM_GUARDED_BY(lifetime_) = true;
+};
+
+// "a//b/" -> "a/b"; "" -> "."; "/" stays.
+std::string normalise(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out.push_back(c);
+  }
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  while (out.rfind("./", 0) == 0 && out.size() > 2) out.erase(0, 2);
+  return out.empty() ? "." : out;
+}
+
+std::string parentOf(const std::string& normalised) {
+  const std::size_t slash = normalised.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : normalised.substr(0, slash);
+}
+
+}  // namespace
+
+struct MemoryEnv::State {
+  std::mutex mutex;
+  std::condition_variable lockReleased;
+  std::uint64_t nextInode = 1;
+  // Paths of files and directories, as they are now and as they were when last synced.
+  std::map<std::string, std::shared_ptr<Node>> files;
+  std::map<std::string, std::shared_ptr<Node>> syncedFiles;
+  std::set<std::string> directories{".", "/"};
+  std::vector<std::shared_ptr<Node>> everyNode;
+
+  bool isDirectory(const std::string& path) const { return directories.count(path) != 0; }
+
+  void requireParent(const std::string& path, const std::string& shown, const char* operation) {
+    if (!isDirectory(parentOf(path))) throw IOError::system(ENOENT, shown, operation);
+  }
+};
+
+namespace {
+
+class MemoryLock final : public FileLock {
+ public:
+  MemoryLock(std::shared_ptr<MemoryEnv::State> state, std::shared_ptr<Node> node, LockMode mode)
+      : state_(std::move(state)), node_(std::move(node)), mode_(mode) {}
+  ~MemoryLock() override {
+    {
+      const std::lock_guard<std::mutex> lock(state_->mutex);
+      if (mode_ == LockMode::Shared) {
+        node_->sharedHolders = std::max(0, node_->sharedHolders - 1);
+      } else {
+        node_->exclusiveHolder = false;
+      }
+    }
+    state_->lockReleased.notify_all();
+  }
+
+ private:
+  std::shared_ptr<MemoryEnv::State> state_;
+  std::shared_ptr<Node> node_;
+  LockMode mode_;
+};
+
+}  // namespace
+
+MemoryEnv::MemoryEnv() : state_(std::make_shared<State>()) {}
+MemoryEnv::~MemoryEnv() = default;
+
+std::unique_ptr<File> MemoryEnv::openFile(const std::string& path, OpenMode mode) {
+  const std::string key = normalise(path);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->isDirectory(key)) throw IOError::system(EISDIR, path, "open");
+  auto found = state_->files.find(key);
+  std::shared_ptr<Node> node;
+  if (found != state_->files.end()) {
+    node = found->second;
+  } else {
+    if (mode == OpenMode::ReadOnly) throw IOError::system(ENOENT, path, "open");
+    state_->requireParent(key, path, "open");
+    node = std::make_shared<Node>(state_->nextInode++);
+    state_->files.emplace(key, node);
+    state_->everyNode.push_back(node);
+  }
+  if (mode == OpenMode::Truncate) {
+    Node& truncated = *node;
+    detail::ExclusiveLock data(truncated.mutex);
+    truncated.bytes.clear();
+  }
+  return std::make_unique<MemoryFile>(node, path, mode != OpenMode::ReadOnly);
+}
+
+FileStatus MemoryEnv::status(const std::string& path) noexcept {
+  if (path.empty()) return {};
+  const std::string key = normalise(path);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->isDirectory(key)) return {FileKind::Directory, {1, std::hash<std::string>{}(key)}, 0};
+  const auto found = state_->files.find(key);
+  if (found == state_->files.end()) return {};
+  Node& node = *found->second;
+  detail::SharedLock data(node.mutex);
+  return {FileKind::Regular, {0, node.inode}, static_cast<std::int64_t>(node.bytes.size())};
+}
+
+std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {
+  const std::string key = normalise(path);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!state_->isDirectory(key)) {
+    throw IOError::system(state_->files.count(key) != 0 ? ENOTDIR : ENOENT, path, "opendir");
+  }
+  std::vector<std::string> names{".", ".."};
+  const auto addChild = [&](const std::string& child) {
+    if (child != key && parentOf(child) == key) names.push_back(child.substr(child.find_last_of('/') + 1));
+  };
+  for (const std::string& dir : state_->directories) addChild(dir);
+  for (const auto& [file, node] : state_->files) addChild(file);
+  return names;
+}
+
+void MemoryEnv::renameFile(const std::string& from, const std::string& to) {
+  const std::string source = normalise(from);
+  const std::string target = normalise(to);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const auto found = state_->files.find(source);
+  if (found == state_->files.end()) throw IOError::system(ENOENT, to, "rename");
+  if (state_->isDirectory(target)) throw IOError::system(EISDIR, to, "rename");
+  state_->requireParent(target, to, "rename");
+  std::shared_ptr<Node> node = found->second;
+  state_->files.erase(found);
+  state_->files[target] = std::move(node);
+}
+
+void MemoryEnv::removeFile(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->files.erase(normalise(path)) == 0) throw IOError::system(ENOENT, path, "remove");
+}
+
+void MemoryEnv::syncDirectory(const std::string& path) {
+  const std::string key = normalise(path);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (!state_->isDirectory(key)) throw IOError::system(ENOENT, path, "sync");
+  std::erase_if(state_->syncedFiles, [&](const auto& entry) { return parentOf(entry.first) == key; });
+  for (const auto& [file, node] : state_->files) {
+    if (parentOf(file) == key) state_->syncedFiles[file] = node;
+  }
+}
+
+std::unique_ptr<FileLock> MemoryEnv::lockFile(File& file, LockMode mode) {
+  auto* memory = dynamic_cast<MemoryFile*>(&file);
+  if (memory == nullptr) throw UsageError("lockFile: " + file.name() + " is not a file in memory");
+  if (!memory->isOpen()) throw IOError::system(EBADF, file.name(), "lock");
+  const std::shared_ptr<Node>& node = memory->node();
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  if (mode == LockMode::Shared) {
+    state_->lockReleased.wait(lock, [&] { return !node->exclusiveHolder; });
+    ++node->sharedHolders;
+  } else {
+    state_->lockReleased.wait(lock, [&] { return !node->exclusiveHolder && node->sharedHolders == 0; });
+    node->exclusiveHolder = true;
+  }
+  return std::make_unique<MemoryLock>(state_, node, mode);
+}
+
+void MemoryEnv::createDirectory(const std::string& path) {
+  const std::string key = normalise(path);
+  const std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->files.count(key) != 0) throw IOError::system(EEXIST, path, "mkdir");
+  state_->requireParent(key, path, "mkdir");
+  state_->directories.insert(key);
+}
+
+void MemoryEnv::loseUnsyncedData(const std::function<bool(const std::string& path)>& keeps) {
+  {
+    const std::lock_guard<std::mutex> lock(state_->mutex);
+    std::set<const Node*> kept;
+    for (const auto& [path, node] : state_->files) {
+      if (keeps && keeps(path)) kept.insert(node.get());
+    }
+    state_->files = state_->syncedFiles;
+    for (const std::shared_ptr<Node>& each : state_->everyNode) {
+      Node& node = *each;
+      detail::ExclusiveLock data(node.mutex);
+      if (kept.count(&node) != 0) {
+        node.synced = node.bytes;
+      } else {
+        node.bytes = node.synced;
+      }
+      node.sharedHolders = 0;
+      node.exclusiveHolder = false;
+    }
+  }
+  state_->lockReleased.notify_all();
+}
+
+std::unique_ptr<File> createMemoryFile(std::string name) {
+  return std::make_unique<MemoryFile>(std::make_shared<Node>(0), std::move(name), true);
+}
+
+}  // namespace tallowmere

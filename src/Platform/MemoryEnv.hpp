@@ -1,0 +1,53 @@
+// MemoryEnv: the in-memory twin of Env::disk(), for tests.
+//
+// Files and directories live in memory; paths are compared as strings once repeated and
+// trailing slashes are dropped, so "dir//a" and "dir/a" name the same file. "." and "/" always
+// exist; other directories are made with createDirectory. Files behave as on disk (one file
+// shared by every handle that opens it, renames that replace, locks that exclude one another
+// between handles) and keep two states: what they hold now and what they held when last
+// synced, and likewise each directory's entries. loseUnsyncedData() is a machine losing power:
+// everything returns to its last synced state.
+//
+// Any number of threads may use one MemoryEnv and its files.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Env.hpp"
+
+namespace tallowmere {
+
+class MemoryEnv final : public Env {
+ public:
+  MemoryEnv();
+  ~MemoryEnv() override;
+
+  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override;
+  FileStatus status(const std::string& path) noexcept override;
+  std::vector<std::string> listDirectory(const std::string& path) override;
+  void renameFile(const std::string& from, const std::string& to) override;
+  void removeFile(const std::string& path) override;
+  void syncDirectory(const std::string& path) override;
+  std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) override;
+
+  // Makes a directory, durable at once; its parent must exist. An existing one is kept.
+  void createDirectory(const std::string& path);
+
+  // Every file returns to the bytes it held when last synced, and every directory to the
+  // entries it held when last synced: files never synced into a directory are gone, renames
+  // and removals not synced are undone. A file at a path for which `keeps` answers true keeps
+  // what it holds now instead, as when the system wrote it back before the power went. Every
+  // lock is released, as the processes that held them are gone; handles opened before must
+  // not be used again.
+  void loseUnsyncedData(const std::function<bool(const std::string& path)>& keeps = {});
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace tallowmere
