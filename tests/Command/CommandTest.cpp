@@ -281,6 +281,24 @@ TEST_F(CommandTest, IndexRebuildsAndCheckFindsDamagedAndOutdatedIndexes) {
   EXPECT_EQ(run({"add", "jokes", "five"}).status, 0);  // add rebuilds first
   EXPECT_EQ(run({"check", "jokes"}).out, "jokes: ok, 5 fortunes\n");
 
+  // The text cut behind the index's back: nothing reads through the stale index.
+  const std::string indexed = dir.readFile("jokes.ix");
+  write("jokes", {"one", "two"});
+  const Outcome cut = run({"check", "jokes"});
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out,
+            "jokes: the index is stale: it describes more text than the file holds; rebuild it "
+            "with: tallowmere index jokes\n");
+  EXPECT_EQ(run({"count", "jokes"}).out, "2\n");
+  EXPECT_EQ(run({"get", "jokes", "1"}).out, "two\n");
+  EXPECT_EQ(run({"get", "jokes", "4"}).status, 1);
+  for (int seed = 0; seed < 8; ++seed) {
+    const std::string drawn = run({"--seed", std::to_string(seed), "jokes"}).out;
+    EXPECT_TRUE(drawn == "one\n" || drawn == "two\n") << drawn;
+  }
+  EXPECT_EQ(dir.readFile("jokes.ix"), indexed);
+  EXPECT_EQ(run({"index", "jokes"}).out, "jokes: 2 fortunes\n");
+
   // Statistics that opening repairs in memory are still reported.
   std::string index = dir.readFile("jokes.ix");
   index.replace(16, 4, std::string(4, '\0'));  // maxChars 0, below minChars

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "FortuneFile/Support.hpp"
+#include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 
 namespace tallowmere {
@@ -85,6 +86,43 @@ TEST_F(FortuneFileAppend, RefusedAppendsChangeNothing) {
       EXPECT_EQ(dir.readFile("f.ix"), index);
     }
   }
+}
+
+TEST_F(FortuneFileAppend, AnIndexThatDescribesTheTextIsExtendedNotRewritten) {
+  FortuneFile file = holding("A\n%\nB\n");
+  rebuildIndex(file);
+  // Bytes of the table that no append would write: an append that rewrote the table would
+  // put the entry back.
+  std::string index = dir.readFile("f.ix");
+  index[64] = 'X';
+  dir.writeFile("f.ix", index);
+  appendFortune(file, "C");
+  EXPECT_EQ(dir.readFile("f.ix")[64], 'X');
+  EXPECT_EQ(dir.readFile("f.ix").size(), 64u + 3 * 16);
+  // A text that another program changed is indexed again first.
+  dir.writeFile("f", text() + "%\nD\n");
+  appendFortune(file, "E");
+  EXPECT_EQ(entriesOf(file), test::referenceScan(text(), U'%'));
+  EXPECT_EQ(getFortune(file, 4), "E");
+}
+
+TEST_F(FortuneFileAppend, RefusesToJoinADelimiterAtTheEndToTheSeparator) {
+  // "A\n%" with "B" after it would read back as "A" and "%\nB".
+  FortuneFile file = holding("A\n%");
+  EXPECT_THROW(appendFortune(file, "B"), IOError);
+  EXPECT_EQ(text(), "A\n%");
+  EXPECT_EQ(entriesOf(file), (Entries{{0, 3, 3, 2}}));
+}
+
+TEST_F(FortuneFileAppend, AHandleWhosePathWasReplacedWritesToTheNewFile) {
+  FortuneFile file = holding("A\n");
+  appendFortune(file, "B");
+  // Another program replaces the text, as editors do: a new file renamed over the path.
+  dir.writeFile("g", "X\n%\nY\n");
+  std::filesystem::rename(dir.path("g"), path);
+  appendFortune(file, "C");
+  EXPECT_EQ(text(), "X\n%\nY\n%\nC\n");
+  EXPECT_EQ(getNumFortunes(openFortuneFile('%', false, path)), 3);
 }
 
 }  // namespace

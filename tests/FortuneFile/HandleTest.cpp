@@ -123,6 +123,29 @@ TEST_F(FortuneFileHandle, DamagedIndexFileIsReplacedInMemoryOnlyWhenReadOnly) {
   EXPECT_EQ(dir.readFile("jokes.ix"), damaged);
 }
 
+TEST_F(FortuneFileHandle, AnIndexReachingPastTheTextIsNeverUsedToReadIt) {
+  dir.writeFile("jokes", "A\n%\nB\n%\nC\n");
+  indexOnDisk(text);
+  const std::string stale = dir.readFile("jokes.ix");
+  dir.writeFile("jokes", "A\n%\nBB\n");  // cut behind the index's back
+  // A reader indexes the text in memory and leaves the index file alone.
+  FortuneFile reader = openFortuneFile('%', false, text);
+  EXPECT_EQ(getNumFortunes(reader), 2);
+  EXPECT_EQ(getFortune(reader, 1), "BB");
+  EXPECT_EQ(dir.readFile("jokes.ix"), stale);
+  // A handle that opened the index before the text was cut finds out when it reads.
+  dir.writeFile("jokes", "A\n%\nB\n%\nC\n");
+  FortuneFile early = openFortuneFile('%', false, text);
+  EXPECT_EQ(getNumFortunes(early), 3);
+  dir.writeFile("jokes", "A\n%\nBB\n");
+  EXPECT_EQ(getFortune(early, 1), "BB");
+  EXPECT_THROW(getFortune(early, 2), IOError);
+  // A writer rebuilds the index file.
+  dir.writeFile("jokes.ix", stale);
+  EXPECT_EQ(getNumFortunes(openFortuneFile('%', true, text)), 2);
+  EXPECT_EQ(getStats(openIndex(ix, false)).numFortunes, 2);
+}
+
 TEST_F(FortuneFileHandle, FailedFallbackReportsWhyTheIndexFileWasUnusable) {
   FortuneFile file = openFortuneFile('%', false, text);
   std::filesystem::remove(text);

@@ -237,6 +237,13 @@ TEST(RebuildIndex, RefusesTextsLongerThanAnIndexCanAddress) {
     EXPECT_EQ(dir.readFile("big.ix"), index);
     EXPECT_EQ(std::filesystem::file_size(path), 4294967296u);
   }
+  // Without an index file, none is created (an empty one would say the text holds nothing).
+  std::filesystem::remove(path + ".ix");
+  const FortuneFile fresh = openFortuneFile('%', true, path);
+  EXPECT_THROW(rebuildIndex(fresh), IOError);
+  EXPECT_THROW(getNumFortunes(fresh), IOError);
+  EXPECT_THROW(appendFortune(fresh, "C"), IOError);
+  EXPECT_FALSE(std::filesystem::exists(path + ".ix"));
 }
 
 }  // namespace

@@ -31,11 +31,11 @@
 namespace tallowmere {
 namespace {
 
-// Enough text for several read chunks and several runs of entry writes, with fortunes of one
-// and of several lines and a few two-byte characters.
+// Enough text for several runs of entry writes, with fortunes of one and of several lines and
+// a few two-byte characters.
 std::vector<std::string> sayings() {
   std::vector<std::string> fortunes;
-  for (int i = 0; i < 1500; ++i) {
+  for (int i = 0; i < 600; ++i) {
     std::string text =
         "Saying " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 61), 'o');
     if (i % 7 == 0) text += "\non a second line";
@@ -154,7 +154,7 @@ class FortuneFileFaults : public ::testing::Test {
   }
 
   const std::vector<std::string> fortunes = sayings();
-  const std::size_t halfCount = 700;
+  const std::size_t halfCount = 300;
   const std::string text = test::fortuneText(fortunes);
   const std::string indexBytes = [this] {
     MemoryEnv env;

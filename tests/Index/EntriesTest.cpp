@@ -135,6 +135,15 @@ TEST_F(IndexEntries, ClearCutsTheFileToTheHeader) {
   EXPECT_EQ(checkIndex(index), std::nullopt);
   appendEntry(index, {0, 2, 2, 1});
   EXPECT_EQ(dir.readFile("e.ix").substr(64), encodeIndexEntry({0, 2, 2, 1}));
+  // A file cut inside its header behind the index's back gets the whole empty header back.
+  // (Also when the header held in memory is the empty one already.)
+  const Index empty = openIndex(dir.path("empty.ix"), true);
+  cutFile(path, 10);
+  cutFile(dir.path("empty.ix"), 10);
+  clearIndex(index);
+  clearIndex(empty);
+  EXPECT_EQ(dir.readFile("e.ix"), encodeHeader(emptyHeader));
+  EXPECT_EQ(dir.readFile("empty.ix"), encodeHeader(emptyHeader));
 }
 
 TEST_F(IndexEntries, CheckComparesTheTableWithTheFileSize) {

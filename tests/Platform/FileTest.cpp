@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Platform/Errors.hpp"
+#include "Platform/MemoryEnv.hpp"
 #include "support/TempDir.hpp"
 
 namespace tallowmere {
@@ -59,7 +60,16 @@ class FileBehaviour : public ::testing::Test {
   std::unique_ptr<File> handle = Files::create(dir);
 };
 
-using Implementations = ::testing::Types<DiskFiles, MemoryFiles>;
+// A file of the in-memory twin of the disk.
+struct MemoryEnvFiles {
+  static std::unique_ptr<File> create(const TempDir&) {
+    static MemoryEnv env;
+    return env.openFile("data", OpenMode::Truncate);
+  }
+  static std::string expectedName(const TempDir&) { return "data"; }
+};
+
+using Implementations = ::testing::Types<DiskFiles, MemoryFiles, MemoryEnvFiles>;
 TYPED_TEST_SUITE(FileBehaviour, Implementations);
 
 TYPED_TEST(FileBehaviour, ReadsAndWritesAtTheGivenOffsets) {

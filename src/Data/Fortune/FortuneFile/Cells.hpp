@@ -101,6 +101,14 @@ Index obtainIndex(Access& access);
 // way through it.
 Index indexInMemory(Access& access);
 
+// True when the index's fortunes end beyond the end of the text: the text was cut or replaced
+// since the index was made, and its offsets can no longer be trusted.
+bool reachesPastText(const Index& index, Access& access);
+
+// Replaces an index that no longer describes the text, as a first use would: a writer rebuilds
+// its index file, a reader indexes the text in memory.
+void replaceStaleIndex(Access& access);
+
 // Throws a UsageError naming `operation` for a delimiter that cannot separate fortunes: a
 // newline, or a value that is not a Unicode scalar value.
 void requireUsableDelimiter(const char* operation, char32_t delimiter);

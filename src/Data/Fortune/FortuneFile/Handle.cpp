@@ -56,13 +56,6 @@ std::string quotePath(std::string_view path) {
   return out;
 }
 
-// True when the index's fortunes end beyond the end of the text: the text was cut or replaced
-// since the index was made, and its offsets can no longer be trusted.
-bool reachesPastText(const Index& index, detail::Access& access) {
-  const FortuneStats stats = getStats(index);
-  return stats.numFortunes > 0 && stats.offsetAfter > access.textSize();
-}
-
 void closeQuietly(const Index& index) noexcept {
   try {
     closeIndex(index);
@@ -78,7 +71,7 @@ Index obtainReadOnly(detail::Access& access) {
   std::exception_ptr openError;
   try {
     Index index = openIndex(state.indexPath, false, state.env);
-    if (!reachesPastText(index, access)) return index;
+    if (!detail::reachesPastText(index, access)) return index;
     closeQuietly(index);
   } catch (...) {
     openError = std::current_exception();
@@ -96,7 +89,7 @@ Index obtainReadOnly(detail::Access& access) {
 Index obtainWritable(detail::Access& access) {
   const FortuneFile::State& state = access.state();
   if (detail::beginWrite(access)) {
-    if (reachesPastText(access.index(), access)) detail::rebuildIndexFile(access);
+    if (detail::reachesPastText(access.index(), access)) detail::rebuildIndexFile(access);
     return access.index();
   }
   if (state.env.status(state.indexPath).exists()) {
@@ -216,8 +209,6 @@ void Access::lock(LockMode mode) {
     if (attempt == 100) {
       throw IOError::system(ESTALE, state_.path, "the text file keeps being replaced; lock");
     }
-    lock_.reset();
-    lockMode_.reset();
     dropText();
   }
 }
@@ -236,6 +227,9 @@ void Access::setIndex(const Index& index) {
 }
 
 void Access::dropText() noexcept {
+  // The lock belongs to the file and goes first.
+  lock_.reset();
+  lockMode_.reset();
   if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) {
     try {
       (*handle)->close();
@@ -257,6 +251,20 @@ void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action) {
   } catch (...) {
     if (!access.textWasOpen()) access.dropText();
     throw;
+  }
+}
+
+bool reachesPastText(const Index& index, Access& access) {
+  const FortuneStats stats = getStats(index);
+  return stats.numFortunes > 0 && stats.offsetAfter > access.textSize();
+}
+
+void replaceStaleIndex(Access& access) {
+  if (access.state().writable) {
+    beginWrite(access);
+    rebuildIndexFile(access);
+  } else {
+    access.setIndex(indexInMemory(access));
   }
 }
 

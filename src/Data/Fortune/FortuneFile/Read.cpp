@@ -6,26 +6,10 @@
 
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FortuneFile/Cells.hpp"
-#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Platform/Errors.hpp"
 
 namespace tallowmere {
-
-namespace {
-
-// Fortune i's bytes through the handle's index; none when the text ends before the fortune
-// does, which means the index no longer describes the text.
-std::optional<std::string> readFortune(detail::Access& access, std::int64_t i) {
-  // A bad number fails here, before the text file is touched.
-  const IndexEntry entry = getEntry(access.index(), i);
-  const auto length = static_cast<std::size_t>(std::max<std::int64_t>(entry.stringBytes, 0));
-  std::string bytes = access.text().readAt(std::max<std::int64_t>(entry.stringOffset, 0), length);
-  if (bytes.size() < length) return std::nullopt;
-  return bytes;
-}
-
-}  // namespace
 
 std::int64_t getNumFortunes(const FortuneFile& file) {
   std::int64_t count = 0;
@@ -44,24 +28,35 @@ std::vector<IndexEntry> getEntries(const FortuneFile& file) {
   return entries;
 }
 
+namespace {
+
+// Fortune i's bytes through the handle's index; none when the text ends before the fortune
+// does.
+std::optional<std::string> readFortune(detail::Access& access, std::int64_t i) {
+  // A bad number fails here, before the text file is touched.
+  const IndexEntry entry = getEntry(access.index(), i);
+  const auto length = static_cast<std::size_t>(std::max<std::int64_t>(entry.stringBytes, 0));
+  std::string bytes = access.text().readAt(std::max<std::int64_t>(entry.stringOffset, 0), length);
+  if (bytes.size() < length) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
 std::string getFortune(const FortuneFile& file, std::int64_t i) {
   std::optional<std::string> bytes;
   detail::withAccess(file, [&](detail::Access& access) {
     access.lock(LockMode::Shared);
+    // An index that reaches past the end of the text (cut or replaced since the index was
+    // made, or damaged) would read cut or foreign text: it is replaced first, or, when only
+    // this fortune shows it, once the read comes up short.
+    if (detail::reachesPastText(access.index(), access)) detail::replaceStaleIndex(access);
     bytes = readFortune(access, i);
     if (bytes) return;
-    // The text was cut or replaced since the index was made. Never print what the stale index
-    // points at: replace the index as a first use would (a writer rebuilds its index file, a
-    // reader indexes the text in memory), and read through the new one.
-    if (access.state().writable) {
-      detail::beginWrite(access);
-      detail::rebuildIndexFile(access);
-    } else {
-      access.setIndex(detail::indexInMemory(access));
-    }
+    detail::replaceStaleIndex(access);
     bytes = readFortune(access, i);
-    // Only a text cut again meanwhile by a program that ignores the lock ends here.
-    if (!bytes) throw IOError::system(ESTALE, access.state().path, "getFortune: the text changed");
+    // Only a program that ignores the lock can have cut the text since.
+    if (!bytes) throw IOError::system(ESTALE, access.state().path, "getFortune: the text was cut");
   });
   return detail::decodeUtf8Leniently(*bytes);
 }
