@@ -46,11 +46,15 @@ std::optional<std::string> readFortune(detail::Access& access, std::int64_t i) {
 std::string getFortune(const FortuneFile& file, std::int64_t i) {
   std::optional<std::string> bytes;
   detail::withAccess(file, [&](detail::Access& access) {
-    access.lock(LockMode::Shared);
     // An index that reaches past the end of the text (cut or replaced since the index was
-    // made, or damaged) would read cut or foreign text: it is replaced first, or, when only
-    // this fortune shows it, once the read comes up short.
-    if (detail::reachesPastText(access.index(), access)) detail::replaceStaleIndex(access);
+    // made, or damaged) would read cut or foreign text. Obtaining the index checks that;
+    // opening the text after the index checks it again here; on a handle whose text is open
+    // already, a read that comes up short shows it.
+    const bool textWasOpen = access.textWasOpen();
+    access.lock(LockMode::Shared);
+    if (!textWasOpen && detail::reachesPastText(access.index(), access)) {
+      detail::replaceStaleIndex(access);
+    }
     bytes = readFortune(access, i);
     if (bytes) return;
     detail::replaceStaleIndex(access);
