@@ -216,6 +216,25 @@ TEST(RebuildIndex, ClassifiesBlocksByteByByte) {
   }
 }
 
+TEST(RebuildIndex, ReplacesTheIndexFileWholeAndOnlyWhenItChanges) {
+  test::TempDir dir;
+  const std::string path = dir.writeFile("jar", "A\n%\nB\n");
+  const FortuneFile file = openFortuneFile('%', true, path);
+  rebuildIndex(file);
+  const auto inode = [&] { return Env::disk().status(path + ".ix").identity; };
+  const FileIdentity first = inode();
+  rebuildIndex(file);  // the same text: nothing is written
+  EXPECT_EQ(inode(), first);
+  dir.writeFile("jar", "A\n%\nB\n%\nC\n");
+  const Index before = openIndex(path + ".ix", false);  // a reader of the old index
+  rebuildIndex(file);
+  EXPECT_NE(inode(), first);
+  EXPECT_EQ(getStats(before).numFortunes, 2);
+  EXPECT_EQ(getEntries(before).size(), 2u);
+  EXPECT_EQ(getNumFortunes(file), 3);
+  EXPECT_FALSE(std::filesystem::exists(dir.path(".jar.ix.tmp")));
+}
+
 TEST(RebuildIndex, RefusesTextsLongerThanAnIndexCanAddress) {
   test::TempDir dir;
   const std::string path = dir.writeFile("big", "A\n%\nB\n");

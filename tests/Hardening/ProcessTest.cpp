@@ -346,6 +346,11 @@ TEST(LibraryProcesses, AFileSizeLimitLeavesTheTextAndTheIndexAsTheyWere) {
     appendFortune(file, std::string(10000, 'x'));
   });
   EXPECT_EQ(test::waitBounded(appender, 60s).status, 5);
+  EXPECT_EQ(dir.readFile("jar"), text);
+  EXPECT_EQ(dir.readFile("jar.ix"), index);
+  // Another program changed the text, so the new index differs from the old one.
+  text = "A new first saying\n%\n" + text;
+  dir.writeFile("jar", text);
   const pid_t rebuilder = limited(index.size() / 2, [](const FortuneFile& file) {
     rebuildIndex(file);
   });

@@ -9,8 +9,9 @@ namespace tallowmere {
 namespace {
 
 constexpr std::size_t kEntryBytes = static_cast<std::size_t>(indexEntryLength);
-// Entries gathered into one write by unfoldEntries: bounded memory, few system calls.
-constexpr std::size_t kEntriesPerWrite = 256;
+// Entries gathered into one write by unfoldEntries: 64 KiB, bounded memory and few system
+// calls.
+constexpr std::size_t kEntriesPerWrite = 4096;
 constexpr std::int64_t kWritebackBytes = std::int64_t{1} << 20;
 
 [[noreturn]] void throwOutOfRange(std::int64_t i) {

@@ -32,7 +32,7 @@ void appendEntries(const Index& index, std::span<const IndexEntry> entries);
 void appendEntry(const Index& index, const IndexEntry& entry);
 
 // Appends the entries that `next` returns until it returns none, holding the lock throughout
-// (`next` must not use this index). Entries are written in runs of up to 256 as they come;
+// (`next` must not use this index). Entries are written in runs of up to 4096 as they come;
 // the header is written once at the end. If `next` or a write fails, the header stays as it
 // was and the entries written lie beyond the table's end, to be overwritten by later appends.
 void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next);

@@ -20,15 +20,9 @@ bool tableFits(const Header& header, std::int64_t size) {
          (size - header.indexLoc) / indexEntryLength >= header.stats.numFortunes;
 }
 
-// A header read from an opened file and what opening made of it.
-struct OpenedHeader {
-  Header header;
-  bool repaired;  // the statistics were rebuilt in memory; the file still holds the old ones
-};
+}  // namespace
 
-// The shared steps of opening: gives a writable, empty file the empty header, then reads,
-// checks and (for bad statistics) repairs the header.
-OpenedHeader readHeaderForOpening(File& file, bool writable) {
+detail::OpenedHeader detail::readHeaderForOpening(File& file, bool writable) {
   if (writable && file.size() == 0) {
     try {
       file.writeAt(0, encodeHeader(emptyHeader));
@@ -56,49 +50,12 @@ OpenedHeader readHeaderForOpening(File& file, bool writable) {
   return {header, repaired};
 }
 
+namespace {
+
 Index openIndexAt(std::shared_ptr<File> file, bool writable, std::string path, Env* env) {
-  const OpenedHeader opened = readHeaderForOpening(*file, writable);
+  const detail::OpenedHeader opened = detail::readHeaderForOpening(*file, writable);
   return Index(std::make_shared<Index::State>(std::move(file), opened.header, opened.repaired,
                                               std::move(path), env, writable));
-}
-
-// The path of the file that a new index is written to before it is renamed over `path`:
-// hidden, so that listing a directory never takes it for a fortune file, and always the same,
-// so that a file left by a crash is reused by the next writer (who holds the fortune file's
-// lock, as every writer of the index does).
-std::string temporaryPathFor(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  return path.substr(0, base) + "." + path.substr(base) + ".tmp";
-}
-
-// The new index file, filled, durable and renamed over `path`. The temporary file is removed
-// again when a step fails.
-struct WrittenIndex {
-  std::shared_ptr<File> file;
-  Header header;
-};
-
-WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
-  const std::string temporary = temporaryPathFor(path);
-  std::shared_ptr<File> file = env.openFile(temporary, OpenMode::Truncate);
-  try {
-    const Index fresh = openIndexAt(file, true, std::string(), nullptr);
-    fill(fresh);
-    const Header header = fresh.state().header.get().value();
-    file->sync();
-    env.renameFile(temporary, path);
-    // Durable from here on: the rename is in the directory, which is synced next. A failure
-    // to sync leaves the new file in place, where the next reader finds it whole.
-    env.syncDirectory(parentDirectory(path));
-    return {std::move(file), header};
-  } catch (...) {
-    try {
-      if (env.status(temporary).exists()) env.removeFile(temporary);
-    } catch (...) {  // the failure that stopped the write is the one to report
-    }
-    throw;
-  }
 }
 
 }  // namespace
@@ -207,34 +164,6 @@ void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const Curren
     afterWrite(*file);
     header = next;
     state.storedHeaderDiffers = false;
-  });
-}
-
-Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
-  WrittenIndex written = writeBeside(env, path, fill);
-  return Index(std::make_shared<Index::State>(std::move(written.file), written.header, false, path,
-                                              &env, true));
-}
-
-void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
-  Index::State& state = index.state();
-  if (state.path.empty()) {
-    clearIndex(index);
-    fill(index);
-    return;
-  }
-  state.header.with([&](std::optional<Header>& header) {
-    if (!header) throwClosed();
-    if (!state.writable) throw IOError::system(EBADF, state.path, "write");
-    WrittenIndex written = writeBeside(*state.env, state.path, fill);
-    const std::shared_ptr<File> old = state.file();
-    state.replaceFile(std::move(written.file));
-    header = written.header;
-    state.storedHeaderDiffers = false;
-    try {
-      old->close();
-    } catch (...) {  // nothing was written through it that a failing close could lose
-    }
   });
 }
 

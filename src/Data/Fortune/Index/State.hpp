@@ -62,6 +62,16 @@ namespace detail {
 void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update,
                       FunctionRef<void(File&)> afterWrite);
 
+// A header read from an opened file and what opening made of it.
+struct OpenedHeader {
+  Header header;
+  bool repaired;  // the statistics were rebuilt in memory; the file still holds the old ones
+};
+
+// The steps of opening an index file: gives a writable, empty file the empty header, then
+// reads, checks and (for bad statistics) repairs the header.
+OpenedHeader readHeaderForOpening(File& file, bool writable);
+
 // Byte offset just past the table that `header` describes.
 inline std::int64_t tableEnd(const Header& header) {
   return header.indexLoc + indexEntryLength * header.stats.numFortunes;

@@ -1,0 +1,206 @@
+// Replacing an index file whole: the new index is written beside the old one and renamed over
+// it once it is durable, so that readers see the old file or the new one and a failure or a
+// crash at any step leaves the old file as it was.
+//
+// An index rebuilt from a text that did not change comes out byte for byte the old one, and
+// then nothing needs to be written at all. So the new index is first only compared with the
+// old file as it is produced; the temporary file is made, and the part that matched copied
+// into it, at the first byte that differs.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "Data/Fortune/Index/Entries.hpp"
+#include "Data/Fortune/Index/State.hpp"
+#include "Platform/Errors.hpp"
+
+namespace tallowmere {
+namespace {
+
+constexpr std::size_t kPiece = 64 * 1024;
+
+// The path of the file that a new index is written to before it is renamed over `path`:
+// hidden, so that listing a directory never takes it for a fortune file, and always the same,
+// so that a file left by a crash is reused by the next writer (who holds the fortune file's
+// lock, as every writer of the index does).
+std::string temporaryPathFor(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, base) + "." + path.substr(base) + ".tmp";
+}
+
+// The file a new index is written to. Until a write differs from the old file's bytes it holds
+// nothing of its own: it stands for the first end() bytes of the old file. Then it becomes the
+// temporary file, with those bytes copied in. Its first 64 bytes stand for a header from the
+// start, to be written last.
+class IndexBeingWritten final : public File {
+ public:
+  IndexBeingWritten(Env& env, std::string temporary, std::shared_ptr<File> old)
+      : env_(env), temporary_(std::move(temporary)), old_(std::move(old)) {
+    if (!old_) diverge();
+  }
+
+  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+    if (file_) return file_->readAt(offset, buffer, size);
+    if (offset >= end_) return 0;
+    return old_->readAt(offset, buffer, std::min<std::size_t>(size, static_cast<std::size_t>(end_ - offset)));
+  }
+
+  void writeAt(std::int64_t offset, std::string_view bytes) override {
+    if (!file_ && !matchesOld(offset, bytes)) diverge();
+    if (file_) {
+      file_->writeAt(offset, bytes);
+    } else {
+      end_ = std::max(end_, offset + static_cast<std::int64_t>(bytes.size()));
+    }
+  }
+
+  std::int64_t size() override { return file_ ? file_->size() : end_; }
+
+  void setSize(std::int64_t size) override {
+    if (!file_ && size == end_) return;
+    if (!file_) diverge();
+    file_->setSize(size);
+  }
+
+  void sync() override {
+    if (file_) file_->sync();
+  }
+  void startWriteback(std::int64_t offset, std::int64_t length) noexcept override {
+    if (file_) file_->startWriteback(offset, length);
+  }
+  FileIdentity identity() override {
+    return file_ ? file_->identity() : FileIdentity{};
+  }
+  void close() override {
+    if (file_) file_->close();
+  }
+  bool isOpen() override { return !file_ || file_->isOpen(); }
+  const std::string& name() const override { return temporary_; }
+
+  // True while every byte written equals the old file's, and as many as it holds.
+  bool sameAsOld() { return !file_ && end_ == old_->size(); }
+
+  // The temporary file, made now if nothing differed so far.
+  std::shared_ptr<File> temporaryFile() {
+    if (!file_) diverge();
+    return file_;
+  }
+
+ private:
+  bool matchesOld(std::int64_t offset, std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const std::size_t want = std::min(kPiece, bytes.size() - done);
+      if (old_->readAt(offset + static_cast<std::int64_t>(done), buffer_.get(), want) != want ||
+          std::memcmp(buffer_.get(), bytes.data() + done, want) != 0) {
+        return false;
+      }
+      done += want;
+    }
+    return true;
+  }
+
+  void diverge() {
+    std::shared_ptr<File> file = env_.openFile(temporary_, OpenMode::Truncate);
+    if (old_) {
+      for (std::int64_t at = 0; at < end_;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kPiece, end_ - at));
+        const std::size_t got = old_->readAt(at, buffer_.get(), want);
+        if (got == 0) break;  // the header to come is all that is missing
+        file->writeAt(at, std::string_view(buffer_.get(), got));
+        at += static_cast<std::int64_t>(got);
+      }
+    }
+    file->setSize(end_);
+    file_ = std::move(file);
+  }
+
+  Env& env_;
+  const std::string temporary_;
+  const std::shared_ptr<File> old_;
+  const std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kPiece);
+  std::int64_t end_ = indexHeaderLength;
+  std::shared_ptr<File> file_;
+};
+
+// The new index: `file` at `path` (the old file itself when nothing changed) and its header.
+struct WrittenIndex {
+  std::shared_ptr<File> file;
+  Header header;
+};
+
+// Fills a new index for `path` and puts it in place, durable. `old` is the file at `path`, if
+// any, to compare with. The temporary file is removed again when a step before the rename
+// fails.
+WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
+                         const std::shared_ptr<File>& old) {
+  const std::string temporary = temporaryPathFor(path);
+  const auto being = std::make_shared<IndexBeingWritten>(env, temporary, old);
+  bool renamed = false;
+  try {
+    // Starts empty; the header is written at the end, even when it is the empty one.
+    const Index fresh(std::make_shared<Index::State>(being, emptyHeader, /*storedDiffers=*/true,
+                                                     std::string(), nullptr, true));
+    fill(fresh);
+    // The header, unless the fill stored it already.
+    modifyHeader(fresh, [](File&, const CurrentHeader& current) { return current.get(); });
+    const Header header = fresh.state().header.get().value();
+    if (old && being->sameAsOld()) {
+      old->sync();  // as durable as a new file would have been
+      return {old, header};
+    }
+    std::shared_ptr<File> file = being->temporaryFile();
+    file->sync();
+    env.renameFile(temporary, path);
+    renamed = true;
+    // Durable from here on: the rename is in the directory, which is synced next. A failure
+    // to sync leaves the new file in place, where the next reader finds it whole.
+    env.syncDirectory(parentDirectory(path));
+    return {std::move(file), header};
+  } catch (...) {
+    try {
+      if (!renamed && env.status(temporary).exists()) env.removeFile(temporary);
+    } catch (...) {  // the failure that stopped the write is the one to report
+    }
+    throw;
+  }
+}
+
+[[noreturn]] void throwClosed() { throwProblem(IndexProblem::AccessToClosedIndex()); }
+
+}  // namespace
+
+namespace detail {
+
+Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
+  WrittenIndex written = writeBeside(env, path, fill, nullptr);
+  return Index(std::make_shared<Index::State>(std::move(written.file), written.header, false, path,
+                                              &env, true));
+}
+
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
+  Index::State& state = index.state();
+  if (state.path.empty()) {
+    clearIndex(index);
+    fill(index);
+    return;
+  }
+  state.header.with([&](std::optional<Header>& header) {
+    if (!header) throwClosed();
+    if (!state.writable) throw IOError::system(EBADF, state.path, "write");
+    const std::shared_ptr<File> old = state.file();
+    WrittenIndex written = writeBeside(*state.env, state.path, fill, old);
+    header = written.header;
+    state.storedHeaderDiffers = false;
+    if (written.file == old) return;
+    state.replaceFile(std::move(written.file));
+    try {
+      old->close();
+    } catch (...) {  // nothing was written through it that a failing close could lose
+    }
+  });
+}
+
+}  // namespace detail
+}  // namespace tallowmere
