@@ -62,6 +62,55 @@ void undoQuietly(const FortuneFile::State& state, File& text, const Index& index
   }
 }
 
+// What an append writes into the text, and where: the separator (when the text holds a
+// fortune), the fortune and a newline from the end of the last fortune on. Refuses, before
+// anything is written, what the text cannot take.
+struct PlannedAppend {
+  std::string run;
+  detail::PendingAppend pending;
+};
+
+PlannedAppend planAppend(detail::Access& access, std::string_view text) {
+  const FortuneFile::State& state = access.state();
+  const FortuneStats stats = getStats(access.index());
+  const std::int64_t size = access.text().size();
+  requireSeparableEnd(access, stats, size);
+  const std::int64_t offset = std::max<std::int64_t>(stats.offsetAfter, 0);
+  // The separator goes in whenever the text already holds a fortune, even one that ends at
+  // offset 0 (an empty first fortune): writing over it would lose that fortune.
+  std::string run;
+  if (stats.numFortunes > 0) {
+    run = "\n";
+    detail::appendUtf8(run, state.delimiter);
+    run += '\n';
+  }
+  const auto separatorLength = static_cast<std::int64_t>(run.size());
+  run.append(text);
+  run += '\n';
+  if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
+    detail::throwTextTooLong("appendFortune", state.path);
+  }
+  // What follows the last fortune is at most a final newline and the remains of a cut
+  // character (a rebuild leaves no more); the write covers it, and an undo puts it back.
+  const std::int64_t covered = std::max<std::int64_t>(size - offset, 0);
+  if (covered > 4) {
+    throw IOError::userError("appendFortune: " + state.path +
+                             ": unexpected bytes after the last fortune; nothing was added");
+  }
+  const IndexEntry entry{offset + separatorLength, static_cast<std::int64_t>(text.size()),
+                         detail::countUtf8Chars(text), appendedLines(text)};
+  return {std::move(run),
+          {entry, offset, size, access.text().readAt(offset, static_cast<std::size_t>(covered))}};
+}
+
+// Records the append past the end of the table; returns the header it will replace.
+Header recordPending(const Index& index, const detail::PendingAppend& pending) {
+  return withIndex(index, [&](File& indexFile, const CurrentHeader& current) {
+    indexFile.writeAt(detail::tableEnd(current.get()), detail::encodePendingAppend(pending));
+    return current.get();
+  });
+}
+
 }  // namespace
 
 void appendFortune(const FortuneFile& file, std::string_view text) {
@@ -77,57 +126,23 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
     if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
       detail::rebuildIndexFile(access);
     }
+    const PlannedAppend plan = planAppend(access, text);
     // Taken after the lock, which may have opened the path again.
     File& textFile = access.text();
     const Index& index = access.index();
-    const FortuneStats stats = getStats(index);
-    const std::int64_t size = textFile.size();
-    requireSeparableEnd(access, stats, size);
-
-    const std::int64_t offset = std::max<std::int64_t>(stats.offsetAfter, 0);
-    // The separator goes in whenever the text already holds a fortune, even one that ends at
-    // offset 0 (an empty first fortune): writing over it would lose that fortune.
-    std::string run;
-    if (stats.numFortunes > 0) {
-      run = "\n";
-      detail::appendUtf8(run, state.delimiter);
-      run += '\n';
-    }
-    const auto separatorLength = static_cast<std::int64_t>(run.size());
-    run.append(text);
-    run += '\n';
-    if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
-      detail::throwTextTooLong("appendFortune", state.path);
-    }
-    // What follows the last fortune is at most a final newline and the remains of a cut
-    // character (the rebuild leaves no more); the write covers it, and an undo puts it back.
-    const std::int64_t covered = std::max<std::int64_t>(size - offset, 0);
-    if (covered > 4) {
-      throw IOError::userError("appendFortune: " + state.path +
-                               ": unexpected bytes after the last fortune; nothing was added");
-    }
-    const detail::PendingAppend pending{
-        IndexEntry{offset + separatorLength, static_cast<std::int64_t>(text.size()),
-                   detail::countUtf8Chars(text), appendedLines(text)},
-        offset, size, textFile.readAt(offset, static_cast<std::size_t>(covered))};
-
-    // 1. The marker, durable before any byte of the text changes.
-    const Header previous{stats, withIndex(index, [&](File& indexFile, const CurrentHeader& header) {
-                            indexFile.writeAt(detail::tableEnd(header.get()),
-                                              detail::encodePendingAppend(pending));
-                            return header.indexLoc();
-                          })};
+    // 1. The record, durable before any byte of the text changes.
+    const Header previous = recordPending(index, plan.pending);
     if (state.syncWrites) detail::syncIndex(index);
     try {
       // 2. The text, durable before the index lists it.
-      textFile.writeAt(offset, run);
+      textFile.writeAt(plan.pending.writeStart, plan.run);
       if (state.syncWrites) textFile.sync();
       // 3. The commit: the entry (written again, the same bytes) and the header, in one write
       //    of 64 bytes that is seen whole or not at all.
-      appendEntry(index, pending.entry);
+      appendEntry(index, plan.pending.entry);
       if (state.syncWrites) detail::syncIndex(index);
     } catch (...) {
-      undoQuietly(state, textFile, index, previous, pending);
+      undoQuietly(state, textFile, index, previous, plan.pending);
       throw;
     }
     // The marker, now past the end of the longer table, is harmless there; dropped all the same.
