@@ -1,0 +1,100 @@
+// Byte layout of strfile data files, and the refusal of damaged ones.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Data/Fortune/Strfile.hpp"
+#include "Platform/Errors.hpp"
+
+namespace tallowmere {
+namespace {
+
+using namespace std::string_literals;
+
+// What Debian's strfile wrote for "%\nThe kettle sings at noon.\n%\n%\nMoss keeps no
+// calendar.\n\n%\nA short one\n%\n": three fortunes, the empty ones skipped.
+const std::string kThreeFortunes =
+    "\0\0\0\x02\0\0\0\x03\0\0\0\x1a\0\0\0\x0c\0\0\0\0%\0\0\0"
+    "\0\0\0\x02\0\0\0\x20\0\0\0\x3b\0\0\0\x49"s;
+
+template <class Action>
+std::string messageOf(Action action) {
+  try {
+    action();
+  } catch (const IOError& e) {
+    EXPECT_TRUE(e.isUserError());
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::string decodeError(const std::string& bytes) {
+  return messageOf([&] { decodeStrfile(bytes); });
+}
+
+TEST(StrfileFormat, DecodesAndEncodesStrfileBytes) {
+  const StrfileData data = decodeStrfile(kThreeFortunes);
+  EXPECT_EQ(data.header, (StrfileHeader{2, 3, 26, 12, 0, '%'}));
+  EXPECT_EQ(data.offsets, (std::vector<std::uint32_t>{2, 32, 59, 73}));
+  EXPECT_EQ(encodeStrfile(data), kThreeFortunes);
+  // No fortunes: the lengths at their bounds, one offset.
+  EXPECT_EQ(encodeStrfile(StrfileData{}),
+            "\0\0\0\x02\0\0\0\0\0\0\0\0\xff\xff\xff\xff\0\0\0\0%\0\0\0\0\0\0\0"s);
+
+  // Version 1 has the same layout; padding is ignored and written as zeros.
+  std::string bytes = kThreeFortunes;
+  bytes[3] = 1;
+  bytes[21] = bytes[23] = 'x';
+  const StrfileData old = decodeStrfile(bytes);
+  EXPECT_EQ(old.header.version, 1u);
+  bytes[21] = bytes[23] = '\0';
+  EXPECT_EQ(encodeStrfile(old), bytes);
+}
+
+TEST(StrfileFormat, RefusesDamagedBytes) {
+  EXPECT_EQ(decodeError(""), "decodeStrfile: too few bytes for the header (needed 24, have 0)");
+  EXPECT_NE(decodeError(kThreeFortunes.substr(0, 23)), "(no error)");
+  for (char version : {'\0', '\3'}) {
+    std::string bytes = kThreeFortunes;
+    bytes[3] = version;
+    EXPECT_EQ(decodeError(bytes).find("decodeStrfile: unsupported version"), 0u);
+  }
+  // A truncated table, a byte too many, and a count far beyond the bytes (which must not be
+  // reserved for).
+  EXPECT_EQ(
+      decodeError(kThreeFortunes.substr(0, 39)),
+      "decodeStrfile: a table of 4 offsets takes 16 bytes after the header, but there are 15");
+  EXPECT_NE(decodeError(kThreeFortunes + '\0').find("but there are 17"), std::string::npos);
+  std::string huge = kThreeFortunes;
+  huge.replace(4, 4, "\xff\xff\xff\xff");
+  EXPECT_NE(decodeError(huge).find("4294967296 offsets"), std::string::npos);
+
+  std::string backwards = kThreeFortunes;
+  backwards[31] = 60;  // the second offset, now beyond the third (59)
+  EXPECT_EQ(decodeError(backwards),
+            "decodeStrfile: offset 2 (59) is below offset 1 (60) in a table in text order");
+  for (char flag : {'\1', '\2'}) {  // random and ordered tables may be in any order
+    backwards[19] = flag;
+    EXPECT_EQ(decodeStrfile(backwards).offsets[1], 60u);
+  }
+}
+
+TEST(StrfileFormat, EncodingAndCheckingRefuseWhatDecodingWould) {
+  const StrfileData data = decodeStrfile(kThreeFortunes);
+  EXPECT_NO_THROW(checkStrfile(data, 73));
+  EXPECT_NO_THROW(checkStrfile(data, 500));  // a text that has grown since
+  EXPECT_EQ(messageOf([&] { checkStrfile(data, 72); }),
+            "checkStrfile: offset 3 (73) is past the end of the text (72 bytes)");
+
+  StrfileData shortTable = data, unknownVersion = data, backwards = data;
+  shortTable.offsets.pop_back();
+  unknownVersion.header.version = 3;
+  backwards.offsets[0] = 40;
+  for (const StrfileData& bad : {shortTable, unknownVersion, backwards}) {
+    EXPECT_NE(messageOf([&] { encodeStrfile(bad); }), "(no error)");
+    EXPECT_NE(messageOf([&] { checkStrfile(bad, 100); }), "(no error)");
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere
