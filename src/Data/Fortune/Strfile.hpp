@@ -79,4 +79,31 @@ std::string encodeStrfile(const StrfileData& data);
 // was made passes: its new fortunes are simply not in the table.
 void checkStrfile(const StrfileData& data, std::uint64_t textSize);
 
+struct StrfileOptions {
+  char delimiter = '%';
+  // Any of StrfileHeader::random, ordered and rotated; others throw. Ordered wins over random,
+  // which is then dropped.
+  std::uint32_t flags = 0;
+  // With ordered: letters A-Z compare as a-z.
+  bool ignoreCase = false;
+
+  friend bool operator==(const StrfileOptions&, const StrfileOptions&) = default;
+};
+
+// The data of a text, as Debian's `strfile` writes it for the same text and options. The
+// rotated flag is only recorded: the text is taken as it is stored. With random the table
+// stays in text order (any order is valid for it). With ordered the table is sorted by each
+// fortune's key, ties in text order. A key runs from the fortune's first ASCII letter or digit
+// to the first later line that starts with the delimiter, or to the fortune's end; keys are
+// the stored bytes, also under the rotated flag. They compare byte by byte as unsigned
+// numbers, A-Z folded to a-z with ignoreCase; where a key ends it compares as a 0 byte (so a
+// NUL byte in the other key ties with it), or, when it ends with the text, below any byte.
+// Throws when the text is too large for 32-bit offsets.
+//
+// The File overload reads from byte 0 to the end in chunks and never holds the whole text;
+// ordering keeps a short prefix of each key and reads the text again to break longer ties.
+// It leaves the file's position anywhere.
+StrfileData buildStrfile(std::string_view text, const StrfileOptions& options = {});
+StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
+
 }  // namespace tallowmere
