@@ -106,4 +106,24 @@ struct StrfileOptions {
 StrfileData buildStrfile(std::string_view text, const StrfileOptions& options = {});
 StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
 
+// Where one fortune lies in the text: the bytes `fortune` prints for it (before undoing the
+// rotated flag).
+struct StrfileSpan {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+
+  friend bool operator==(const StrfileSpan&, const StrfileSpan&) = default;
+};
+
+// Fortune `number` (from 0, in table order): from its offset to the first delimiter line or
+// the end of the text. Throws when number >= numStrings or the offset is past the end of the
+// text. The File overload reads from the offset in chunks, only as far as the fortune goes.
+StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
+                                 std::string_view text);
+StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+
+// Rotates the letters A-Z and a-z by 13 places; every other byte is unchanged. Its own
+// inverse.
+std::string rot13(std::string_view text);
+
 }  // namespace tallowmere
