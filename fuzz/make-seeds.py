@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
 
-Each seed is a small input that reaches a distinct path: valid and broken index headers,
-problem texts, fortune texts with delimiter lines, multibyte characters and invalid UTF-8.
+Each seed is a small input that reaches a distinct path: valid and broken index headers and
+strfile data files, problem texts, fortune texts with delimiter lines, multibyte characters and
+invalid UTF-8.
 Running it again rewrites these seeds and leaves any other file (reproducers) alone.
 """
 import os
@@ -32,6 +33,17 @@ def index_input(file_bytes, writable=True, bad_entry=False, number=1,
                 append=(20, 6, 6, 1)):
     flags = (1 if writable else 0) | (2 if bad_entry else 0)
     return bytes([flags]) + struct.pack(">4I", *append) + struct.pack(">I", number) + file_bytes
+
+
+def strfile_data(offsets, version=2, longest=0, shortest=0xFFFFFFFF, flags=0, delimiter=b"%"):
+    header = struct.pack(">5I", version, len(offsets) - 1, longest, shortest, flags)
+    return header + delimiter + bytes(3) + struct.pack(">%dI" % len(offsets), *offsets)
+
+
+# For the strfile target's text half: the delimiter (0 '%', 1 '#', 2 newline, 3 'a', 4 NUL)
+# and the options (random 1, ordered 2, rotated 4, ignore case 8), then the text.
+def strfile_text(delimiter, options, text):
+    return bytes([delimiter, options]) + text
 
 
 SEEDS = {
@@ -79,6 +91,24 @@ SEEDS = {
         "sayings": b"\x00\x0f" b"A kettle watched by three cats\nnever boils, but it does purr.\n%\n"
                    b"Tomorrow's weather: mostly Tuesday.\n%\n"
                    b"The map was right; the land was wrong.\n",
+    },
+    "strfile": {
+        "three-fortunes": strfile_data([2, 32, 59, 73], longest=26, shortest=12),
+        "empty": strfile_data([0]),
+        "version-1": strfile_data([0, 9, 20], version=1, longest=7, shortest=5),
+        "ordered": strfile_data([15, 60, 46, 0, 31, 73], longest=14, shortest=12, flags=2),
+        "decreasing": strfile_data([0, 40, 30, 50], longest=20, shortest=8),
+        "count-too-big": strfile_data([0, 9])[:4] + b"\xff\xff\xff\xff" + strfile_data([0, 9])[8:],
+        "short": strfile_data([0])[:20],
+        "sweets-ordered": strfile_text(0, 10, b"banana bread\n%\n...Apple tart\n%\n  cherry jam\n"
+                                       b"%\napple cider\n%\nBanana split\n"),
+        "ties": strfile_text(0, 2, b"same\n%\nsame\n%\nab\n%x\n%\nab\n\0\n%\nsame\n"),
+        "empty-fortunes": strfile_text(0, 0, b"%\nPond\n%\n%\nHeron\n\n%\nReeds\n%"),
+        "hash-rotated": strfile_text(1, 4, b"Ynagrea\n#\nCrooyrf %\n%\n#\n"),
+        "long-line": strfile_text(0, 3, b"w" * 300 + b"%\nx\n%\n--\n-- zed\n"),
+        # Keys that agree beyond the bytes kept in memory, so that the text is read again.
+        "long-ties": strfile_text(0, 10, b"Ax" + b"y" * 40 + b"b\n%\nax" + b"y" * 40 + b"a\n%\nAx"
+                                  + b"y" * 40),
     },
     "index": {
         "writable-empty-file": index_input(b""),
