@@ -1,13 +1,16 @@
 #include "Check.hpp"
 
+#include "CommandLine.hpp"
 #include "Data/Fortune.hpp"
 
 namespace tallowmere::cli {
 
-CheckResult checkFortuneFile(char32_t delimiter, const std::string& path) {
-  const IndexFileReport report = withFortuneFile(delimiter, false, path, checkIndexFile);
+CheckResult checkFortuneFile(char32_t delimiterChar, const std::string& path) {
+  const IndexFileReport report = withFortuneFile(delimiterChar, false, path, checkIndexFile);
   const std::string indexPath = path + ".ix";
-  const std::string advice = "; rebuild it with: tallowmere index " + path;
+  // The delimiter is not in the index: the advice must name it to rebuild the same way.
+  const std::string delimiter = delimiterChar == U'%' ? "" : "-d " + encodeUtf8(delimiterChar) + " ";
+  const std::string advice = "; rebuild it with: tallowmere index " + delimiter + path;
   switch (report.state) {
     case IndexFileState::Sound: return {std::nullopt, report.numFortunes};
     case IndexFileState::Missing: return {"no index file " + indexPath};

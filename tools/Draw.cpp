@@ -2,15 +2,18 @@
 
 #include <regex.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <span>
+#include <thread>
 
+#include "Collection.hpp"
 #include "CommandLine.hpp"
-#include "Data/Fortune.hpp"
 #include "Report.hpp"
+#include "Sources.hpp"
 #include "Weights.hpp"
 
 namespace tallowmere::cli {
@@ -20,42 +23,81 @@ namespace {
 // The files to work on, each with the source (command-line operand) it came from.
 struct Selection {
   std::vector<Source> sources;
-  std::vector<std::string> paths;
-  std::vector<std::size_t> sourceOf;  // for each path
+  std::vector<FortuneSource> files;
+  std::vector<std::size_t> sourceOf;   // for each file
+  std::vector<std::string> skipped;    // files in directories that are not text
+  std::string where;                   // where the files were looked for, without operands
 };
 
+bool isDirectory(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(path, ignored);
+}
+
 // The fortune files that an operand stands for: itself when it is a file, the fortune files
-// below it when it is a directory, else the files of that name along the kind's search path.
+// below it when it is a directory, else the files of that name along the kind's collection.
 std::vector<std::string> filesOf(const std::string& operand, FortuneType kind) {
   return aboutFile(operand, [&]() -> std::vector<std::string> {
-    std::error_code ignored;
-    const std::filesystem::file_status status = std::filesystem::status(operand, ignored);
-    if (std::filesystem::is_directory(status)) {
-      std::vector<std::string> files = listFortuneFiles(true, operand);
-      if (files.empty()) throw FileError(operand, "no fortune files in this directory");
-      return files;
+    FileSet files;
+    if (isDirectory(operand)) {
+      files.addDirectory(operand, true);
+      if (files.paths().empty()) throw FileError(operand, "no fortune files in this directory");
+      return files.paths();
     }
-    if (std::filesystem::exists(status)) return {operand};
-    std::vector<std::string> found = resolveFortuneFile(kind, operand);
+    if (Env::disk().status(operand).exists() || std::filesystem::is_symlink(operand)) {
+      return {operand};
+    }
+    std::vector<std::string> found = findFortuneFileIn(collectionPath(kind), operand);
     if (found.empty()) throw FileError(operand, "no such fortune file or directory");
     return found;
   });
 }
 
+// Adds `path` to the selection: once, and only as long as it is text (a named file that is
+// not is refused, one found in a directory left out).
+void addFile(Selection& selection, FileSet& seen, std::string path, std::size_t source,
+             const DrawOptions& options, bool named) {
+  const std::size_t before = seen.paths().size();
+  seen.addFile(path);
+  if (seen.paths().size() == before) return;  // the same file under another name
+  FortuneSource file(std::move(path), options.delimiter);
+  bool text = false;
+  try {
+    text = aboutFile(file.path(), [&] { return file.isText(); });
+  } catch (const FileError& error) {
+    // A file of a directory that cannot be read (a link that leads nowhere, no permission) is
+    // reported, and the rest of the directory used.
+    if (named) throw;
+    std::cout.flush();
+    std::cerr << "tallowmere: " << error.what() << "; left out\n";
+    return;
+  }
+  if (!text) {
+    if (named) throw FileError(file.path(), "not a text file; fortune files hold text");
+    selection.skipped.push_back(file.path());
+    return;
+  }
+  selection.files.push_back(std::move(file));
+  selection.sourceOf.push_back(source);
+}
+
 Selection selectFiles(const DrawOptions& options) {
   Selection selection;
   selection.sources = parseSources(options.operands);
+  FileSet seen;
   if (selection.sources.empty()) {
-    // Everything along the search path, as one source without a share.
+    // Everything of the collection, as one source without a share.
     selection.sources.push_back({"", std::nullopt});
-    selection.paths = defaultFortuneFiles(options.kind);
-    selection.sourceOf.assign(selection.paths.size(), 0);
+    FileSet found;
+    selection.where = collectCollection(options.kind, found).where;
+    for (const std::string& path : found.paths()) addFile(selection, seen, path, 0, options, false);
     return selection;
   }
   for (std::size_t i = 0; i < selection.sources.size(); ++i) {
-    for (std::string& path : filesOf(selection.sources[i].operand, options.kind)) {
-      selection.paths.push_back(std::move(path));
-      selection.sourceOf.push_back(i);
+    const std::string& operand = selection.sources[i].operand;
+    const bool named = !isDirectory(operand);
+    for (std::string& path : filesOf(operand, options.kind)) {
+      addFile(selection, seen, std::move(path), i, options, named);
     }
   }
   return selection;
@@ -80,26 +122,46 @@ bool reweighted(const DrawOptions& options, const Selection& selection) {
   return weighted;
 }
 
-// The library's distribution over the wanted fortunes (every one equally likely), with the
-// files reweighted when shares or -e ask for it.
-Categorical<FilteredFortunes> distribution(const DrawOptions& options, const Selection& selection,
-                                           const std::vector<FortuneFile>& files) {
-  const auto test = [&options](const FortuneFile&, std::int64_t, const IndexEntry& entry) {
-    return wanted(options, entry);
-  };
-  Categorical<FilteredFortunes> byCount = fortuneDistributionWhere(test, files);
-  if (!reweighted(options, selection)) return byCount;
+// The wanted fortunes of every file, and the share of the draws of each file: by the number of
+// its wanted fortunes (every one equally likely), or as shares or -e ask.
+struct Wanted {
+  std::vector<std::vector<std::int64_t>> positions;  // for each file
+  std::vector<double> weights;                        // for each file
+};
 
+Wanted wantedFortunes(const DrawOptions& options, Selection& selection) {
+  Wanted result;
   std::vector<FileCount> counts;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    counts.push_back({selection.sourceOf[i], static_cast<double>(byCount.events()[i].first)});
+  for (std::size_t i = 0; i < selection.files.size(); ++i) {
+    FortuneSource& file = selection.files[i];
+    std::vector<std::int64_t> positions;
+    aboutFile(file.path(), [&] {
+      file.read([&](OpenSource& open) {
+        const std::vector<IndexEntry> entries = open.entries();
+        for (std::size_t at = 0; at < entries.size(); ++at) {
+          if (wanted(options, entries[at])) positions.push_back(static_cast<std::int64_t>(at));
+        }
+      });
+    });
+    counts.push_back({selection.sourceOf[i], static_cast<double>(positions.size())});
+    result.weights.push_back(static_cast<double>(positions.size()));
+    result.positions.push_back(std::move(positions));
   }
-  const std::vector<double> shares = spreadShares(selection.sources, counts, options.equal);
-  std::vector<std::pair<float, FilteredFortunes>> events;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    events.emplace_back(static_cast<float>(shares[i]), byCount.events()[i].second);
+  if (reweighted(options, selection)) {
+    result.weights = spreadShares(selection.sources, counts, options.equal);
   }
-  return fromWeightedList(std::move(events));
+  return result;
+}
+
+// A file drawn with the given weights.
+std::optional<std::size_t> drawFile(const std::vector<double>& weights, SplitMix64& generator) {
+  std::vector<std::pair<float, std::size_t>> events;
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    events.emplace_back(static_cast<float>(weights[i]), i);
+  }
+  const Categorical<std::size_t> files = fromWeightedList(std::move(events));
+  if (!(files.totalWeight() > 0)) return std::nullopt;
+  return files.sample(generator);
 }
 
 [[noreturn]] void throwNothingToDraw(const DrawOptions& options, const Selection& selection) {
@@ -109,59 +171,82 @@ Categorical<FilteredFortunes> distribution(const DrawOptions& options, const Sel
   } else if (options.length == DrawOptions::Length::Long) {
     reason = "no fortune longer than " + std::to_string(options.lengthLimit) + " characters";
   }
-  if (selection.paths.size() == 1) throw FileError(selection.paths.front(), reason);
-  throw std::runtime_error(reason + " in any of the " + std::to_string(selection.paths.size()) +
+  if (selection.files.size() == 1) throw FileError(selection.files.front().path(), reason);
+  throw std::runtime_error(reason + " in any of the " + std::to_string(selection.files.size()) +
                            " files");
 }
 
-using Drawn = std::pair<FortuneFile, std::int64_t>;  // a file and a position in it
+using Drawn = std::pair<std::size_t, std::int64_t>;  // a file and a position in it
 
 // The quick draw, when no file is reweighted: a fortune chosen uniformly by the fortune counts
-// of the index headers, which reads nothing but each header and the chosen entry. If that
-// fortune is not wanted there is no answer, and the caller draws from the distribution over
-// the wanted fortunes instead. Every wanted fortune stays equally likely: out of N fortunes of
-// which W are wanted, each is drawn with probability 1/N + (N - W)/N * 1/W = 1/W.
-std::optional<Drawn> drawByCounts(const DrawOptions& options, const std::vector<FortuneFile>& files,
+// of the files, which reads nothing but each count and the chosen entry. If that fortune is
+// not wanted there is no answer, and the caller draws from the wanted fortunes instead. Every
+// wanted fortune stays equally likely: out of N fortunes of which W are wanted, each is drawn
+// with probability 1/N + (N - W)/N * 1/W = 1/W.
+std::optional<Drawn> drawByCounts(const DrawOptions& options, Selection& selection,
                                   SplitMix64& generator) {
-  const Categorical<FortuneFile> byCount = defaultFortuneDistribution(files);
-  if (!(byCount.totalWeight() > 0)) return std::nullopt;
-  const FortuneFile& file = byCount.sample(generator);
-  const std::int64_t position = uniformInt64(generator, 0, getNumFortunes(file) - 1);
-  if (!wanted(options, getEntry(getIndex(file), position))) return std::nullopt;
-  return Drawn{file, position};
+  std::vector<double> counts;
+  for (FortuneSource& file : selection.files) {
+    counts.push_back(static_cast<double>(aboutFile(file.path(), [&] { return file.count(); })));
+  }
+  const std::optional<std::size_t> chosen = drawFile(counts, generator);
+  if (!chosen) return std::nullopt;
+  FortuneSource& file = selection.files[*chosen];
+  const std::int64_t position = uniformInt64(generator, 0, file.count() - 1);
+  bool ok = false;
+  aboutFile(file.path(), [&] {
+    file.read([&](OpenSource& open) { ok = wanted(options, open.entry(position)); });
+  });
+  if (!ok) return std::nullopt;
+  return Drawn{*chosen, position};
 }
 
-int drawOne(const DrawOptions& options, const Selection& selection,
-            const std::vector<FortuneFile>& files) {
+// How long -w waits after a fortune: long enough to read it, at about 20 characters a second,
+// and never less than 6 seconds.
+std::chrono::seconds readingTime(const std::string& text) {
+  std::int64_t chars = 0;
+  for (const unsigned char c : text) chars += (c & 0xC0) != 0x80 ? 1 : 0;
+  return std::chrono::seconds(std::max<std::int64_t>(6, chars / 20));
+}
+
+int drawOne(const DrawOptions& options, Selection& selection) {
   SplitMix64 generator = splitGlobalGenerator();
   std::optional<Drawn> chosen;
-  if (!reweighted(options, selection)) chosen = drawByCounts(options, files, generator);
+  if (!reweighted(options, selection)) chosen = drawByCounts(options, selection, generator);
   if (!chosen) {
-    const Categorical<FilteredFortunes> fortunes = distribution(options, selection, files);
-    if (!(fortunes.totalWeight() > 0)) throwNothingToDraw(options, selection);
-    const FilteredFortunes& filtered = fortunes.sample(generator);
-    chosen = Drawn{filtered.first, filtered.second.sample(generator)};
+    const Wanted fortunes = wantedFortunes(options, selection);
+    const std::optional<std::size_t> file = drawFile(fortunes.weights, generator);
+    if (!file) throwNothingToDraw(options, selection);
+    const std::vector<std::int64_t>& positions = fortunes.positions[*file];
+    const auto at = uniformInt64(generator, 0, static_cast<std::int64_t>(positions.size()) - 1);
+    chosen = Drawn{*file, positions[static_cast<std::size_t>(at)]};
   }
-  const FortuneFile& file = chosen->first;
-  const std::int64_t position = chosen->second;
+  FortuneSource& file = selection.files[chosen->first];
   const std::string text =
-      aboutFile(file.fortunePath(), [&] { return getFortune(file, position); });
+      aboutFile(file.path(), [&] { return fortuneOf(file, chosen->second); });
   if (options.showFile) {
-    std::cout << '(' << file.fortunePath() << ")\n" << encodeUtf8(options.delimiter) << '\n';
+    std::cout << '(' << file.path() << ")\n" << encodeUtf8(options.delimiter) << '\n';
   }
   std::cout << text << '\n';
+  if (options.wait) {
+    flushStandardOutput();
+    std::this_thread::sleep_for(readingTime(text));
+  }
   return 0;
 }
 
-int listShares(const DrawOptions& options, const Selection& selection,
-               const std::vector<FortuneFile>& files) {
-  const Categorical<FilteredFortunes> fortunes = distribution(options, selection, files);
-  const double total = fortunes.totalWeight();
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const double share = total > 0 ? 100.0 * fortunes.events()[i].first / total : 0.0;
+int listShares(const DrawOptions& options, Selection& selection) {
+  const Wanted fortunes = wantedFortunes(options, selection);
+  double total = 0;
+  for (const double weight : fortunes.weights) total += weight;
+  for (std::size_t i = 0; i < selection.files.size(); ++i) {
+    const double share = total > 0 ? 100.0 * fortunes.weights[i] / total : 0.0;
     char percent[32];
     std::snprintf(percent, sizeof percent, "%6.2f%%", share);
-    std::cout << percent << ' ' << selection.paths[i] << '\n';
+    std::cout << percent << ' ' << selection.files[i].path() << '\n';
+  }
+  for (const std::string& path : selection.skipped) {
+    std::cout << " skipped " << path << " (not a text file)\n";
   }
   return 0;
 }
@@ -194,29 +279,31 @@ class Pattern {
 };
 
 // Every wanted fortune that matches, each followed by a delimiter line; before the first
-// match of a file, its name on standard error.
-int printMatches(const DrawOptions& options, const Pattern& pattern,
-                 const std::vector<FortuneFile>& files) {
+// match of a file, its name on standard error. Exits with 1 when nothing matched, as grep does.
+int printMatches(const DrawOptions& options, const Pattern& pattern, Selection& selection) {
   const std::string delimiterLine = encodeUtf8(options.delimiter) + '\n';
-  for (const FortuneFile& file : files) {
-    aboutFile(file.fortunePath(), [&] {
-      bool named = false;
-      const auto positions = filterFortunesWithIndex(
-          [&options](std::int64_t, const IndexEntry& entry) { return wanted(options, entry); },
-          file);
-      for (const std::int64_t position : positions) {
-        const std::string text = getFortune(file, position);
-        if (!pattern.matches(text)) continue;
-        if (!named) {
-          std::cout.flush();
-          std::cerr << '(' << file.fortunePath() << ")\n" << delimiterLine;
-          named = true;
+  bool any = false;
+  for (FortuneSource& file : selection.files) {
+    aboutFile(file.path(), [&] {
+      file.read([&](OpenSource& open) {
+        bool named = false;
+        const std::vector<IndexEntry> entries = open.entries();
+        for (std::size_t at = 0; at < entries.size(); ++at) {
+          if (!wanted(options, entries[at])) continue;
+          const std::string text = open.fortune(static_cast<std::int64_t>(at));
+          if (!pattern.matches(text)) continue;
+          if (!named) {
+            std::cout.flush();
+            std::cerr << '(' << file.path() << ")\n" << delimiterLine;
+            named = true;
+          }
+          std::cout << text << '\n' << delimiterLine;
+          any = true;
         }
-        std::cout << text << '\n' << delimiterLine;
-      }
+      });
     });
   }
-  return 0;
+  return any ? 0 : 1;
 }
 
 }  // namespace
@@ -225,18 +312,15 @@ int runDraw(const DrawOptions& options) {
   // Compiled first, so that a bad pattern is reported before any file is read.
   std::optional<Pattern> pattern;
   if (options.pattern) pattern.emplace(*options.pattern, options.ignoreCase);
-  const Selection selection = selectFiles(options);
-  if (selection.paths.empty()) {
-    // Nothing along the search path: the library's answer for an empty collection.
-    if (!options.listFiles && !pattern) std::cout << noFortuneFilesText << '\n';
-    return 0;
+  Selection selection = selectFiles(options);
+  if (selection.files.empty()) {
+    if (!options.operands.empty()) throw std::runtime_error("no fortune files to read");
+    throw std::runtime_error("no fortune files of the " + kindName(options.kind) +
+                             " kind: looked in " + selection.where);
   }
-  return withFortuneFiles(options.delimiter, false, selection.paths,
-                          [&](const std::vector<FortuneFile>& files) {
-                            if (pattern) return printMatches(options, *pattern, files);
-                            if (options.listFiles) return listShares(options, selection, files);
-                            return drawOne(options, selection, files);
-                          });
+  if (pattern) return printMatches(options, *pattern, selection);
+  if (options.listFiles) return listShares(options, selection);
+  return drawOne(options, selection);
 }
 
 }  // namespace tallowmere::cli

@@ -22,13 +22,15 @@ struct DrawOptions {
   bool ignoreCase = false;                 // -i
   bool showFile = false;                   // -c
   bool listFiles = false;                  // -f
+  bool wait = false;                       // -w: wait after the fortune, to read it
   char32_t delimiter = U'%';               // -d
   std::vector<std::string> operands;       // [N%] FILE|DIR ...
 };
 
 // Does what the options ask, writing to standard output (and, for -m, the names of the files
-// to standard error). Returns the exit status. Throws BadUsage for a bad pattern or bad
-// shares, FileError for a file that cannot be found or read.
+// to standard error). Returns the exit status: 1 when -m matched nothing. Throws BadUsage for a
+// bad pattern or bad shares, FileError for a file that cannot be found or read, and a
+// std::runtime_error when there is no fortune file or no fortune to draw.
 int runDraw(const DrawOptions& options);
 
 }  // namespace tallowmere::cli

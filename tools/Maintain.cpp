@@ -10,10 +10,12 @@
 #include <optional>
 
 #include "Check.hpp"
+#include "Collection.hpp"
 #include "CommandLine.hpp"
 #include "Data/Fortune.hpp"
 #include "Help.hpp"
 #include "Report.hpp"
+#include "Sources.hpp"
 
 namespace tallowmere::cli {
 
@@ -22,6 +24,7 @@ namespace {
 constexpr OptionSpec helpOption{'\0', "help", false};
 constexpr OptionSpec delimiterOption{'d', "delimiter", true};
 constexpr std::array fileOptions{helpOption, delimiterOption};
+constexpr std::array indexOptions{helpOption, delimiterOption, OptionSpec{'\0', "dat", false}};
 constexpr std::array listOptions{helpOption, OptionSpec{'a', "all", false},
                                  OptionSpec{'o', "offensive", false}};
 
@@ -31,6 +34,7 @@ struct Arguments {
   char32_t delimiter = U'%';
   FortuneType kind = FortuneType::Normal;
   bool help = false;
+  bool dat = false;  // index --dat: write the classic tools' data file too
 };
 
 Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std::string> args) {
@@ -41,7 +45,10 @@ Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std:
       case 'd': parsed.delimiter = parseDelimiter(option.value); break;
       case 'a': parsed.kind = FortuneType::All; break;
       case 'o': parsed.kind = FortuneType::Offensive; break;
-      default: parsed.help = option.definition->longName == "help"; break;
+      default:
+        parsed.help = parsed.help || option.definition->longName == "help";
+        parsed.dat = parsed.dat || option.definition->longName == "dat";
+        break;
     }
   }
   parsed.operands = std::move(line.operands);
@@ -99,16 +106,18 @@ void requireFortuneText(const std::string& path) {
   if (std::filesystem::is_regular_file(status)) return;
   if (std::filesystem::is_directory(status)) throw FileError(path, "is a directory");
   if (std::filesystem::exists(status)) throw FileError(path, "not a regular file");
+  if (error && error != std::errc::no_such_file_or_directory) throw FileError(path, error.message());
   throw FileError(path, "no such file");
 }
 
 int runIndex(const Arguments& args) {
-  requireCount(args, 1, SIZE_MAX, "index [-d CHAR] FILE...");
+  requireCount(args, 1, SIZE_MAX, "index [-d CHAR] [--dat] FILE...");
   return forEachFile(args, [&args](const std::string& path) {
     requireFortuneText(path);
     const std::int64_t count =
-        withFortuneFileForWriting(args.delimiter, path, false, [](const FortuneFile& file) {
+        withFortuneFileForWriting(args.delimiter, path, false, [&](const FortuneFile& file) {
           rebuildIndex(file);
+          if (args.dat) rebuildStrfileData(file);
           return getNumFortunes(file);
         });
     std::cout << path << ": " << fortunes(count) << '\n';
@@ -154,31 +163,46 @@ int runAdd(const Arguments& args) {
   return 0;
 }
 
-// action(file) on the fortune file at `path`, opened read-only.
-template <class Action>
-auto reading(const Arguments& args, const std::string& path, Action&& action) {
-  return aboutFile(path, [&] { return withFortuneFile(args.delimiter, false, path, action); });
+// The fortune file at `path` as the draws read it, after making sure it is one.
+FortuneSource sourceOf(const Arguments& args, const std::string& path) {
+  requireFortuneText(path);
+  return FortuneSource(path, args.delimiter);
 }
 
 int runGet(const Arguments& args) {
   requireCount(args, 2, 2, "get [-d CHAR] FILE N");
+  const std::string& path = args.operands[0];
   const std::int64_t number = parseInt64(args.operands[1], "the fortune number");
-  std::cout << reading(args, args.operands[0],
-                       [number](const FortuneFile& file) { return getFortune(file, number); })
-            << '\n';
+  FortuneSource source = sourceOf(args, path);
+  const std::string text = aboutFile(path, [&] {
+    const std::int64_t count = source.count();
+    if (number < 0 || number >= count) {
+      throw FileError(path, "no fortune number " + std::to_string(number) + ": " +
+                                (count == 0 ? "the file holds none"
+                                            : "the file holds " + fortunes(count) +
+                                                  ", numbered 0 to " + std::to_string(count - 1)));
+    }
+    return fortuneOf(source, number);
+  });
+  std::cout << text << '\n';
   return 0;
 }
 
 int runCount(const Arguments& args) {
   requireCount(args, 1, 1, "count [-d CHAR] FILE");
-  std::cout << reading(args, args.operands[0], getNumFortunes) << '\n';
+  FortuneSource source = sourceOf(args, args.operands[0]);
+  std::cout << aboutFile(source.path(), [&] { return source.count(); }) << '\n';
   return 0;
 }
 
 int runStats(const Arguments& args) {
   requireCount(args, 1, 1, "stats [-d CHAR] FILE");
-  const FortuneStats stats = reading(
-      args, args.operands[0], [](const FortuneFile& file) { return getStats(getIndex(file)); });
+  const std::string& path = args.operands[0];
+  requireFortuneText(path);
+  const FortuneStats stats = aboutFile(path, [&] {
+    return withFortuneFile(args.delimiter, false, path,
+                           [](const FortuneFile& file) { return getStats(getIndex(file)); });
+  });
   std::cout << "numFortunes: " << stats.numFortunes << "\noffsetAfter: " << stats.offsetAfter
             << "\nminChars: " << stats.minChars << "\nmaxChars: " << stats.maxChars
             << "\nminLines: " << stats.minLines << "\nmaxLines: " << stats.maxLines << '\n';
@@ -187,7 +211,13 @@ int runStats(const Arguments& args) {
 
 int runList(const Arguments& args) {
   requireCount(args, 0, 0, "list [-a|-o]");
-  for (const std::string& path : defaultFortuneFiles(args.kind)) std::cout << path << '\n';
+  FileSet files;
+  const Collection collection = collectCollection(args.kind, files);
+  if (files.paths().empty()) {
+    throw std::runtime_error("no fortune files of the " + kindName(args.kind) +
+                             " kind: looked in " + collection.where);
+  }
+  for (const std::string& path : files.paths()) std::cout << path << '\n';
   return 0;
 }
 
@@ -213,8 +243,10 @@ bool isSubcommand(std::string_view name) {
 }
 
 int runSubcommand(std::string_view name, std::span<const std::string> args) {
-  const Arguments parsed =
-      parseArguments(name == "list" ? std::span<const OptionSpec>(listOptions) : fileOptions, args);
+  const std::span<const OptionSpec> specs = name == "list"    ? std::span<const OptionSpec>(listOptions)
+                                            : name == "index" ? std::span<const OptionSpec>(indexOptions)
+                                                              : std::span<const OptionSpec>(fileOptions);
+  const Arguments parsed = parseArguments(specs, args);
   if (parsed.help) {
     printHelp(std::cout);
     return 0;

@@ -26,7 +26,8 @@ constexpr std::array drawOptionSpecs{
     OptionSpec{'l', "long", false},        OptionSpec{'n', "length", true},
     OptionSpec{'m', "match", true},        OptionSpec{'i', "ignore-case", false},
     OptionSpec{'c', "show-file", false},   OptionSpec{'f', "files", false},
-    OptionSpec{'d', "delimiter", true},    OptionSpec{'\0', "seed", true},
+    OptionSpec{'d', "delimiter", true},    OptionSpec{'w', "wait", false},
+    OptionSpec{'\0', "seed", true},
     OptionSpec{'\0', "help", false},       OptionSpec{'\0', "version", false},
 };
 
@@ -53,6 +54,7 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
       case 'c': options.showFile = true; break;
       case 'f': options.listFiles = true; break;
       case 'd': options.delimiter = parseDelimiter(value); break;
+      case 'w': options.wait = true; break;
       default:
         if (option.definition->longName == "seed") seedGlobalGenerator(parseUInt64(value, "--seed"));
         if (option.definition->longName == "help" && action == Action::Draw) action = Action::Help;

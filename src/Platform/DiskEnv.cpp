@@ -311,11 +311,4 @@ std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) {
   return Env::disk().openFile(path, mode);
 }
 
-std::string parentDirectory(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace tallowmere

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Platform/File.hpp"
@@ -73,5 +74,17 @@ class Env {
 // The directory part of a path ("." when it has none), for syncing the directory that holds a
 // file.
 std::string parentDirectory(const std::string& path);
+
+// The file that a new version of `path` is written to before it is renamed over it: hidden,
+// so that listing a directory never takes it for a fortune file ("dir/.name.tmp"), and always
+// the same, so that one left by a crash is reused by the next writer (who must hold whatever
+// lock keeps writers of `path` apart).
+std::string temporaryPathFor(const std::string& path);
+
+// Replaces the file at `path` whole with `bytes`: written beside it, synced when `durable`,
+// renamed over it, and its directory synced. Another process sees the old file or the new one;
+// a failure or crash at any step leaves the old one. When the file holds `bytes` already,
+// nothing is written.
+void replaceFileWhole(Env& env, const std::string& path, std::string_view bytes, bool durable);
 
 }  // namespace tallowmere

@@ -8,8 +8,8 @@ namespace tallowmere {
 IOError::IOError(Kind kind, int errorCode, std::string path, const std::string& message)
     : std::runtime_error(message), kind_(kind), errorCode_(errorCode), path_(std::move(path)) {}
 
-IOError IOError::userError(std::string message) {
-  return IOError(Kind::UserError, 0, std::string(), message);
+IOError IOError::userError(std::string message, std::string path) {
+  return IOError(Kind::UserError, 0, std::move(path), message);
 }
 
 IOError IOError::system(int errnum, std::string path, const std::string& operation) {

@@ -21,15 +21,17 @@ class IOError : public std::runtime_error {
     System,     // a failing system call; errorCode() holds its errno
   };
 
-  // An error of the user-error kind; `message` becomes what() unchanged.
-  static IOError userError(std::string message);
+  // An error of the user-error kind; `message` becomes what() unchanged. `path` names the file
+  // the error is about, when there is one.
+  static IOError userError(std::string message, std::string path = {});
   // A failing system call: what() reads "<path>: <operation>: <strerror(errnum)>".
   static IOError system(int errnum, std::string path, const std::string& operation);
 
   Kind kind() const noexcept { return kind_; }
   bool isUserError() const noexcept { return kind_ == Kind::UserError; }
   int errorCode() const noexcept { return errorCode_; }  // 0 for user errors
-  const std::string& path() const noexcept { return path_; }  // empty for user errors
+  // The file the error is about: always for system errors, where one is known for user errors.
+  const std::string& path() const noexcept { return path_; }
 
  private:
   IOError(Kind kind, int errorCode, std::string path, const std::string& message);

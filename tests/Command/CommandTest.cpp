@@ -99,8 +99,17 @@ TEST_F(CommandTest, DrawsOnlyFromTheFilesNamedOrFromTheSearchPathOfTheKind) {
   EXPECT_THAT(listed, HasSubstr(dir.path("share/data/normal/collection") + "\n"));
   EXPECT_THAT(listed, HasSubstr(dir.path("share/data/offensive/rude") + "\n"));
   EXPECT_EQ(run({"list"}).out, dir.path("share/data/normal/collection") + "\n");
+  // Nothing to draw from is an error that says where the files were looked for.
   std::filesystem::remove(dir.path("share/data/normal/collection"));
-  EXPECT_EQ(run({}).out, "Very few profundities can be expressed in less than 80 characters.\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"-f"}, {"list"}, {"-m", "x"}}) {
+    const Outcome nothing = run(args);
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_EQ(nothing.out, "");
+    EXPECT_EQ(nothing.err, "tallowmere: no fortune files of the inoffensive kind: looked in the "
+                           "data directory (" + dir.path("share/data/normal") +
+                           ") and the classic collection (/nonexistent/classic)\n");
+  }
 }
 
 TEST_F(CommandTest, SameSeedSameDrawAndAFileNamedLikeASubcommandIsReachedWithADotSlash) {
@@ -317,10 +326,11 @@ TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
     EXPECT_THAT(outcome.err, StartsWith(err)) << args.front();
   };
   expect({"missing"}, 1, "tallowmere: missing: no such fortune file or directory\n");
-  expect({"get", "missing", "0"}, 1,
-         "tallowmere: openFortuneFile: file does not exist: \"missing\"");
-  expect({"get", "jokes", "1"}, 1, "tallowmere: jokes: getEntry: index out of range: 1\n");
-  expect({"get", "jokes", "-1"}, 1, "tallowmere: jokes: getEntry: index out of range: -1\n");
+  expect({"get", "missing", "0"}, 1, "tallowmere: missing: no such file\n");
+  expect({"get", "jokes", "1"}, 1,
+         "tallowmere: jokes: no fortune number 1: the file holds 1 fortune, numbered 0 to 0\n");
+  expect({"get", "jokes", "-1"}, 1,
+         "tallowmere: jokes: no fortune number -1: the file holds 1 fortune, numbered 0 to 0\n");
   expect({"get", "jokes", "one"}, 2, "tallowmere: bad number for the fortune number: 'one'\n");
   expect({"-n", "x", "jokes"}, 2, "tallowmere: bad number for --length: 'x'\n");
   expect({"--seed", "-1"}, 2, "tallowmere: bad number for --seed: '-1'\n");

@@ -49,7 +49,10 @@ std::vector<std::string> sayings() {
 const std::string kAdded = "Added while the disk was failing" + std::string(600, '!');
 const char* const kPath = "jar";
 
-enum class IndexBefore { Current, Missing, Stale };
+// The index before the operation: current, missing, or stale (the text was cut after
+// fortune halfCount - 1 since it was indexed); or current for a text in the classic layout,
+// where every fortune, the last included, is followed by a delimiter line.
+enum class IndexBefore { Current, Missing, Stale, Classic };
 
 struct Case {
   const char* name;
@@ -66,6 +69,8 @@ const Case kCases[] = {
     {"append-cold", true, IndexBefore::Current, false,
      [](const FortuneFile& f) { appendFortune(f, kAdded); }},
     {"append-unindexed", true, IndexBefore::Missing, false,
+     [](const FortuneFile& f) { appendFortune(f, kAdded); }},
+    {"append-classic", true, IndexBefore::Classic, false,
      [](const FortuneFile& f) { appendFortune(f, kAdded); }},
     // The index describes a longer text than the file holds: the append rebuilds first.
     {"append-stale", true, IndexBefore::Stale, false,
@@ -115,18 +120,26 @@ class FortuneFileFaults : public ::testing::Test {
  protected:
   // The files before the operation.
   void prepare(MemoryEnv& env, const Case& c) const {
-    // A stale index: the text was cut after fortune halfCount - 1 since it was indexed.
+    const std::string& bytes = c.index == IndexBefore::Classic ? classicText : text;
     put(env, kPath,
         c.index == IndexBefore::Stale
             ? test::fortuneText({fortunes.begin(), fortunes.begin() + static_cast<std::ptrdiff_t>(halfCount)})
-            : text);
-    if (c.index != IndexBefore::Missing) put(env, std::string(kPath) + ".ix", indexBytes);
+            : bytes);
+    if (c.index != IndexBefore::Missing) put(env, std::string(kPath) + ".ix", indexOf(bytes));
   }
 
   // The fortunes of the text before the operation.
   std::vector<std::string> before(const Case& c) const {
     if (c.index != IndexBefore::Stale) return fortunes;
     return {fortunes.begin(), fortunes.begin() + static_cast<std::ptrdiff_t>(halfCount)};
+  }
+
+  // The index file of a text.
+  static std::string indexOf(const std::string& bytes) {
+    MemoryEnv env;
+    put(env, kPath, bytes);
+    rebuildIndex(openFortuneFile('%', true, kPath, {.env = &env}));
+    return contents(env, std::string(kPath) + ".ix");
   }
 
   // A new reader lists the fortunes from before, and perhaps the one added: surely when the
@@ -138,6 +151,11 @@ class FortuneFileFaults : public ::testing::Test {
     withAdded.push_back(kAdded);
     expected.insert(expected.end(), after.begin(), after.end());
     withAdded.insert(withAdded.end(), after.begin(), after.end());
+    if (c.index == IndexBefore::Classic) {
+      // The empty fortune after the last delimiter line stays last.
+      expected.emplace_back();
+      withAdded.emplace_back();
+    }
     expected = sampled(expected);
     withAdded = sampled(withAdded);
     const std::vector<std::string> now = listed(env);
@@ -156,12 +174,7 @@ class FortuneFileFaults : public ::testing::Test {
   const std::vector<std::string> fortunes = sayings();
   const std::size_t halfCount = 300;
   const std::string text = test::fortuneText(fortunes);
-  const std::string indexBytes = [this] {
-    MemoryEnv env;
-    put(env, kPath, text);
-    rebuildIndex(openFortuneFile('%', true, kPath, {.env = &env}));
-    return contents(env, std::string(kPath) + ".ix");
-  }();
+  const std::string classicText = text + "%\n";
 };
 
 TEST_F(FortuneFileFaults, EveryStepFailingOrCrashingLosesNoFortuneAndListsNoFragment) {

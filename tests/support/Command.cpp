@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -21,6 +22,13 @@ PreparedCommand::PreparedCommand(std::vector<std::string> args, std::string dire
   strings_.push_back("PATH=/usr/bin:/bin");
   strings_.push_back("LC_ALL=C");
   strings_.insert(strings_.end(), environment.begin(), environment.end());
+  // The machine's own classic collection never takes part, unless a test names one.
+  const auto names = [](const std::string& variable) {
+    return variable.rfind("tallowmere_classicdir=", 0) == 0;
+  };
+  if (std::none_of(environment.begin(), environment.end(), names)) {
+    strings_.push_back("tallowmere_classicdir=/nonexistent/classic");
+  }
   // The pointers are taken once the strings no longer move.
   for (std::size_t i = 0; i < strings_.size(); ++i) {
     (i < argc ? argv_ : envp_).push_back(strings_[i].data());

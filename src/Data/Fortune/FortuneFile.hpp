@@ -126,6 +126,14 @@ void appendFortune(const FortuneFile& file, std::string_view text);
 // fortune file rebuilds an index held in memory, and fails with an IOError for an index file.
 void rebuildIndex(const FortuneFile& file);
 
+// Writes the data file of the classic tools (strfile's FILE.dat) for the text: byte for byte
+// what strfile writes for it, with the delimiter and flags of the data file already there, or,
+// without one, with the fortune file's delimiter (which must then be an ASCII character) and
+// no flags. Replaced whole, as an index file is. A data file that exists beside the text is
+// also rewritten by appendFortune (which still adds the fortune should that fail; the next
+// change brings it up to date) and by rebuildIndex.
+void rebuildStrfileData(const FortuneFile& file);
+
 // How an index file stands against its text, as checkIndexFile finds it.
 enum class IndexFileState {
   Sound,            // it lists every fortune of the text as a rebuild would

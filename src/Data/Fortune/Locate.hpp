@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "Data/Fortune/FunctionRef.hpp"
 #include "Data/Fortune/SearchPath.hpp"
 #include "Data/Fortune/Types.hpp"
 #include "Platform/Env.hpp"
+#include "Platform/Errors.hpp"
 
 namespace tallowmere {
 
@@ -31,6 +33,20 @@ namespace tallowmere {
 // extension starts at the last '.'). Index files are thereby never listed.
 std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory,
                                           Env& env = Env::disk());
+
+// A fortune file found by a walk, and the file it is (links followed): two paths with the same
+// identity reach the same file.
+struct FoundFortuneFile {
+  std::string path;
+  FileIdentity identity;
+};
+
+// listFortuneFiles for programs that go on without what they cannot reach: each file comes
+// with its identity, and a subdirectory below `directory` that cannot be listed is handed to
+// `unreadable` and skipped (`directory` itself still fails the call).
+std::vector<FoundFortuneFile> walkFortuneFiles(bool recursive, const std::string& directory,
+                                               FunctionRef<void(const IOError&)> unreadable,
+                                               Env& env = Env::disk());
 
 // listFortuneFiles for each entry of the search path, entry by entry.
 std::vector<std::string> listFortuneFilesIn(const SearchPath& path, Env& env = Env::disk());

@@ -26,10 +26,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Data/Fortune/Index/Format.hpp"
+#include "Platform/Env.hpp"
 #include "Platform/File.hpp"
 
 namespace tallowmere {
@@ -125,5 +128,25 @@ StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number, 
 // Rotates the letters A-Z and a-z by 13 places; every other byte is unchanged. Its own
 // inverse.
 std::string rot13(std::string_view text);
+
+// Reading a classic fortune file through its data file, as this library reads fortune files
+// through their index: fortunes counted and numbered as the data file has them, each without
+// the newline that ends its last line, its letters rotated back when the rotated flag is set,
+// and invalid UTF-8 read as U+FFFD.
+
+// The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
+// when there is none, or it is damaged or does not fit the text. Reads the data file whole.
+std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
+                                          Env& env = Env::disk());
+
+// Fortune `number`'s text. Throws as locateStrfileFortune does.
+std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+
+// Fortune `number`'s entry as an index of this library records it: offset, length in bytes
+// and characters, and lines. Throws as locateStrfileFortune does.
+IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text);
+
+// The entries of every fortune, in table order. Reads every fortune.
+std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
 
 }  // namespace tallowmere

@@ -16,39 +16,53 @@ struct Walk {
   Env& env;
   bool recursive;
   FileTest test;
-  std::vector<std::string> found;
+  // Given: a subdirectory that cannot be listed is handed to it and skipped.
+  const FunctionRef<void(const IOError&)>* unreadable = nullptr;
+  std::vector<FoundFortuneFile> found;
   // The directories from the start down to the one being listed.
   std::vector<FileIdentity> onPath;
 
-  // The identity of the directory that `path` names; none when it names no directory.
-  std::optional<FileIdentity> directoryIdentity(const std::string& path) {
-    const FileStatus status = env.status(path);
-    if (!status.isDirectory()) return std::nullopt;
-    return status.identity;
-  }
-
   void directory(const std::string& dir, const std::optional<FileIdentity>& identity) {
-    const std::vector<std::string> names = env.listDirectory(dir);
+    std::vector<std::string> names;
+    if (unreadable == nullptr || onPath.empty()) {
+      names = env.listDirectory(dir);
+    } else {
+      try {
+        names = env.listDirectory(dir);
+      } catch (const IOError& error) {
+        (*unreadable)(error);
+        return;
+      }
+    }
     if (identity) onPath.push_back(*identity);
     for (const std::string& name : names) {
       if (name.front() == '.') continue;
-      const std::string path = joinPath(dir, name);
-      if (const auto sub = directoryIdentity(path)) {
-        if (recursive && std::find(onPath.begin(), onPath.end(), *sub) == onPath.end()) {
-          directory(path, sub);
+      std::string path = joinPath(dir, name);
+      const FileStatus status = env.status(path);
+      if (status.isDirectory()) {
+        if (recursive && std::find(onPath.begin(), onPath.end(), status.identity) == onPath.end()) {
+          directory(path, status.identity);
         }
       } else if (test(name)) {
-        found.push_back(path);
+        found.push_back({std::move(path), status.identity});
       }
     }
     if (identity) onPath.pop_back();
   }
+
+  void start(const std::string& dir) {
+    const FileStatus status = env.status(dir);
+    directory(dir, status.isDirectory() ? std::optional(status.identity) : std::nullopt);
+  }
 };
 
 std::vector<std::string> walk(Env& env, bool recursive, FileTest test, const std::string& start) {
-  Walk w{env, recursive, test, {}, {}};
-  w.directory(start, w.directoryIdentity(start));
-  return std::move(w.found);
+  Walk w{env, recursive, test, nullptr, {}, {}};
+  w.start(start);
+  std::vector<std::string> paths;
+  paths.reserve(w.found.size());
+  for (FoundFortuneFile& file : w.found) paths.push_back(std::move(file.path));
+  return paths;
 }
 
 bool isFortuneFileName(std::string_view name) {
@@ -68,6 +82,15 @@ std::vector<std::string> listFortuneFiles(bool recursive, const std::string& dir
                                           Env& env) {
   return walk(env, recursive, [](std::string_view name) { return isFortuneFileName(name); },
               directory);
+}
+
+std::vector<FoundFortuneFile> walkFortuneFiles(bool recursive, const std::string& directory,
+                                               FunctionRef<void(const IOError&)> unreadable,
+                                               Env& env) {
+  Walk w{env, recursive, [](std::string_view name) { return isFortuneFileName(name); },
+         &unreadable, {}, {}};
+  w.start(directory);
+  return std::move(w.found);
 }
 
 std::vector<std::string> listFortuneFilesIn(const SearchPath& path, Env& env) {

@@ -39,10 +39,13 @@ void requireSeparableEnd(detail::Access& access, const FortuneStats& stats, std:
   detail::appendUtf8(ending, access.state().delimiter);
   const auto length = static_cast<std::int64_t>(ending.size());
   if (size < length || access.text().readAt(size - length, ending.size()) != ending) return;
-  throw IOError::userError("appendFortune: " + access.state().path +
-                           ": the last fortune ends with a line holding only the delimiter and "
-                           "the file has no final newline; appending would join that line to "
-                           "the new fortune's separator. End the file with a newline first");
+  const std::string& path = access.state().path;
+  throw IOError::userError(path +
+                               ": the last fortune ends with a line holding only the delimiter "
+                               "and the file has no final newline; appending would join that "
+                               "line to the new fortune's separator. End the file with a newline "
+                               "first",
+                           path);
 }
 
 // Undoes an append that failed after its marker was recorded: the header as it was (in case
@@ -62,45 +65,48 @@ void undoQuietly(const FortuneFile::State& state, File& text, const Index& index
   }
 }
 
-// What an append writes into the text, and where: the separator (when the text holds a
-// fortune), the fortune and a newline from the end of the last fortune on. Refuses, before
-// anything is written, what the text cannot take.
+// What an append writes into the text, and where. After the last fortune: the separator (when
+// the text holds a fortune), the fortune and a newline; in the classic layout, at the end of
+// the text: the fortune, a newline and a delimiter line. Refuses, before anything is written,
+// what the text cannot take.
 struct PlannedAppend {
   std::string run;
   detail::PendingAppend pending;
+  bool classic;  // committed by rebuilding the index, whose last, empty entry moves
 };
 
 PlannedAppend planAppend(detail::Access& access, std::string_view text) {
   const FortuneFile::State& state = access.state();
   const FortuneStats stats = getStats(access.index());
   const std::int64_t size = access.text().size();
-  requireSeparableEnd(access, stats, size);
-  const std::int64_t offset = std::max<std::int64_t>(stats.offsetAfter, 0);
+  const bool classic = detail::inClassicLayout(access);
+  if (!classic) requireSeparableEnd(access, stats, size);
+  const std::int64_t offset = classic ? size : std::max<std::int64_t>(stats.offsetAfter, 0);
+  std::string delimiterLine;
+  detail::appendUtf8(delimiterLine, state.delimiter);
+  delimiterLine += '\n';
   // The separator goes in whenever the text already holds a fortune, even one that ends at
   // offset 0 (an empty first fortune): writing over it would lose that fortune.
-  std::string run;
-  if (stats.numFortunes > 0) {
-    run = "\n";
-    detail::appendUtf8(run, state.delimiter);
-    run += '\n';
-  }
+  std::string run = !classic && stats.numFortunes > 0 ? "\n" + delimiterLine : std::string();
   const auto separatorLength = static_cast<std::int64_t>(run.size());
   run.append(text);
   run += '\n';
-  if (offset + static_cast<std::int64_t>(run.size()) > detail::maxIndexedTextLength) {
-    detail::throwTextTooLong("appendFortune", state.path);
-  }
+  if (classic) run += delimiterLine;
+  const std::int64_t end = offset + static_cast<std::int64_t>(run.size());
+  if (end > detail::maxIndexedTextLength) detail::throwTextTooLong(state.path);
   // What follows the last fortune is at most a final newline and the remains of a cut
   // character (a rebuild leaves no more); the write covers it, and an undo puts it back.
   const std::int64_t covered = std::max<std::int64_t>(size - offset, 0);
   if (covered > 4) {
-    throw IOError::userError("appendFortune: " + state.path +
-                             ": unexpected bytes after the last fortune; nothing was added");
+    throw IOError::userError(state.path + ": unexpected bytes after the last fortune; nothing "
+                                          "was added",
+                             state.path);
   }
   const IndexEntry entry{offset + separatorLength, static_cast<std::int64_t>(text.size()),
                          detail::countUtf8Chars(text), appendedLines(text)};
   return {std::move(run),
-          {entry, offset, size, access.text().readAt(offset, static_cast<std::size_t>(covered))}};
+          {entry, offset, size, end, access.text().readAt(offset, static_cast<std::size_t>(covered))},
+          classic};
 }
 
 // Records the append past the end of the table; returns the header it will replace.
@@ -116,13 +122,14 @@ Header recordPending(const Index& index, const detail::PendingAppend& pending) {
 void appendFortune(const FortuneFile& file, std::string_view text) {
   // Invalid UTF-8 would make the whole file unreadable as text (getFortunes decodes strictly).
   if (detail::findInvalidUtf8(text)) {
-    throw IOError::userError("appendFortune: " + file.fortunePath() +
-                             ": the fortune is not valid UTF-8");
+    throw IOError::userError(file.fortunePath() + ": the fortune is not valid UTF-8",
+                             file.fortunePath());
   }
   detail::withAccess(file, [&](detail::Access& access) {
     const FortuneFile::State& state = access.state();
     // Refused before the index file is opened for writing: a read-only handle changes nothing.
-    if (!state.writable) throw IOError::system(EBADF, state.path, "appendFortune: write");
+    if (!state.writable) throw IOError::system(EBADF, state.path, "write");
+    access.requireWritableText();
     if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
       detail::rebuildIndexFile(access);
     }
@@ -138,16 +145,25 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
       textFile.writeAt(plan.pending.writeStart, plan.run);
       if (state.syncWrites) textFile.sync();
       // 3. The commit: the entry (written again, the same bytes) and the header, in one write
-      //    of 64 bytes that is seen whole or not at all.
-      appendEntry(index, plan.pending.entry);
-      if (state.syncWrites) detail::syncIndex(index);
+      //    of 64 bytes that is seen whole or not at all; or a new index file renamed over the
+      //    old one, in the classic layout.
+      if (plan.classic) {
+        detail::rebuildIndexFile(access);
+      } else {
+        appendEntry(index, plan.pending.entry);
+        if (state.syncWrites) detail::syncIndex(index);
+      }
     } catch (...) {
       undoQuietly(state, textFile, index, previous, plan.pending);
       throw;
     }
-    // The marker, now past the end of the longer table, is harmless there; dropped all the same.
+    // The fortune is added. What follows only tidies up, and a failure of it must not report
+    // the append as failed: the marker, now past the end of the longer table, is harmless there
+    // (and gone with the old file in the classic layout), and a stale data file of the classic
+    // tools is brought up to date by the next change.
     try {
-      cutMarker(index);
+      if (!plan.classic) cutMarker(index);
+      detail::updateStrfileData(access);
     } catch (...) {
     }
   });

@@ -28,7 +28,15 @@ namespace detail {
 struct NotYetOpened {};
 struct Closed {};
 
-using TextCell = std::variant<NotYetOpened, std::shared_ptr<File>, Closed>;
+// An open text file. A writable fortune file whose text this process may only read gets it
+// read-only, with the reason it could not be opened for writing: its index can still be
+// rebuilt, and an append says why it cannot write.
+struct OpenText {
+  std::shared_ptr<File> file;
+  int writeError = 0;
+};
+
+using TextCell = std::variant<NotYetOpened, OpenText, Closed>;
 using IndexCell = std::variant<NotYetOpened, Index, Closed>;
 
 }  // namespace detail
@@ -59,8 +67,12 @@ class Access {
   FortuneFile::State& state() const noexcept { return state_; }
 
   // The text file's handle. On the first use the file is opened (read-only, or read-write
-  // creating it when writable) and kept; the platform's IOError propagates.
+  // creating it when writable, or read-only when writable but this process may only read it)
+  // and kept; the platform's IOError propagates.
   File& text();
+  // Throws the reason a writable fortune file's text could not be opened for writing, if it
+  // could not.
+  void requireWritableText();
   // The text file's size: asked of the open handle, or of the path when it is not open.
   std::int64_t textSize();
 
@@ -85,7 +97,7 @@ class Access {
   FortuneFile::State& state_;
   TextCell& text_;
   IndexCell& index_;
-  bool textWasOpen_ = std::holds_alternative<std::shared_ptr<File>>(text_);
+  bool textWasOpen_ = std::holds_alternative<OpenText>(text_);
   std::optional<LockMode> lockMode_;
   // Declared last, so that it is released before anything else goes.
   std::unique_ptr<FileLock> lock_;

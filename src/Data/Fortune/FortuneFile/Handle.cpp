@@ -98,7 +98,7 @@ Index obtainWritable(detail::Access& access) {
     return access.index();
   }
   if (access.textSize() > detail::maxIndexedTextLength) {
-    detail::throwTextTooLong("getIndex", state.path);
+    detail::throwTextTooLong(state.path);
   }
   access.setIndex(detail::writeIndexFile(state.env, state.indexPath, [](const Index&) {}));
   return access.index();
@@ -135,7 +135,7 @@ FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string
   detail::requireUsableDelimiter("openFortuneFile", delimiter);
   if (options.env == nullptr) throw UsageError("openFortuneFile: no Env given");
   if (!writable && !options.env->status(path).isFile()) {
-    throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path));
+    throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path), path);
   }
   return FortuneFile(std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
 }
@@ -157,7 +157,7 @@ void closeFortuneFile(const FortuneFile& file) {
   };
   FortuneFile::State& state = file.state();
   closeCell(state.text, [](detail::TextCell& previous) {
-    if (auto* handle = std::get_if<std::shared_ptr<File>>(&previous)) (*handle)->close();
+    if (auto* open = std::get_if<detail::OpenText>(&previous)) open->file->close();
   });
   closeCell(state.index, [](detail::IndexCell& previous) {
     if (auto* index = std::get_if<Index>(&previous)) closeIndex(*index);
@@ -180,15 +180,33 @@ namespace detail {
 void throwClosed() { throw UsageError("Fortune file is closed"); }
 
 File& Access::text() {
-  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) return **handle;
-  std::shared_ptr<File> opened = state_.env.openFile(
-      state_.path, state_.writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
+  if (auto* open = std::get_if<OpenText>(&text_)) return *open->file;
+  OpenText opened;
+  if (!state_.writable) {
+    opened.file = state_.env.openFile(state_.path, OpenMode::ReadOnly);
+  } else {
+    try {
+      opened.file = state_.env.openFile(state_.path, OpenMode::ReadWrite);
+    } catch (const IOError& error) {
+      const int code = error.errorCode();
+      if (code != EACCES && code != EPERM && code != EROFS) throw;
+      opened.file = state_.env.openFile(state_.path, OpenMode::ReadOnly);
+      opened.writeError = code;
+    }
+  }
   text_ = opened;
-  return *opened;
+  return *opened.file;
+}
+
+void Access::requireWritableText() {
+  text();
+  if (const int error = std::get<OpenText>(text_).writeError; error != 0) {
+    throw IOError::system(error, state_.path, "open for writing");
+  }
 }
 
 std::int64_t Access::textSize() {
-  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) return (*handle)->size();
+  if (auto* open = std::get_if<OpenText>(&text_)) return open->file->size();
   return state_.env.status(state_.path).size;
 }
 
@@ -230,9 +248,9 @@ void Access::dropText() noexcept {
   // The lock belongs to the file and goes first.
   lock_.reset();
   lockMode_.reset();
-  if (auto* handle = std::get_if<std::shared_ptr<File>>(&text_)) {
+  if (auto* open = std::get_if<OpenText>(&text_)) {
     try {
-      (*handle)->close();
+      open->file->close();
     } catch (...) {  // it was only read, or its writes were synced or undone
     }
   }

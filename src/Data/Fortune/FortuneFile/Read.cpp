@@ -60,7 +60,10 @@ std::string getFortune(const FortuneFile& file, std::int64_t i) {
     detail::replaceStaleIndex(access);
     bytes = readFortune(access, i);
     // Only a program that ignores the lock can have cut the text since.
-    if (!bytes) throw IOError::system(ESTALE, access.state().path, "getFortune: the text was cut");
+    if (!bytes) {
+      const std::string& path = access.state().path;
+      throw IOError::userError(path + ": the text was cut while it was read", path);
+    }
   });
   return detail::decodeUtf8Leniently(*bytes);
 }

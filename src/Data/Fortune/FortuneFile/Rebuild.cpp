@@ -12,7 +12,7 @@ void rebuildIndex(char32_t delimiter, File& textFile, const Index& index) {
   // Refuse before anything changes: the index must not lose its entries over a text it cannot
   // hold.
   if (textFile.size() > detail::maxIndexedTextLength) {
-    detail::throwTextTooLong("rebuildIndex", textFile.name());
+    detail::throwTextTooLong(textFile.name());
   }
   detail::replaceIndex(index, [&](const Index& fresh) {
     detail::FortuneScanner scanner(delimiter, textFile);
@@ -27,10 +27,11 @@ void rebuildIndex(const FortuneFile& file) {
       // Refused before the index file is opened: opening gives an empty file a header.
       access.lock(LockMode::Exclusive);
       if (access.text().size() > detail::maxIndexedTextLength) {
-        detail::throwTextTooLong("rebuildIndex", state.path);
+        detail::throwTextTooLong(state.path);
       }
       detail::beginWrite(access);
       detail::rebuildIndexFile(access);
+      detail::updateStrfileData(access);
       return;
     }
     // Read-only: an index in memory is rebuilt in memory; one on disk refuses the change.

@@ -16,10 +16,11 @@
 
 namespace tallowmere::detail {
 
-void throwTextTooLong(const std::string& operation, const std::string& fileName) {
-  throw IOError::userError(operation + ": " + fileName + ": a fortune text file can hold at most " +
-                           std::to_string(maxIndexedTextLength) +
-                           " bytes, the largest offset an index file can store");
+void throwTextTooLong(const std::string& fileName) {
+  throw IOError::userError(fileName + ": a fortune text file can hold at most " +
+                               std::to_string(maxIndexedTextLength) +
+                               " bytes, the largest offset an index file can store",
+                           fileName);
 }
 
 // ---- CharScanner ---------------------------------------------------------------------------
@@ -40,7 +41,7 @@ bool CharScanner::readChunk() {
   const std::size_t got = text_.readSome(buffer_.data() + kept, chunkSize_);
   buffer_.resize(kept + got);
   bytesRead_ += static_cast<std::int64_t>(got);
-  if (bytesRead_ > maxIndexedTextLength) throwTextTooLong("rebuildIndex", text_.name());
+  if (bytesRead_ > maxIndexedTextLength) throwTextTooLong(text_.name());
   return got > 0;
 }
 
@@ -489,7 +490,7 @@ void BlockScanner::refill() {
     endOfFile_ = got == 0;
     end_ += got;
     bytesRead_ += static_cast<std::int64_t>(got);
-    if (bytesRead_ > maxIndexedTextLength) throwTextTooLong("rebuildIndex", text_.name());
+    if (bytesRead_ > maxIndexedTextLength) throwTextTooLong(text_.name());
   }
 }
 

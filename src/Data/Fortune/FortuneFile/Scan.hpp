@@ -41,9 +41,9 @@ inline constexpr std::size_t scanChunkSize = 64 * 1024;
 // text longer than this can be indexed.
 inline constexpr std::int64_t maxIndexedTextLength = 4294967295;
 
-// IOError of the user-error kind: `operation` refused `fileName`, which is or would become
-// longer than maxIndexedTextLength.
-[[noreturn]] void throwTextTooLong(const std::string& operation, const std::string& fileName);
+// IOError of the user-error kind about `fileName`, which is or would become longer than
+// maxIndexedTextLength.
+[[noreturn]] void throwTextTooLong(const std::string& fileName);
 
 // The scan of one character at a time; serves every delimiter.
 class CharScanner {

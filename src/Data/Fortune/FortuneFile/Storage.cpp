@@ -13,22 +13,26 @@ namespace tallowmere::detail {
 namespace {
 
 constexpr std::uint32_t kPendingMagic = 0x41504E44;  // "APND"
-constexpr std::size_t kMarkerLength = 16;
+constexpr std::size_t kMarkerLength = 32;
 constexpr std::size_t kMaxCovered = 4;
 constexpr std::size_t kPendingLength = static_cast<std::size_t>(indexEntryLength) + kMarkerLength;
 
-// The marker of an unfinished append past the end of the index's table, if there is one.
+// The record of an unfinished append past the end of the index's table, if there is one.
 std::optional<PendingAppend> readPendingAppend(const Index& index) {
   return withIndex(index, [](File& file, const CurrentHeader& header) -> std::optional<PendingAppend> {
     const std::string bytes = file.readAt(tableEnd(header.get()), kPendingLength);
     if (bytes.size() < kPendingLength) return std::nullopt;
-    const std::size_t marker = static_cast<std::size_t>(indexEntryLength);
+    const auto marker = static_cast<std::size_t>(indexEntryLength);
     if (getFixed32(bytes, marker) != kPendingMagic) return std::nullopt;
     PendingAppend pending{decodeIndexEntry(bytes, 0).first, getFixed32(bytes, marker + 4),
-                          getFixed32(bytes, marker + 8), std::string()};
+                          getFixed32(bytes, marker + 8), getFixed32(bytes, marker + 12),
+                          std::string()};
     const std::int64_t covered = pending.sizeBefore - pending.writeStart;
-    if (covered < 0 || covered > static_cast<std::int64_t>(kMaxCovered)) return std::nullopt;
-    pending.covered = bytes.substr(marker + 12, static_cast<std::size_t>(covered));
+    if (covered < 0 || covered > static_cast<std::int64_t>(kMaxCovered) ||
+        pending.writeEnd < pending.sizeBefore) {
+      return std::nullopt;
+    }
+    pending.covered = bytes.substr(marker + 16, static_cast<std::size_t>(covered));
     return pending;
   });
 }
@@ -43,15 +47,14 @@ void cutIndexAtTable(const Index& index) {
 
 // Puts the text back as it was before an append that never committed: the bytes the write
 // covered, and the size. Done only when the text still looks as that append would have left
-// it (its size between the size before and the end of the new fortune); otherwise the text
+// it (its size between the size before and the end of the write); otherwise the text
 // changed since in another way, and indexDescribesText decides what to do.
 void undoUnfinishedAppend(Access& access, const Index& index) {
   const std::optional<PendingAppend> pending = readPendingAppend(index);
   if (!pending) return;
   File& text = access.text();
   const std::int64_t size = text.size();
-  const std::int64_t end = pending->entry.stringOffset + pending->entry.stringBytes + 1;
-  if (size >= pending->sizeBefore && size <= end) {
+  if (size >= pending->sizeBefore && size <= pending->writeEnd) {
     text.writeAt(pending->writeStart, pending->covered);
     text.setSize(pending->sizeBefore);
     if (access.state().syncWrites) text.sync();
@@ -106,7 +109,20 @@ bool beginWrite(Access& access) {
   return true;
 }
 
+bool inClassicLayout(Access& access) {
+  const Index& index = access.index();
+  const FortuneStats stats = getStats(index);
+  if (stats.numFortunes < 2) return false;
+  File& text = access.text();
+  const std::int64_t size = text.size();
+  if (getEntry(index, stats.numFortunes - 1) != IndexEntry{size, 0, 0, 1}) return false;
+  const std::string separator = separatorOf(access.state().delimiter);
+  const auto length = static_cast<std::int64_t>(separator.size());
+  return size >= length && text.readAt(size - length, separator.size()) == separator;
+}
+
 bool indexDescribesText(Access& access) {
+  if (inClassicLayout(access)) return true;
   const Index& index = access.index();
   const FortuneStats stats = getStats(index);
   File& text = access.text();
@@ -132,7 +148,7 @@ bool indexDescribesText(Access& access) {
 void rebuildIndexFile(Access& access) {
   FortuneFile::State& state = access.state();
   File& text = access.text();
-  if (text.size() > maxIndexedTextLength) throwTextTooLong("rebuildIndex", state.path);
+  if (text.size() > maxIndexedTextLength) throwTextTooLong(state.path);
   const auto fill = [&](const Index& fresh) {
     FortuneScanner scanner(state.delimiter, text);
     unfoldEntries(fresh, [&scanner] { return scanner.next(); });
@@ -149,9 +165,9 @@ std::string encodePendingAppend(const PendingAppend& pending) {
   putFixed32(bytes, kPendingMagic);
   putFixed32(bytes, pending.writeStart);
   putFixed32(bytes, pending.sizeBefore);
-  std::string covered = pending.covered;
-  covered.resize(kMaxCovered, '\0');
-  bytes += covered;
+  putFixed32(bytes, pending.writeEnd);
+  bytes += pending.covered;
+  bytes.resize(kPendingLength, '\0');
   return bytes;
 }
 

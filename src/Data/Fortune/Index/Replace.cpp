@@ -20,16 +20,6 @@ namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
 
-// The path of the file that a new index is written to before it is renamed over `path`:
-// hidden, so that listing a directory never takes it for a fortune file, and always the same,
-// so that a file left by a crash is reused by the next writer (who holds the fortune file's
-// lock, as every writer of the index does).
-std::string temporaryPathFor(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  return path.substr(0, base) + "." + path.substr(base) + ".tmp";
-}
-
 // The file a new index is written to. Until a write differs from the old file's bytes it holds
 // nothing of its own: it stands for the first end() bytes of the old file. Then it becomes the
 // temporary file, with those bytes copied in. Its first 64 bytes stand for a header from the

@@ -1,0 +1,59 @@
+// Reading a classic fortune file through its data file.
+#include <algorithm>
+
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Strfile.hpp"
+#include "Platform/Errors.hpp"
+
+namespace tallowmere {
+namespace {
+
+// The bytes of fortune `number`, without the newline that ends its last line.
+std::string fortuneBytes(const StrfileData& data, std::uint32_t number, File& text) {
+  const StrfileSpan span = locateStrfileFortune(data, number, text);
+  std::string bytes =
+      text.readAt(static_cast<std::int64_t>(span.offset), static_cast<std::size_t>(span.length));
+  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
+                                          Env& env) {
+  const FileStatus data = env.status(dataPath);
+  const FileStatus text = env.status(textPath);
+  if (!data.isFile() || !text.exists()) return std::nullopt;
+  try {
+    const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
+    StrfileData decoded = decodeStrfile(file->readAt(0, static_cast<std::size_t>(data.size)));
+    checkStrfile(decoded, static_cast<std::uint64_t>(text.size));
+    return decoded;
+  } catch (const IOError&) {
+    return std::nullopt;  // damaged, or not readable: the text is read without it
+  }
+}
+
+std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text) {
+  std::string bytes = fortuneBytes(data, number, text);
+  if ((data.header.flags & StrfileHeader::rotated) != 0) bytes = rot13(bytes);
+  return detail::decodeUtf8Leniently(bytes);
+}
+
+IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text) {
+  const std::string bytes = fortuneBytes(data, number, text);
+  return {static_cast<std::int64_t>(data.offsets[number]), static_cast<std::int64_t>(bytes.size()),
+          detail::countUtf8Chars(bytes),
+          1 + static_cast<std::int64_t>(std::count(bytes.begin(), bytes.end(), '\n'))};
+}
+
+std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text) {
+  std::vector<IndexEntry> entries;
+  entries.reserve(data.header.numStrings);
+  for (std::uint32_t i = 0; i < data.header.numStrings; ++i) {
+    entries.push_back(strfileEntry(data, i, text));
+  }
+  return entries;
+}
+
+}  // namespace tallowmere

@@ -1,0 +1,105 @@
+#include "Collection.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <iostream>
+
+#include "Platform/Env.hpp"
+#include "Platform/Environment.hpp"
+
+#ifndef TALLOWMERE_CLASSIC_DIR
+#define TALLOWMERE_CLASSIC_DIR "/usr/share/games/fortunes"
+#endif
+
+namespace tallowmere::cli {
+
+namespace {
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The search-path variable in force for the kind, if one is set.
+std::optional<std::string> pathVariable(FortuneType kind) {
+  for (std::string name : {"TALLOWMERE_PATH_" + show(kind), std::string("TALLOWMERE_PATH")}) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (const auto value = lookupEnv(name)) return name + " (" + quoted(*value) + ")";
+  }
+  return std::nullopt;
+}
+
+std::string classicDirectory() {
+  return lookupEnv("tallowmere_classicdir").value_or(TALLOWMERE_CLASSIC_DIR);
+}
+
+// The directories of the classic collection that hold the kind, those that exist.
+SearchPath classicPath(FortuneType kind) {
+  const std::string classic = classicDirectory();
+  SearchPath path;
+  if (kind != FortuneType::Offensive) path.push_back({classic, false});
+  if (kind != FortuneType::Normal) path.push_back({joinPath(classic, "off"), false});
+  std::erase_if(path, [](const SearchPathEntry& entry) {
+    return !Env::disk().status(entry.directory).isDirectory();
+  });
+  return path;
+}
+
+}  // namespace
+
+std::string kindName(FortuneType kind) {
+  switch (kind) {
+    case FortuneType::All: return "any";
+    case FortuneType::Normal: return "inoffensive";
+    case FortuneType::Offensive: return "offensive";
+  }
+  return "any";
+}
+
+Collection collectCollection(FortuneType kind, FileSet& files) {
+  if (const auto variable = pathVariable(kind)) {
+    Collection set{getFortuneSearchPath(kind), *variable};
+    files.addSearchPath(set.path);
+    return set;
+  }
+  Collection data{getFortuneSearchPath(kind), "the data directory (" + getFortuneDir(kind) + ")"};
+  files.addSearchPath(data.path);
+  if (!files.paths().empty()) return data;
+  const Collection classic{classicPath(kind), data.where + " and the classic collection (" +
+                                                  classicDirectory() + ")"};
+  files.addSearchPath(classic.path);
+  return classic;
+}
+
+SearchPath collectionPath(FortuneType kind) {
+  if (pathVariable(kind)) return getFortuneSearchPath(kind);
+  FileSet files;
+  return collectCollection(kind, files).path;
+}
+
+bool FileSet::addDirectory(const std::string& directory, bool recursive) {
+  const auto unreadable = [](const IOError& error) {
+    std::cout.flush();
+    std::cerr << "tallowmere: " << error.path() << ": cannot read this directory ("
+              << std::strerror(error.errorCode()) << "); the rest is used\n";
+  };
+  bool added = false;
+  for (FoundFortuneFile& file : walkFortuneFiles(recursive, directory, unreadable)) {
+    added = add(std::move(file.path), file.identity) || added;
+  }
+  return added;
+}
+
+void FileSet::addSearchPath(const SearchPath& path) {
+  for (const SearchPathEntry& entry : path) addDirectory(entry.directory, entry.recursive);
+}
+
+void FileSet::addFile(const std::string& path) { add(path, Env::disk().status(path).identity); }
+
+bool FileSet::add(std::string path, const FileIdentity& identity) {
+  // Identity 0/0: not examined (a dangling link, say); kept, to be reported when opened.
+  if (identity != FileIdentity{} && !seen_.insert({identity.device, identity.inode}).second) {
+    return false;
+  }
+  paths_.push_back(std::move(path));
+  return true;
+}
+
+}  // namespace tallowmere::cli

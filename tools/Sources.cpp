@@ -1,0 +1,95 @@
+#include "Sources.hpp"
+
+#include "Platform/Env.hpp"
+#include "Report.hpp"
+
+namespace tallowmere::cli {
+
+namespace {
+
+// Through the index of this library, or the text indexed in memory.
+class IndexedSource final : public OpenSource {
+ public:
+  explicit IndexedSource(const FortuneFile& file) : file_(file) {}
+  std::int64_t count() override { return getNumFortunes(file_); }
+  std::vector<IndexEntry> entries() override { return getEntries(file_); }
+  IndexEntry entry(std::int64_t i) override { return getEntry(getIndex(file_), i); }
+  std::string fortune(std::int64_t i) override { return getFortune(file_, i); }
+
+ private:
+  const FortuneFile& file_;
+};
+
+// Through the data file of the classic tools.
+class ClassicSource final : public OpenSource {
+ public:
+  ClassicSource(const StrfileData& data, File& text) : data_(data), text_(text) {}
+  std::int64_t count() override { return data_.header.numStrings; }
+  std::vector<IndexEntry> entries() override { return strfileEntries(data_, text_); }
+  IndexEntry entry(std::int64_t i) override {
+    return strfileEntry(data_, number(i), text_);
+  }
+  std::string fortune(std::int64_t i) override { return strfileFortune(data_, number(i), text_); }
+
+ private:
+  std::uint32_t number(std::int64_t i) {
+    if (i < 0 || i >= count()) throw IOError::userError("no fortune number " + std::to_string(i));
+    return static_cast<std::uint32_t>(i);
+  }
+
+  const StrfileData& data_;
+  File& text_;
+};
+
+}  // namespace
+
+FortuneSource::FortuneSource(std::string path, char32_t delimiter)
+    : path_(std::move(path)), delimiter_(delimiter) {}
+
+FortuneSource::Kind FortuneSource::kind() {
+  if (!kind_) {
+    kind_ = Env::disk().status(path_ + ".ix").exists() ? Kind::Indexed : Kind::Unindexed;
+    if (kind_ == Kind::Unindexed) {
+      data_ = readStrfileFor(path_ + ".dat", path_);
+      if (data_) kind_ = Kind::Classic;
+    }
+  }
+  return *kind_;
+}
+
+bool FortuneSource::classic() { return kind() == Kind::Classic; }
+
+bool FortuneSource::isText() {
+  if (kind() != Kind::Unindexed) return true;
+  const std::unique_ptr<File> file = openFile(path_, OpenMode::ReadOnly);
+  return file->readAt(0, 4096).find('\0') == std::string::npos;
+}
+
+std::int64_t FortuneSource::count() {
+  if (!count_) read([&](OpenSource& open) { count_ = open.count(); });
+  return *count_;
+}
+
+void FortuneSource::read(FunctionRef<void(OpenSource&)> use) {
+  if (kind() == Kind::Classic) {
+    const std::unique_ptr<File> text = openFile(path_, OpenMode::ReadOnly);
+    ClassicSource open(*data_, *text);
+    use(open);
+    return;
+  }
+  // Without an index the text is indexed in memory: a text that cannot be read is reported as
+  // such, not as the index file that is missing.
+  if (kind() == Kind::Unindexed) openFile(path_, OpenMode::ReadOnly)->close();
+  withFortuneFile(delimiter_, false, path_, [&](const FortuneFile& file) {
+    IndexedSource open(file);
+    use(open);
+  });
+}
+
+std::string fortuneOf(FortuneSource& source, std::int64_t i) {
+  std::string text;
+  source.read([&](OpenSource& open) { text = open.fortune(i); });
+  return text;
+}
+
+}  // namespace tallowmere::cli
