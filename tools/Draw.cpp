@@ -205,7 +205,7 @@ std::optional<Drawn> drawByCounts(const DrawOptions& options, Selection& selecti
 // and never less than 6 seconds.
 std::chrono::seconds readingTime(const std::string& text) {
   std::int64_t chars = 0;
-  for (const unsigned char c : text) chars += (c & 0xC0) != 0x80 ? 1 : 0;
+  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
   return std::chrono::seconds(std::max<std::int64_t>(6, chars / 20));
 }
 
