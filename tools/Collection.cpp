@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "Platform/Env.hpp"
@@ -95,8 +96,16 @@ void FileSet::addFile(const std::string& path) { add(path, Env::disk().status(pa
 
 bool FileSet::add(std::string path, const FileIdentity& identity) {
   // Identity 0/0: not examined (a dangling link, say); kept, to be reported when opened.
-  if (identity != FileIdentity{} && !seen_.insert({identity.device, identity.inode}).second) {
-    return false;
+  if (identity != FileIdentity{}) {
+    const auto [at, fresh] = seen_.try_emplace({identity.device, identity.inode}, paths_.size());
+    if (!fresh) {
+      std::error_code ignored;
+      std::string& first = paths_[at->second];
+      if (std::filesystem::is_symlink(first, ignored) && !std::filesystem::is_symlink(path, ignored)) {
+        first = std::move(path);
+      }
+      return false;
+    }
   }
   paths_.push_back(std::move(path));
   return true;

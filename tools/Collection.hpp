@@ -9,10 +9,11 @@
 //
 // Files are found by walking directories: a subdirectory that cannot be read is reported on
 // standard error and the rest is used, and a file reached by several names (symbolic links such
-// as Debian's FILE.u8, or hard links) is used once, under the first.
+// as Debian's FILE.u8, or hard links) is used once: under its own name rather than a link's,
+// else under the first.
 #pragma once
 
-#include <set>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,7 +57,8 @@ class FileSet {
   bool add(std::string path, const FileIdentity& identity);
 
   std::vector<std::string> paths_;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
+  // For each file added, where its path is in paths_.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> seen_;
 };
 
 }  // namespace tallowmere::cli

@@ -40,7 +40,7 @@ std::vector<std::string> filesOf(const std::string& operand, FortuneType kind) {
   return aboutFile(operand, [&]() -> std::vector<std::string> {
     FileSet files;
     if (isDirectory(operand)) {
-      files.addDirectory(operand, true);
+      files.addDirectory(operand, false);
       if (files.paths().empty()) throw FileError(operand, "no fortune files in this directory");
       return files.paths();
     }

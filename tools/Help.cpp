@@ -11,10 +11,11 @@ void printHelp(std::ostream& out) {
        tallowmere SUBCOMMAND [ARGUMENTS]...
 
 Prints a random fortune, every fortune of the collection equally likely. Without FILE the
-fortune files along the search path of the chosen kind are used. A DIR stands for every
-fortune file below it; a FILE that does not exist as given is looked up by name along the
+fortune files along the search path of the chosen kind are used. A DIR stands for the
+fortune files in it; a FILE that does not exist as given is looked up by name along the
 search path. N% before a FILE or DIR gives it that share of the draws; the rest is spread
-over the others by their number of fortunes. Empty fortunes are never drawn.
+over the others by their number of fortunes. Empty fortunes are never drawn. Files of the
+classic fortune tools are read through their FILE.dat when they have no index of ours.
 
 Options:
   -a, --all             use all fortunes, offensive ones included
@@ -25,25 +26,29 @@ Options:
   -n, --length N        the length in characters that divides short from long (160)
   -m, --match REGEX     print every fortune that matches REGEX (POSIX extended syntax),
                         each followed by a delimiter line, and the name of each file with
-                        matches on standard error
+                        matches on standard error; exit status 1 when nothing matched
   -i, --ignore-case     match REGEX regardless of case
   -c, --show-file       print the name of the file before the fortune
   -f, --files           print the files that would be used, each with its share of the
                         draws in percent, and no fortune
   -d, --delimiter CHAR  the character of the delimiter lines (default %)
+  -w, --wait            wait long enough to read the fortune before exiting
       --seed N          seed the random generator, for a repeatable draw
       --help            print this help and exit
       --version         print the version and exit
 
 Subcommands (a fortune file named like one of them is reached as ./NAME):
-  index [-d CHAR] FILE...    rebuild each FILE's index, FILE.ix, from its text
+  index [-d CHAR] [--dat] FILE...
+                             rebuild each FILE's index, FILE.ix, from its text (and its
+                             FILE.dat for the classic tools, when it has one or --dat asks)
   add [-d CHAR] FILE [TEXT]  append TEXT, or standard input, to FILE as one fortune
                              (FILE is created when missing)
-  get FILE N                 print fortune number N of FILE, counting from 0
-  count FILE                 print the number of fortunes in FILE's index
-  stats FILE                 print the statistics of FILE's index
-  check FILE...              check each stored index and whether it still matches its text
+  get [-d CHAR] FILE N       print fortune number N of FILE, counting from 0
+  count [-d CHAR] FILE       print the number of fortunes in FILE's index
+  stats [-d CHAR] FILE       print the statistics of FILE's index
+  check [-d CHAR] FILE...    check each stored index and whether it still matches its text
   list [-a|-o]               print the fortune files along the search path
+  (-d names the delimiter of a file indexed with another than %: the index does not say)
 
 Environment:
   TALLOWMERE_PATH_NORMAL, TALLOWMERE_PATH_OFFENSIVE, TALLOWMERE_PATH_ALL, TALLOWMERE_PATH
@@ -53,9 +58,13 @@ Environment:
       the data directory; its data/normal, data/offensive and data hold the fortunes of
       the three kinds (now: )"
       << getDataDir() << R"()
+  tallowmere_classicdir
+      the classic collection (fortune's), used when no search path variable is set and
+      the data directory holds no fortune file; its off/ holds the offensive kind
+      (default /usr/share/games/fortunes)
 
-Exit status: 0 on success, 1 when a file cannot be used or a check finds a problem,
-2 for a mistake in the command line.
+Exit status: 0 on success, 1 when a file cannot be used, there is nothing to draw, -m
+matched nothing or a check finds a problem, 2 for a mistake in the command line.
 
 Examples:
   tallowmere                         a fortune

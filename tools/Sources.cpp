@@ -50,8 +50,12 @@ FortuneSource::Kind FortuneSource::kind() {
   if (!kind_) {
     kind_ = Env::disk().status(path_ + ".ix").exists() ? Kind::Indexed : Kind::Unindexed;
     if (kind_ == Kind::Unindexed) {
-      data_ = readStrfileFor(path_ + ".dat", path_);
-      if (data_) kind_ = Kind::Classic;
+      // Only the header for now: counting needs no more. The table is read, and checked
+      // against the text, when a fortune is.
+      if (const auto header = readStrfileHeader(path_ + ".dat")) {
+        kind_ = Kind::Classic;
+        count_ = header->numStrings;
+      }
     }
   }
   return *kind_;
@@ -66,16 +70,23 @@ bool FortuneSource::isText() {
 }
 
 std::int64_t FortuneSource::count() {
+  kind();
   if (!count_) read([&](OpenSource& open) { count_ = open.count(); });
   return *count_;
 }
 
 void FortuneSource::read(FunctionRef<void(OpenSource&)> use) {
   if (kind() == Kind::Classic) {
-    const std::unique_ptr<File> text = openFile(path_, OpenMode::ReadOnly);
-    ClassicSource open(*data_, *text);
-    use(open);
-    return;
+    if (!data_) data_ = readStrfileFor(path_ + ".dat", path_);
+    if (data_) {
+      const std::unique_ptr<File> text = openFile(path_, OpenMode::ReadOnly);
+      ClassicSource open(*data_, *text);
+      use(open);
+      return;
+    }
+    // A damaged table, or one that does not fit the text: the text is indexed in memory.
+    kind_ = Kind::Unindexed;
+    count_.reset();
   }
   // Without an index the text is indexed in memory: a text that cannot be read is reported as
   // such, not as the index file that is missing.

@@ -79,6 +79,50 @@ TEST_F(FortuneFileWalk, AFailingStepFailsTheWalkOrCountsAsNoDirectory) {
   EXPECT_GT(k, 10);
 }
 
+// The disk, except that one directory cannot be listed.
+class OneUnreadableDirectory : public Env {
+ public:
+  explicit OneUnreadableDirectory(std::string unreadable) : unreadable_(std::move(unreadable)) {}
+  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override {
+    return Env::disk().openFile(path, mode);
+  }
+  FileStatus status(const std::string& path) noexcept override { return Env::disk().status(path); }
+  std::vector<std::string> listDirectory(const std::string& path) override {
+    if (path == unreadable_) throw IOError::system(EACCES, path, "opendir");
+    return Env::disk().listDirectory(path);
+  }
+  void renameFile(const std::string& from, const std::string& to) override {
+    Env::disk().renameFile(from, to);
+  }
+  void removeFile(const std::string& path) override { Env::disk().removeFile(path); }
+  void syncDirectory(const std::string& path) override { Env::disk().syncDirectory(path); }
+  std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) override {
+    return Env::disk().lockFile(file, mode);
+  }
+
+ private:
+  std::string unreadable_;
+};
+
+TEST_F(FortuneFileWalk, AWalkThatGoesOnReportsUnreadableSubdirectoriesAndNamesEveryFile) {
+  OneUnreadableDirectory env(at("more"));
+  std::vector<std::string> reported;
+  const auto found = walkFortuneFiles(
+      true, root.path(), [&](const IOError& error) { reported.push_back(error.path()); }, env);
+  Paths paths;
+  for (const FoundFortuneFile& file : found) {
+    paths.push_back(file.path);
+    EXPECT_EQ(file.identity, Env::disk().status(file.path).identity) << file.path;
+  }
+  // "more" is reached twice (also through the link loop), and skipped each time.
+  EXPECT_EQ(sorted(paths), sorted({at("cookies"), at("c.DAT"), at("d."), at("dangling"),
+                                   at("elsewhere/linked")}));
+  EXPECT_FALSE(reported.empty());
+  for (const std::string& path : reported) EXPECT_EQ(fs::path(path).filename(), "more");
+  // The start directory still fails the walk.
+  EXPECT_THROW(walkFortuneFiles(true, at("more"), [](const IOError&) {}, env), IOError);
+}
+
 TEST_F(FortuneFileWalk, RecursiveListingSkipsHiddenAndIndexNames) {
   EXPECT_EQ(sorted(listFortuneFiles(true, root.path())),
             sorted({at("cookies"), at("c.DAT"), at("d."), at("more/wisdom"), at("dangling"),

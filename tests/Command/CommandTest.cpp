@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "Collection/CollectionSupport.hpp"
+#include "Data/Fortune/Strfile.hpp"
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
 
@@ -346,6 +350,93 @@ TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
   EXPECT_THAT(help.out, StartsWith("Usage: tallowmere [OPTIONS] [[N%] FILE|DIR]..."));
   EXPECT_THAT(run({"--version"}).out,
               ::testing::MatchesRegex("tallowmere [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+}
+
+// A file of the classic tools: the text, every fortune followed by a delimiter line, and its
+// data file as strfile writes it.
+void writeClassic(const TempDir& dir, const std::string& name, const std::vector<std::string>& fortunes,
+                  std::uint32_t flags = 0) {
+  std::string text;
+  for (const std::string& fortune : fortunes) text += fortune + "\n%\n";
+  dir.writeFile(name, text);
+  dir.writeFile(name + ".dat", encodeStrfile(buildStrfile(text, {'%', flags, false})));
+}
+
+TEST_F(CommandTest, TheClassicCollectionIsReadThroughItsDataFilesEachFileOnce) {
+  std::filesystem::create_directories(dir.path("classic/off"));
+  writeClassic(dir, "classic/wisdom", {"Wise one", "Wise two"});
+  writeClassic(dir, "classic/off/rude", {rot13("Rude one")}, StrfileHeader::rotated);
+  std::filesystem::create_symlink("wisdom", dir.path("classic/wisdom.u8"));
+  dir.writeFile("classic/prog", std::string("\x7f" "ELF\0\0\0", 7));
+  const std::vector<std::string> classic = {"tallowmere_datadir=" + dir.path("share"),
+                                            "tallowmere_classicdir=" + dir.path("classic")};
+  const auto runClassic = [&](const std::vector<std::string>& args) {
+    return outcomeOf(runCommand(dir.path(), args, "", classic));
+  };
+  for (int seed = 1; seed <= 6; ++seed) {
+    EXPECT_THAT(runClassic({"--seed", std::to_string(seed)}).out,
+                ::testing::AnyOf("Wise one\n", "Wise two\n"));
+  }
+  EXPECT_EQ(runClassic({"-o"}).out, "Rude one\n");
+  EXPECT_EQ(runClassic({"-f"}).out, "100.00% " + dir.path("classic/wisdom") + "\n skipped " +
+                                        dir.path("classic/prog") + " (not a text file)\n");
+  EXPECT_EQ(runClassic({"-a", "-m", "[Rr]ude"}).out, "Rude one\n%\n");
+  EXPECT_EQ(runClassic({"prog"}).err,
+            "tallowmere: " + dir.path("classic/prog") + ": not a text file; fortune files hold text\n");
+  EXPECT_EQ(run({"count", "classic/wisdom"}).out, "2\n");
+  EXPECT_EQ(run({"get", "classic/off/rude", "0"}).out, "Rude one\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path("classic/wisdom.ix")));
+
+  // Damaged data files are read around: the text is indexed in memory, and read as it is.
+  const std::string data = dir.readFile("classic/wisdom.dat");
+  std::string pastTheEnd = data;
+  pastTheEnd[data.size() - 1] = '\x7f';
+  std::string badVersion = data;
+  badVersion[3] = '\x09';
+  std::string tooMany = data;
+  tooMany[7] = '\x7f';
+  for (const std::string& damaged : {data.substr(0, 30), pastTheEnd, badVersion, tooMany}) {
+    dir.writeFile("classic/wisdom.dat", damaged);
+    EXPECT_EQ(run({"get", "classic/wisdom", "1"}).out, "Wise two\n");
+    EXPECT_THAT(runClassic({"--seed", "3"}).out, ::testing::AnyOf("Wise one\n", "Wise two\n"));
+  }
+}
+
+TEST_F(CommandTest, AddKeepsTheClassicLayoutAndTheDataFileAsStrfileWouldWriteThem) {
+  dir.writeFile("mine", "One\n%\nTwo\n%\n");
+  EXPECT_EQ(run({"index", "--dat", "mine"}).out, "mine: 3 fortunes\n");
+  EXPECT_EQ(run({"add", "mine", "Three"}).status, 0);
+  const std::string text = dir.readFile("mine");
+  EXPECT_EQ(text, "One\n%\nTwo\n%\nThree\n%\n");
+  EXPECT_EQ(dir.readFile("mine.dat"), encodeStrfile(buildStrfile(text)));
+  EXPECT_EQ(run({"get", "mine", "2"}).out, "Three\n");
+  EXPECT_EQ(run({"check", "mine"}).out, "mine: ok, 4 fortunes\n");
+  if (::access("/usr/bin/strfile", X_OK) == 0 && ::access("/usr/games/fortune", X_OK) == 0) {
+    // The classic tools read every fortune added.
+    dir.writeFile("copy", text);
+    ASSERT_EQ(std::system(("/usr/bin/strfile -s " + dir.path("copy") + " >/dev/null").c_str()), 0);
+    EXPECT_EQ(dir.readFile("copy.dat"), dir.readFile("mine.dat"));
+    FILE* found = ::popen(("/usr/games/fortune -m Three " + dir.path("mine") + " 2>/dev/null").c_str(), "r");
+    ASSERT_NE(found, nullptr);
+    char line[64] = {};
+    EXPECT_NE(std::fgets(line, sizeof line, found), nullptr);
+    ::pclose(found);
+    EXPECT_STREQ(line, "Three\n");
+  }
+  // The delimiter is not in the index, so check's advice names it.
+  dir.writeFile("para", "x\n\xC2\xA7\ny\n");
+  EXPECT_EQ(run({"index", "-d", "\xC2\xA7", "para"}).status, 0);
+  dir.writeFile("para", "x\n\xC2\xA7\ny\n\xC2\xA7\nz\n");
+  EXPECT_THAT(run({"check", "-d", "\xC2\xA7", "para"}).out,
+              HasSubstr("rebuild it with: tallowmere index -d \xC2\xA7 para\n"));
+}
+
+TEST_F(CommandTest, WaitKeepsTheFortuneOnScreen) {
+  write("mine", {"Read me slowly."});
+  const CommandOutcome waiting =
+      runCommand(dir.path(), {"-w", "mine"}, "", environment(), std::chrono::milliseconds(1500));
+  EXPECT_TRUE(waiting.timedOut);
+  EXPECT_EQ(waiting.out, "Read me slowly.\n");
 }
 
 }  // namespace

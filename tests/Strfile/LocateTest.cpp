@@ -5,6 +5,7 @@
 
 #include "Data/Fortune/Strfile.hpp"
 #include "Platform/Errors.hpp"
+#include "Platform/MemoryEnv.hpp"
 
 namespace tallowmere {
 namespace {
@@ -52,6 +53,32 @@ TEST(StrfileLocate, LinesCountFromTheOffsetAsFortuneReadsThem) {
 TEST(StrfileLocate, Rot13TurnsOnlyAsciiLetters) {
   EXPECT_EQ(rot13("Uryyb, Jbeyq! 123 \xc3\xa9 [z]"), "Hello, World! 123 \xc3\xa9 [m]");
   EXPECT_EQ(rot13("AZaz@[`{"), "NMnm@[`{");
+}
+
+TEST(StrfileRead, ReadsAClassicFileThroughItsDataFileOnlyWhenTheDataFileFitsTheText) {
+  MemoryEnv env;
+  const std::string text = rot13("First one\n%\nSecond\non two lines\n%\n");
+  const auto put = [&](const std::string& path, const std::string& bytes) {
+    env.openFile(path, OpenMode::Truncate)->writeAt(0, bytes);
+  };
+  put("rude", text);
+  const std::string data = encodeStrfile(buildStrfile(text, {'%', StrfileHeader::rotated, false}));
+  put("rude.dat", data);
+  const std::optional<StrfileData> read = readStrfileFor("rude.dat", "rude", env);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(readStrfileHeader("rude.dat", env), read->header);
+  const auto file = env.openFile("rude", OpenMode::ReadOnly);
+  EXPECT_EQ(strfileFortune(*read, 1, *file), "Second\non two lines");
+  EXPECT_EQ(strfileEntries(*read, *file),
+            (std::vector<IndexEntry>{{0, 9, 9, 1}, {12, 19, 19, 2}}));
+  // Damaged, or describing more text than there is: no data file to read through.
+  put("rude.dat", data.substr(0, data.size() - 1));
+  EXPECT_FALSE(readStrfileHeader("rude.dat", env));
+  EXPECT_FALSE(readStrfileFor("rude.dat", "rude", env));
+  put("rude.dat", data);
+  put("rude", text.substr(0, 20));
+  EXPECT_TRUE(readStrfileHeader("rude.dat", env));
+  EXPECT_FALSE(readStrfileFor("rude.dat", "rude", env));
 }
 
 }  // namespace

@@ -71,6 +71,13 @@ inline constexpr std::size_t strfileHeaderLength = 24;
 // reserved only for the offsets that the bytes hold. The three padding bytes are ignored.
 StrfileData decodeStrfile(std::string_view bytes);
 
+// The header alone, from the first 24 bytes; throws as decodeStrfile does for a short input
+// or an unknown version.
+StrfileHeader decodeStrfileHeader(std::string_view bytes);
+
+// How many bytes a data file with this header holds: the header and numStrings + 1 offsets.
+std::uint64_t strfileLength(const StrfileHeader& header);
+
 // The bytes of a data file, padding zeroed. Throws, rather than write a file that
 // decodeStrfile refuses, for a version other than 1 or 2, a table whose length is not
 // numStrings + 1, or decreasing offsets in a table in text order.
@@ -133,6 +140,11 @@ std::string rot13(std::string_view text);
 // through their index: fortunes counted and numbered as the data file has them, each without
 // the newline that ends its last line, its letters rotated back when the rotated flag is set,
 // and invalid UTF-8 read as U+FFFD.
+
+// The header of the data file at `dataPath`, when it decodes and the file is as long as its
+// table says; no value otherwise. Reads the header alone.
+std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
+                                               Env& env = Env::disk());
 
 // The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
 // when there is none, or it is damaged or does not fit the text. Reads the data file whole.

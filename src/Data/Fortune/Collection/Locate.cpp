@@ -37,6 +37,8 @@ struct Walk {
     if (identity) onPath.push_back(*identity);
     for (const std::string& name : names) {
       if (name.front() == '.') continue;
+      // Below a walk that does not descend, a name the test refuses needs no look at what it is.
+      if (!recursive && !test(name)) continue;
       std::string path = joinPath(dir, name);
       const FileStatus status = env.status(path);
       if (status.isDirectory()) {

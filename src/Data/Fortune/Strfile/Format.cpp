@@ -54,21 +54,39 @@ void checkTable(const char* function, const StrfileData& data) {
 
 }  // namespace
 
-StrfileData decodeStrfile(std::string_view bytes) {
-  constexpr const char* kFunction = "decodeStrfile";
+namespace {
+
+StrfileHeader decodeHeader(const char* function, std::string_view bytes) {
   if (bytes.size() < strfileHeaderLength) {
-    fail(kFunction, "too few bytes for the header (needed " + std::to_string(strfileHeaderLength) +
-                        ", have " + std::to_string(bytes.size()) + ")");
+    fail(function, "too few bytes for the header (needed " + std::to_string(strfileHeaderLength) +
+                       ", have " + std::to_string(bytes.size()) + ")");
   }
-  StrfileData data;
-  StrfileHeader& h = data.header;
+  StrfileHeader h;
   h.version = detail::getFixed32(bytes, 0);
-  checkVersion(kFunction, h.version);
+  checkVersion(function, h.version);
   h.numStrings = detail::getFixed32(bytes, 4);
   h.longestLength = detail::getFixed32(bytes, 8);
   h.shortestLength = detail::getFixed32(bytes, 12);
   h.flags = detail::getFixed32(bytes, 16);
   h.delimiter = bytes[20];
+  return h;
+}
+
+}  // namespace
+
+StrfileHeader decodeStrfileHeader(std::string_view bytes) {
+  return decodeHeader("decodeStrfileHeader", bytes);
+}
+
+std::uint64_t strfileLength(const StrfileHeader& header) {
+  return strfileHeaderLength + (std::uint64_t{header.numStrings} + 1) * kOffsetLength;
+}
+
+StrfileData decodeStrfile(std::string_view bytes) {
+  constexpr const char* kFunction = "decodeStrfile";
+  StrfileData data;
+  data.header = decodeHeader(kFunction, bytes);
+  const StrfileHeader& h = data.header;
 
   // Compared before anything is reserved, so that a damaged count costs no memory.
   const std::uint64_t entries = std::uint64_t{h.numStrings} + 1;

@@ -19,6 +19,18 @@ std::string fortuneBytes(const StrfileData& data, std::uint32_t number, File& te
 
 }  // namespace
 
+std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath, Env& env) {
+  try {
+    const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
+    const StrfileHeader header = decodeStrfileHeader(file->readAt(0, strfileHeaderLength));
+    // The table's length is checked against the file's size instead of being read.
+    if (static_cast<std::uint64_t>(file->size()) != strfileLength(header)) return std::nullopt;
+    return header;
+  } catch (const IOError&) {
+    return std::nullopt;  // missing, damaged or not readable: the text is read without it
+  }
+}
+
 std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
                                           Env& env) {
   const FileStatus data = env.status(dataPath);
