@@ -9,6 +9,7 @@
 #include "Collection/CollectionSupport.hpp"
 #include "Data/Fortune.hpp"
 #include "support/FaultyFile.hpp"
+#include "support/ForwardingEnv.hpp"
 
 namespace tallowmere {
 namespace {
@@ -80,24 +81,13 @@ TEST_F(FortuneFileWalk, AFailingStepFailsTheWalkOrCountsAsNoDirectory) {
 }
 
 // The disk, except that one directory cannot be listed.
-class OneUnreadableDirectory : public Env {
+class OneUnreadableDirectory : public test::ForwardingEnv {
  public:
-  explicit OneUnreadableDirectory(std::string unreadable) : unreadable_(std::move(unreadable)) {}
-  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override {
-    return Env::disk().openFile(path, mode);
-  }
-  FileStatus status(const std::string& path) noexcept override { return Env::disk().status(path); }
+  explicit OneUnreadableDirectory(std::string unreadable)
+      : ForwardingEnv(Env::disk()), unreadable_(std::move(unreadable)) {}
   std::vector<std::string> listDirectory(const std::string& path) override {
     if (path == unreadable_) throw IOError::system(EACCES, path, "opendir");
-    return Env::disk().listDirectory(path);
-  }
-  void renameFile(const std::string& from, const std::string& to) override {
-    Env::disk().renameFile(from, to);
-  }
-  void removeFile(const std::string& path) override { Env::disk().removeFile(path); }
-  void syncDirectory(const std::string& path) override { Env::disk().syncDirectory(path); }
-  std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) override {
-    return Env::disk().lockFile(file, mode);
+    return inner_.listDirectory(path);
   }
 
  private:

@@ -2,6 +2,8 @@
 #include <filesystem>
 
 #include "FortuneFile/Support.hpp"
+#include "Platform/MemoryEnv.hpp"
+#include "support/ForwardingEnv.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 
@@ -123,6 +125,34 @@ TEST_F(FortuneFileAppend, AHandleWhosePathWasReplacedWritesToTheNewFile) {
   appendFortune(file, "C");
   EXPECT_EQ(text(), "X\n%\nY\n%\nC\n");
   EXPECT_EQ(getNumFortunes(openFortuneFile('%', false, path)), 3);
+}
+
+// The memory twin, where one file may only be read, as a text without write permission is.
+class ReadOnlyText : public test::ForwardingEnv {
+ public:
+  explicit ReadOnlyText(Env& inner) : ForwardingEnv(inner) {}
+  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override {
+    if (path == "text" && mode != OpenMode::ReadOnly) throw IOError::system(EACCES, path, "open");
+    return inner_.openFile(path, mode);
+  }
+};
+
+TEST(FortuneFileReadOnlyText, IsIndexedButNotAppendedTo) {
+  MemoryEnv memory;
+  memory.openFile("text", OpenMode::Truncate)->writeAt(0, "A\n%\nB\n");
+  ReadOnlyText env(memory);
+  const FortuneFile file = openFortuneFile('%', true, "text", {.env = &env});
+  rebuildIndex(file);
+  EXPECT_EQ(getNumFortunes(file), 2);
+  try {
+    appendFortune(file, "C");
+    ADD_FAILURE() << "appended to a text that may only be read";
+  } catch (const IOError& error) {
+    EXPECT_EQ(error.errorCode(), EACCES);
+    EXPECT_EQ(error.path(), "text");
+  }
+  EXPECT_EQ(memory.openFile("text", OpenMode::ReadOnly)->readAt(0, 100), "A\n%\nB\n");
+  EXPECT_EQ(getNumFortunes(file), 2);
 }
 
 }  // namespace

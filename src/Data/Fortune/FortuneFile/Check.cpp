@@ -77,7 +77,9 @@ IndexFileReport check(detail::Access& access) {
     return damaged(e.what());
   } catch (const IOError& e) {
     if (e.errorCode() == ENOENT) return {IndexFileState::Missing, {}, 0, 0};
-    if (e.isUserError()) return damaged(e.what());
+    // The one failure of the library's own in opening an index: a file that ends inside its
+    // header or table.
+    if (e.isUserError()) return damaged("the file is cut short (too few bytes for its header or table)");
     throw;
   }
   const Index& index = stored->get();
