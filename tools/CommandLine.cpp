@@ -1,7 +1,10 @@
 #include "CommandLine.hpp"
 
 #include <charconv>
+#include <optional>
 #include <system_error>
+
+#include "Data/Fortune/Utf8.hpp"
 
 namespace tallowmere::cli {
 
@@ -80,31 +83,6 @@ Int parseWhole(std::string_view text, std::string_view what) {
   return value;
 }
 
-struct Decoded {
-  char32_t value;
-  std::size_t length;  // 0 when the bytes at the start are not a well-formed character
-};
-
-Decoded decodeOne(std::string_view bytes) {
-  const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (lead < 0x80) return {lead, 1};
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2, value = lead & 0x1Fu, minimum = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, value = lead & 0x0Fu, minimum = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, value = lead & 0x07u, minimum = 0x10000;
-  else return {0, 0};
-  if (bytes.size() < length) return {0, 0};
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0u) != 0x80) return {0, 0};
-    value = (value << 6) | (byte(i) & 0x3Fu);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return {0, 0};
-  return {value, length};
-}
-
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const OptionSpec> specs,
@@ -136,35 +114,11 @@ std::uint64_t parseUInt64(std::string_view text, std::string_view what) {
   return parseWhole<std::uint64_t>(text, what);
 }
 
-bool isValidUtf8(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const Decoded c = decodeOne(bytes);
-    if (c.length == 0) return false;
-    bytes.remove_prefix(c.length);
-  }
-  return true;
-}
-
 char32_t parseDelimiter(std::string_view text) {
-  const Decoded c = text.empty() ? Decoded{0, 0} : decodeOne(text);
-  if (c.length == 0 || c.length != text.size()) {
-    throw BadUsage("the delimiter must be a single character: '" + std::string(text) + "'");
-  }
-  if (c.value == U'\n') throw BadUsage("the delimiter cannot be a newline");
-  return c.value;
-}
-
-std::string encodeUtf8(char32_t c) {
-  const auto unit = [](std::uint32_t bits) { return static_cast<char>(bits); };
-  const auto code = static_cast<std::uint32_t>(c);
-  if (code < 0x80) return {unit(code)};
-  if (code < 0x800) return {unit(0xC0 | (code >> 6)), unit(0x80 | (code & 0x3F))};
-  if (code < 0x10000) {
-    return {unit(0xE0 | (code >> 12)), unit(0x80 | ((code >> 6) & 0x3F)),
-            unit(0x80 | (code & 0x3F))};
-  }
-  return {unit(0xF0 | (code >> 18)), unit(0x80 | ((code >> 12) & 0x3F)),
-          unit(0x80 | ((code >> 6) & 0x3F)), unit(0x80 | (code & 0x3F))};
+  const std::optional<char32_t> c = decodeOneCharacter(text);
+  if (!c) throw BadUsage("the delimiter must be a single character: '" + std::string(text) + "'");
+  if (*c == U'\n') throw BadUsage("the delimiter cannot be a newline");
+  return *c;
 }
 
 }  // namespace tallowmere::cli

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Data/Fortune/Utf8.hpp"
+
 namespace tallowmere::cli {
 
 // A mistake in how the program was called (not in the files it reads).
@@ -48,15 +50,8 @@ ParsedCommandLine parseCommandLine(std::span<const OptionSpec> specs,
 std::int64_t parseInt64(std::string_view text, std::string_view what);
 std::uint64_t parseUInt64(std::string_view text, std::string_view what);
 
-// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
-
 // The one character that `text` encodes in UTF-8; BadUsage for anything else. A newline
 // cannot delimit fortunes, so it is refused as well.
 char32_t parseDelimiter(std::string_view text);
-
-// The UTF-8 bytes of one character.
-std::string encodeUtf8(char32_t c);
 
 }  // namespace tallowmere::cli

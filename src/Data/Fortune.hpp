@@ -10,6 +10,8 @@
 //   Data/Fortune/Traverse.hpp     mapping and filtering every entry of a file
 //   Data/Fortune/Categorical.hpp  random variables and weighted distributions
 //   Data/Fortune/Random.hpp       random selection of fortunes
+//   Data/Fortune/Strfile.hpp      the data files of the classic tools (strfile's FILE.dat)
+//   Data/Fortune/Utf8.hpp         UTF-8 as the library reads it
 //
 // The installation directories live apart, in Paths_tallowmere.hpp.
 #pragma once
@@ -23,4 +25,6 @@
 #include "Data/Fortune/SearchPath.hpp"
 #include "Data/Fortune/Stats.hpp"
 #include "Data/Fortune/Traverse.hpp"
+#include "Data/Fortune/Strfile.hpp"
 #include "Data/Fortune/Types.hpp"
+#include "Data/Fortune/Utf8.hpp"
