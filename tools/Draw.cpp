@@ -1,9 +1,6 @@
 #include "Draw.hpp"
 
-#include <regex.h>
-
 #include <chrono>
-#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +10,7 @@
 #include "Collection.hpp"
 #include "CommandLine.hpp"
 #include "Report.hpp"
+#include "Pattern.hpp"
 #include "Sources.hpp"
 #include "Weights.hpp"
 
@@ -251,55 +249,30 @@ int listShares(const DrawOptions& options, Selection& selection) {
   return 0;
 }
 
-// A compiled POSIX extended regular expression, freed on every exit path.
-class Pattern {
- public:
-  Pattern(const std::string& text, bool ignoreCase) {
-    // Regular expressions follow the user's locale, so that -i folds the case of non-ASCII
-    // letters in a UTF-8 locale. Loaded here, as only patterns need it: a plain draw does not
-    // pay for reading the locale files.
-    std::setlocale(LC_CTYPE, "");
-    const int flags = REG_EXTENDED | REG_NOSUB | (ignoreCase ? REG_ICASE : 0);
-    if (const int error = regcomp(&regex_, text.c_str(), flags); error != 0) {
-      char message[256];
-      regerror(error, &regex_, message, sizeof message);
-      throw BadUsage("bad regular expression '" + text + "': " + message);
-    }
-  }
-  ~Pattern() { regfree(&regex_); }
-  Pattern(const Pattern&) = delete;
-  Pattern& operator=(const Pattern&) = delete;
-
-  bool matches(const std::string& text) const {
-    return regexec(&regex_, text.c_str(), 0, nullptr, 0) == 0;
-  }
-
- private:
-  regex_t regex_;
-};
-
 // Every wanted fortune that matches, each followed by a delimiter line; before the first
 // match of a file, its name on standard error. Exits with 1 when nothing matched, as grep does.
+// Each file is read once, one fortune at a time, and the regular expression runs only on the
+// fortunes that hold the literal text every match needs.
 int printMatches(const DrawOptions& options, const Pattern& pattern, Selection& selection) {
   const std::string delimiterLine = encodeUtf8(options.delimiter) + '\n';
   bool any = false;
   for (FortuneSource& file : selection.files) {
+    bool named = false;
     aboutFile(file.path(), [&] {
-      file.read([&](OpenSource& open) {
-        bool named = false;
-        const std::vector<IndexEntry> entries = open.entries();
-        for (std::size_t at = 0; at < entries.size(); ++at) {
-          if (!wanted(options, entries[at])) continue;
-          const std::string text = open.fortune(static_cast<std::int64_t>(at));
-          if (!pattern.matches(text)) continue;
-          if (!named) {
-            std::cout.flush();
-            std::cerr << '(' << file.path() << ")\n" << delimiterLine;
-            named = true;
-          }
-          std::cout << text << '\n' << delimiterLine;
-          any = true;
+      file.forEachFortune([&](std::int64_t, std::int64_t chars, std::string_view bytes) {
+        if (!wanted(options, IndexEntry{0, static_cast<std::int64_t>(bytes.size()), chars, 0}) ||
+            !pattern.mayMatch(bytes)) {
+          return;
         }
+        const std::string text = decodeUtf8Leniently(bytes);
+        if (!pattern.matches(text)) return;
+        if (!named) {
+          std::cout.flush();
+          std::cerr << '(' << file.path() << ")\n" << delimiterLine;
+          named = true;
+        }
+        std::cout << text << '\n' << delimiterLine;
+        any = true;
       });
     });
   }

@@ -97,6 +97,29 @@ void FortuneSource::read(FunctionRef<void(OpenSource&)> use) {
   });
 }
 
+void FortuneSource::forEachFortune(
+    FunctionRef<void(std::int64_t, std::int64_t, std::string_view)> visit) {
+  if (kind() == Kind::Classic) {
+    if (!data_) data_ = readStrfileFor(path_ + ".dat", path_);
+    if (data_) {
+      const std::unique_ptr<File> text = openFile(path_, OpenMode::ReadOnly);
+      forEachStrfileFortune(*data_, *text, [&](std::uint32_t number, std::string_view bytes) {
+        visit(number, countUtf8Chars(bytes), bytes);
+      });
+      return;
+    }
+    kind_ = Kind::Unindexed;
+    count_.reset();
+  }
+  if (kind() == Kind::Unindexed) openFile(path_, OpenMode::ReadOnly)->close();
+  withFortuneFile(delimiter_, false, path_, [&](const FortuneFile& file) {
+    tallowmere::forEachFortune(file, [&](std::int64_t i, const IndexEntry& entry,
+                                         std::string_view bytes) {
+      visit(i, entry.stringChars, bytes);
+    });
+  });
+}
+
 std::string fortuneOf(FortuneSource& source, std::int64_t i) {
   std::string text;
   source.read([&](OpenSource& open) { text = open.fortune(i); });

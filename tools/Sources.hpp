@@ -49,6 +49,11 @@ class FortuneSource {
   // Opens the file for the span of `use` and closes it again.
   void read(FunctionRef<void(OpenSource&)> use);
 
+  // Visits every fortune in order with its number, its length in characters and its bytes
+  // (letters rotated back for a rotated classic file; invalid UTF-8 left as it is), reading the
+  // file once in bounded memory.
+  void forEachFortune(FunctionRef<void(std::int64_t, std::int64_t, std::string_view)> visit);
+
  private:
   enum class Kind { Indexed, Classic, Unindexed };
   Kind kind();

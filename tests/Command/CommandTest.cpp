@@ -240,6 +240,20 @@ TEST_F(CommandTest, MatchPrintsEveryMatchingFortuneWithItsFileOnStandardError) {
   const Outcome bad = run({"-m", "(", "drinks"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, StartsWith("tallowmere: bad regular expression '('"));
+  // The quick test that runs before the regular expression never drops a match: optional and
+  // repeated parts, groups, brackets, escapes, case folding, text that is not UTF-8.
+  write("words", {"color", "colour", "abababc", "xxy", "a.txt", "notes.txt", "b\xFF\xFE" "d",
+                  "\xC3\x89t\xC3\xA9"});
+  const std::map<std::string, std::string> matches = {
+      {"colou?r", "color\n%\ncolour\n%\n"}, {"(ab)*c", "color\n%\ncolour\n%\nabababc\n%\n"},
+      {"x+y", "xxy\n%\n"},                    {"\\.txt$", "a.txt\n%\nnotes.txt\n%\n"},
+      {"[ab]\\.t", "a.txt\n%\n"},           {"^b.*d$", "b\xEF\xBF\xBD\xEF\xBF\xBD" "d\n%\n"},
+      {"\xC3\xA9$", "\xC3\x89t\xC3\xA9\n%\n"},  {"x{2}y", "xxy\n%\n"}};
+  for (const auto& [regex, out] : matches) EXPECT_EQ(run({"-m", regex, "words"}).out, out) << regex;
+  EXPECT_EQ(run({"-i", "-m", "COLO(U)?R", "words"}).out, "color\n%\ncolour\n%\n");
+  const Outcome none = run({"-m", "tea party", "words", "drinks"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out + none.err, "");
 }
 
 TEST_F(CommandTest, AddAppendsFromTheArgumentOrStandardInputAndIndexCountGetStatsAgree) {

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "Collection/CollectionSupport.hpp"
 #include "FortuneFile/Support.hpp"
 #include "support/TempDir.hpp"
 
@@ -61,6 +62,26 @@ TEST_F(FortuneFileRead, FortuneCutShortByTheTextEndsThere) {
   rebuildIndex(file);
   std::filesystem::resize_file(path, 6);
   EXPECT_EQ(getFortune(file, 1), "BC");
+}
+
+TEST_F(FortuneFileRead, VisitsEveryFortuneWithTheBytesGetFortuneReads) {
+  // Short fortunes, one longer than the pieces the text is read in, and bytes that are not
+  // UTF-8, which the visit hands over as they stand.
+  std::vector<std::string> fortunes;
+  for (int i = 0; i < 5000; ++i) fortunes.push_back("saying " + std::to_string(i));
+  fortunes[4000] = std::string(3 << 20, 'x');
+  fortunes[4001] = "caf\xC3\xA9 \xFF";
+  const std::string path = dir.writeFile("many", test::fortuneText(fortunes));
+  const FortuneFile file = openFortuneFile('%', true, path);
+  rebuildIndex(file);
+  std::int64_t next = 0;
+  forEachFortune(file, [&](std::int64_t i, const IndexEntry& entry, std::string_view bytes) {
+    ASSERT_EQ(i, next++);
+    EXPECT_EQ(bytes, fortunes[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(entry.stringBytes, static_cast<std::int64_t>(bytes.size()));
+  });
+  EXPECT_EQ(next, 5000);
+  EXPECT_EQ(getFortune(file, 4001), "caf\xC3\xA9 \xEF\xBF\xBD");
 }
 
 }  // namespace

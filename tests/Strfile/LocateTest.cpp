@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "Data/Fortune/Strfile.hpp"
 #include "Platform/Errors.hpp"
@@ -71,6 +72,12 @@ TEST(StrfileRead, ReadsAClassicFileThroughItsDataFileOnlyWhenTheDataFileFitsTheT
   EXPECT_EQ(strfileFortune(*read, 1, *file), "Second\non two lines");
   EXPECT_EQ(strfileEntries(*read, *file),
             (std::vector<IndexEntry>{{0, 9, 9, 1}, {12, 19, 19, 2}}));
+  std::vector<std::string> visited;
+  forEachStrfileFortune(*read, *file, [&](std::uint32_t number, std::string_view bytes) {
+    EXPECT_EQ(number, visited.size());
+    visited.emplace_back(bytes);
+  });
+  EXPECT_EQ(visited, (std::vector<std::string>{"First one", "Second\non two lines"}));
   // Damaged, or describing more text than there is: no data file to read through.
   put("rude.dat", data.substr(0, data.size() - 1));
   EXPECT_FALSE(readStrfileHeader("rude.dat", env));

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Data/Fortune/FunctionRef.hpp"
 #include "Data/Fortune/Index.hpp"
 #include "Platform/Env.hpp"
 #include "Platform/File.hpp"
@@ -100,6 +101,15 @@ std::vector<IndexEntry> getEntries(const FortuneFile& file);
 // past the end of the text is replaced as getIndex would replace it, and the fortune is read
 // through the new one.
 std::string getFortune(const FortuneFile& file, std::int64_t i);
+
+// Visits every fortune in index order with its number, its entry and its bytes as they stand in
+// the text (invalid UTF-8 left as it is; decodeUtf8Leniently reads them as getFortune does). The
+// index is read in batches and the text in large pieces, once: memory stays bounded by the
+// longest fortune, whatever the size of the file. An index that reaches past the end of the
+// text is replaced first, as getFortune replaces it. Holds the fortune file's locks, and the
+// shared lock on the text, for the whole run: `visit` must not use this fortune file.
+void forEachFortune(const FortuneFile& file,
+                    FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit);
 
 // Every fortune of the text, split at separators without consulting the index; the last piece
 // keeps what follows the last separator, final newline included. The text must be valid UTF-8;

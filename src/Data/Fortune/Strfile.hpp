@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Data/Fortune/FunctionRef.hpp"
 #include "Data/Fortune/Index/Format.hpp"
 #include "Platform/Env.hpp"
 #include "Platform/File.hpp"
@@ -160,5 +161,12 @@ IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& tex
 
 // The entries of every fortune, in table order. Reads every fortune.
 std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
+
+// Visits every fortune in table order with its number and its bytes (letters rotated back under
+// the rotated flag, without the final newline, invalid UTF-8 left as it is). The text is read in
+// large pieces, once when the table is in text order: memory stays bounded by the longest
+// fortune. Throws as locateStrfileFortune does.
+void forEachStrfileFortune(const StrfileData& data, File& text,
+                           FunctionRef<void(std::uint32_t, std::string_view)> visit);
 
 }  // namespace tallowmere

@@ -1,5 +1,6 @@
 #include "Data/Fortune/Index/Entries.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "Data/Fortune/Index/State.hpp"
@@ -29,19 +30,39 @@ IndexEntry getEntry(const Index& index, std::int64_t i) {
   });
 }
 
+namespace {
+
+// Entries [first, first + count) of a table known to hold them, decoded from one read.
+std::vector<IndexEntry> readEntries(File& file, const CurrentHeader& header, std::int64_t first,
+                                    std::int64_t count) {
+  const auto wanted = static_cast<std::size_t>(count);
+  const std::string bytes =
+      file.readAt(header.indexLoc() + indexEntryLength * first, wanted * kEntryBytes);
+  std::vector<IndexEntry> entries;
+  entries.reserve(bytes.size() / kEntryBytes);  // a table cut short fails while decoding
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < wanted; ++i) {
+    const auto [entry, next] = decodeIndexEntry(bytes, at);
+    entries.push_back(entry);
+    at = next;
+  }
+  return entries;
+}
+
+}  // namespace
+
 std::vector<IndexEntry> getEntries(const Index& index) {
   return withIndex(index, [](File& file, const CurrentHeader& header) {
-    const auto count = static_cast<std::size_t>(header.numFortunes());
-    const std::string bytes = file.readAt(header.indexLoc(), count * kEntryBytes);
-    std::vector<IndexEntry> entries;
-    entries.reserve(bytes.size() / kEntryBytes);  // a table cut short fails while decoding
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const auto [entry, next] = decodeIndexEntry(bytes, at);
-      entries.push_back(entry);
-      at = next;
-    }
-    return entries;
+    return readEntries(file, header, 0, header.numFortunes());
+  });
+}
+
+std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count) {
+  if (first < 0 || count < 0) throwOutOfRange(first < 0 ? first : count);
+  return withIndex(index, [first, count](File& file, const CurrentHeader& header) {
+    const std::int64_t n = header.numFortunes();
+    const std::int64_t take = first >= n ? 0 : std::min(count, n - first);
+    return readEntries(file, header, first, take);
   });
 }
 

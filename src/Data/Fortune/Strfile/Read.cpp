@@ -3,6 +3,7 @@
 
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Strfile.hpp"
+#include "Data/Fortune/Strfile/Text.hpp"
 #include "Platform/Errors.hpp"
 
 namespace tallowmere {
@@ -66,6 +67,50 @@ std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text) {
     entries.push_back(strfileEntry(data, i, text));
   }
   return entries;
+}
+
+void forEachStrfileFortune(const StrfileData& data, File& text,
+                           FunctionRef<void(std::uint32_t, std::string_view)> visit) {
+  constexpr std::size_t kWindow = 4 << 20;
+  const bool rotated = (data.header.flags & StrfileHeader::rotated) != 0;
+  const auto size = static_cast<std::uint64_t>(text.size());
+  std::string window;
+  std::uint64_t windowStart = 0;
+  std::string rotatedBytes;
+  for (std::uint32_t i = 0; i < data.header.numStrings; ++i) {
+    const std::uint64_t start = data.offsets[i];
+    if (start > size) (void)locateStrfileFortune(data, i, text);  // throws: past the end
+    // The fortune ends at the first delimiter line from its start, or the end of the text.
+    std::optional<std::uint64_t> end;
+    for (int attempt = 0; attempt < 2 && !end; ++attempt) {
+      if (start < windowStart || start >= windowStart + window.size() || attempt == 1) {
+        window = text.readAt(static_cast<std::int64_t>(start), kWindow);
+        windowStart = start;
+      }
+      const std::string_view rest = std::string_view(window).substr(start - windowStart);
+      detail::DelimiterLines lines(data.header.delimiter, start);
+      lines.feed(rest, [&](std::uint64_t line) {
+        end = line;
+        return false;
+      });
+      if (!end && windowStart + window.size() >= size) end = size;
+    }
+    std::string_view bytes;
+    std::string own;
+    if (end) {
+      bytes = std::string_view(window).substr(start - windowStart, *end - start);
+    } else {  // longer than a window
+      const StrfileSpan span = locateStrfileFortune(data, i, text);
+      own = text.readAt(static_cast<std::int64_t>(span.offset), static_cast<std::size_t>(span.length));
+      bytes = own;
+    }
+    if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
+    if (rotated) {
+      rotatedBytes = rot13(bytes);
+      bytes = rotatedBytes;
+    }
+    visit(i, bytes);
+  }
 }
 
 }  // namespace tallowmere
