@@ -1,7 +1,12 @@
 // Random selection: distributions, the generator, and randomFortune over real files.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -153,6 +158,33 @@ TEST_F(Selection, FailuresAfterOpeningCloseEverything) {
   withFortuneFile(U'%', true, empty, [](const FortuneFile& file) { getIndex(file); });
   EXPECT_EQ(userErrorOf([&] { randomFortune({empty}); }),
             "Categorical: cannot sample a distribution whose total weight is 0");
+}
+
+TEST_F(Selection, MoreFilesThanMayBeOpenAtOnceFailWithTheLimitNamed) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 100; ++i) {
+    paths.push_back(writeFortunes(dir, "f" + std::to_string(i), {"saying"}));
+    rebuildIndex(openFortuneFile(U'%', true, paths.back(), {.sync = false}));
+  }
+  // In a child process, whose limit of open files can be lowered for good.
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{32, 32};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+    try {
+      (void)randomFortune(paths);
+    } catch (const IOError& error) {
+      const std::string message = error.what();
+      _exit(error.errorCode() == EMFILE && message.find("(ulimit -n)") != std::string::npos &&
+                    message.find(" 32 ") != std::string::npos
+                ? 0
+                : 3);
+    }
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Selection, DistributionOverNoFilesIsRefused) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune/Strfile.hpp"
+#include "Data/Fortune.hpp"
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
 
@@ -451,6 +452,36 @@ TEST_F(CommandTest, WaitKeepsTheFortuneOnScreen) {
       runCommand(dir.path(), {"-w", "mine"}, "", environment(), std::chrono::milliseconds(1500));
   EXPECT_TRUE(waiting.timedOut);
   EXPECT_EQ(waiting.out, "Read me slowly.\n");
+}
+
+TEST_F(CommandTest, ManyMoreFilesThanMayBeOpenAtOnce) {
+  // 200 files, indexed and not, read within a limit of 32 open files.
+  std::vector<std::string> names;
+  for (int i = 0; i < 200; ++i) {
+    const std::string name = "many/f" + std::to_string(i);
+    std::filesystem::create_directories(dir.path("many"));
+    write(name, {"saying " + std::to_string(i)});
+    if (i % 2 == 0) rebuildIndex(openFortuneFile(U'%', true, dir.path(name), {.sync = false}));
+    names.push_back(name);
+  }
+  const auto limited = [&](std::vector<std::string> args) {
+    return outcomeOf(runCommand(dir.path(), args, "", environment(), std::chrono::seconds(60), 32));
+  };
+  EXPECT_THAT(limited({"many"}).out, StartsWith("saying "));
+  EXPECT_EQ(limited({"-f", "many"}).status, 0);
+  const std::string matched = limited({"-m", "saying 1[0-9]9$", "many"}).out;  // in listing order
+  for (int i = 109; i < 200; i += 10) {
+    EXPECT_THAT(matched, HasSubstr("saying " + std::to_string(i) + "\n%\n"));
+  }
+  EXPECT_EQ(matched.size(), 10 * std::string("saying 109\n%\n").size());
+  std::vector<std::string> check = {"check"};
+  for (int i = 0; i < 200; i += 2) check.push_back(names[static_cast<std::size_t>(i)]);
+  EXPECT_EQ(limited(check).status, 0);
+  const Outcome listed = outcomeOf(runCommand(dir.path(), {"list"},
+                                              "", {"TALLOWMERE_PATH=" + dir.path("many")},
+                                              std::chrono::seconds(60), 32));
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 200);
 }
 
 }  // namespace

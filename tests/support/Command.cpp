@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,8 +41,9 @@ PreparedCommand::PreparedCommand(std::vector<std::string> args, std::string dire
 pid_t PreparedCommand::start(int input, int output, int error) const {
   const pid_t child = fork();
   if (child != 0) return child;
+  const rlimit files{openFiles_, openFiles_};
   if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0 ||
-      chdir(directory_.c_str()) != 0) {
+      chdir(directory_.c_str()) != 0 || (openFiles_ != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)) {
     _exit(126);
   }
   execve(argv_[0], argv_.data(), envp_.data());
@@ -72,10 +74,11 @@ CommandOutcome waitBounded(pid_t child, std::chrono::milliseconds bound) {
 
 CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
                           const std::string& input, const std::vector<std::string>& environment,
-                          std::chrono::milliseconds bound) {
+                          std::chrono::milliseconds bound, unsigned long openFileLimit) {
   const TempDir io;
   io.writeFile("in", input);
-  const PreparedCommand command(args, directory, environment);
+  PreparedCommand command(args, directory, environment);
+  command.limitOpenFiles(openFileLimit);
   const int in = ::open(io.path("in").c_str(), O_RDONLY | O_CLOEXEC);
   const int out = ::open(io.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   const int err = ::open(io.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

@@ -35,11 +35,15 @@ class PreparedCommand {
   // returns its process id, or -1 when fork fails.
   pid_t start(int input, int output, int error) const;
 
+  // The most files the command may hold open at once (ulimit -n); 0 leaves the limit as it is.
+  void limitOpenFiles(unsigned long limit) { openFiles_ = limit; }
+
  private:
   std::vector<std::string> strings_;
   std::string directory_;
   std::vector<char*> argv_;
   std::vector<char*> envp_;
+  unsigned long openFiles_ = 0;
 };
 
 // Waits for `child` for at most `bound`; one still running then is killed with SIGKILL. The
@@ -51,6 +55,7 @@ CommandOutcome waitBounded(pid_t child, std::chrono::milliseconds bound);
 CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
                           const std::string& input = "",
                           const std::vector<std::string>& environment = {},
-                          std::chrono::milliseconds bound = std::chrono::seconds(60));
+                          std::chrono::milliseconds bound = std::chrono::seconds(60),
+                          unsigned long openFileLimit = 0);
 
 }  // namespace tallowmere::test

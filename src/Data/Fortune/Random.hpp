@@ -30,7 +30,8 @@ inline constexpr std::string_view noFortuneFilesText =
 // there are none. The files are opened read-only with the delimiter '%' and closed before it
 // returns, on every path. Failures of opening and reading propagate after the files are
 // closed; a collection without a single fortune throws the IOError of sampling a distribution
-// whose total weight is 0.
+// whose total weight is 0. Every file's index stays open until the draw is done, so more files
+// than the process may hold open at once fail with an IOError (EMFILE) that names the limit.
 std::string randomFortune(const std::vector<std::string>& paths);
 
 // The open files, each weighted by its fortune count (read from its index header) as a

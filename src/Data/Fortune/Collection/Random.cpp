@@ -1,5 +1,9 @@
 #include "Data/Fortune/Random.hpp"
 
+#include <sys/resource.h>
+
+#include <cerrno>
+
 #include "Data/Fortune/Locate.hpp"
 #include "Data/Fortune/Open.hpp"
 #include "Data/Fortune/SearchPath.hpp"
@@ -21,9 +25,20 @@ std::string randomFortune(const std::vector<std::string>& paths) {
     files = listFortuneFilesIn(getFortuneSearchPath(FortuneType::Normal));
     if (files.empty()) return std::string(noFortuneFilesText);
   }
-  return withFortuneFiles(U'%', false, files, [](const std::vector<FortuneFile>& handles) {
-    return randomFortuneFromRandomFile(defaultFortuneDistribution(handles));
-  });
+  try {
+    return withFortuneFiles(U'%', false, files, [](const std::vector<FortuneFile>& handles) {
+      return randomFortuneFromRandomFile(defaultFortuneDistribution(handles));
+    });
+  } catch (const IOError& error) {
+    if (error.errorCode() != EMFILE) throw;
+    // Every file is opened before one is drawn: say why that failed, and what to do.
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    throw IOError::system(EMFILE, error.path(),
+                          "randomFortune: " + std::to_string(files.size()) +
+                              " fortune files are more than the " + std::to_string(limit.rlim_cur) +
+                              " files this process may hold open at once (ulimit -n)");
+  }
 }
 
 Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files) {
