@@ -1,9 +1,13 @@
 #include "Maintain.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -125,40 +129,106 @@ int runIndex(const Arguments& args) {
   });
 }
 
-// The text to add, as given or from standard input, without the newlines that end it (every
-// fortune gets exactly one from appendFortune). Refuses texts that the file could not hold
-// as one fortune.
-std::string textToAdd(const Arguments& args) {
-  std::string text;
-  if (args.operands.size() == 2) {
-    text = args.operands[1];
-  } else {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    if (std::cin.bad()) throw std::runtime_error("standard input: read error");
-  }
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  if (text.empty()) throw std::runtime_error("add: the text is empty; nothing was added");
-  if (!isValidUtf8(text)) throw std::runtime_error("add: the text is not valid UTF-8");
-  const std::string delimiterLine = encodeUtf8(args.delimiter);
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const std::size_t end = std::min(rest.find('\n'), rest.size());
-    if (rest.substr(0, end) == delimiterLine) {
-      throw std::runtime_error("add: the text holds a line with only the delimiter '" +
-                               delimiterLine + "', which would split it into two fortunes");
+// The fortune to add, handed to appendFortune in pieces as it is read (from the command line, or
+// from standard input in bounded memory): without the newlines that end it, as every fortune
+// gets exactly one; refused when it is empty, or holds a line with only the delimiter, which
+// would split it into two fortunes. The first MiB is read before any file is touched, so that a
+// text of that size or less is refused, when it is, before anything happens; a refusal found
+// later makes the append put the file back as it was.
+class FortuneText {
+ public:
+  // `read` fills a buffer and returns how many bytes it holds, 0 at the end.
+  FortuneText(std::function<std::size_t(char*, std::size_t)> read, std::string delimiter)
+      : read_(std::move(read)), delimiter_(std::move(delimiter)) {}
+
+  void readAhead() {
+    while (ready_.size() < kAhead && readMore()) {
     }
-    rest.remove_prefix(std::min(end + 1, rest.size()));
   }
-  return text;
+
+  std::string_view next() {
+    handedOut_.clear();
+    handedOut_.swap(ready_);
+    while (handedOut_.empty() && readMore()) handedOut_.swap(ready_);
+    return handedOut_;
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 1 << 20;
+
+  // Reads a chunk into ready_; false at the end of the text, which is then checked whole.
+  bool readMore() {
+    if (ended_) return false;
+    char chunk[64 * 1024];
+    const std::size_t n = read_(chunk, sizeof chunk);
+    if (n == 0) {
+      ended_ = true;
+      endLine();
+      if (!any_) throw std::runtime_error("add: the text is empty; nothing was added");
+      return false;  // the newlines still held end the text: dropped
+    }
+    for (const char c : std::string_view(chunk, n)) {
+      if (c == '\n') {
+        endLine();
+        held_ += c;
+        continue;
+      }
+      if (line_.size() <= delimiter_.size()) line_ += c;
+      ready_ += held_;
+      held_.clear();
+      ready_ += c;
+      any_ = true;
+    }
+    return true;
+  }
+
+  void endLine() {
+    if (line_ == delimiter_) {
+      throw std::runtime_error("add: the text holds a line with only the delimiter '" + delimiter_ +
+                               "', which would split it into two fortunes");
+    }
+    line_.clear();
+  }
+
+  std::function<std::size_t(char*, std::size_t)> read_;
+  const std::string delimiter_;
+  std::string ready_;      // read and checked, not yet handed out
+  std::string handedOut_;  // the piece handed out last
+  std::string line_;       // the line being read, as far as it may still be the delimiter alone
+  std::string held_;       // newlines that end the text unless more follows
+  bool any_ = false;       // whether anything but newlines was read
+  bool ended_ = false;
+};
+
+// The pieces of standard input.
+std::size_t readStandardInput(char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(0, buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw std::runtime_error(std::string("standard input: ") + std::strerror(errno));
+  }
 }
 
 int runAdd(const Arguments& args) {
   requireCount(args, 1, 2, "add [-d CHAR] FILE [TEXT]");
   const std::string& path = args.operands[0];
-  const std::string text = textToAdd(args);
+  std::string_view given;
+  if (args.operands.size() == 2) given = args.operands[1];
+  FortuneText text(
+      args.operands.size() == 2
+          ? std::function<std::size_t(char*, std::size_t)>([&given](char* buffer, std::size_t size) {
+              const std::size_t n = std::min(size, given.size());
+              std::copy_n(given.data(), n, buffer);
+              given.remove_prefix(n);
+              return n;
+            })
+          : readStandardInput,
+      encodeUtf8(args.delimiter));
+  text.readAhead();
   aboutFile(path, [&] {
-    withFortuneFileForWriting(args.delimiter, path, true,
-                              [&text](const FortuneFile& file) { appendFortune(file, text); });
+    withFortuneFileForWriting(args.delimiter, path, true, [&text](const FortuneFile& file) {
+      appendFortune(file, [&text] { return text.next(); });
+    });
   });
   return 0;
 }

@@ -272,6 +272,13 @@ TEST_F(CommandTest, AddAppendsFromTheArgumentOrStandardInputAndIndexCountGetStat
   EXPECT_EQ(split.status, 1);
   EXPECT_THAT(split.err, HasSubstr("the text holds a line with only the delimiter '%'"));
   EXPECT_EQ(run({"add", "new"}, "\n").status, 1);
+  // Standard input is read as it is written: a delimiter line found past the first MiB still
+  // refuses the fortune, and the file is put back.
+  const std::string before = dir.readFile("new");
+  const Outcome late = run({"add", "new"}, std::string(2 << 20, 'x') + "\n%\ny\n");
+  EXPECT_EQ(late.status, 1);
+  EXPECT_THAT(late.err, HasSubstr("the text holds a line with only the delimiter '%'"));
+  EXPECT_EQ(dir.readFile("new"), before);
   EXPECT_EQ(run({"count", "new"}).out, "2\n");
 
   // Another delimiter: § is two bytes in UTF-8.

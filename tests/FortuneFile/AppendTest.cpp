@@ -1,5 +1,7 @@
 // Appending fortunes: the bytes written, the entries recorded, and what is refused.
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 
 #include "FortuneFile/Support.hpp"
 #include "Platform/MemoryEnv.hpp"
@@ -125,6 +127,41 @@ TEST_F(FortuneFileAppend, AHandleWhosePathWasReplacedWritesToTheNewFile) {
   appendFortune(file, "C");
   EXPECT_EQ(text(), "X\n%\nY\n%\nC\n");
   EXPECT_EQ(getNumFortunes(openFortuneFile('%', false, path)), 3);
+}
+
+TEST_F(FortuneFileAppend, AFortuneInPiecesIsWrittenAsItComesOrNotAtAll) {
+  FortuneFile file = holding("A\n");
+  rebuildIndex(file);
+  const auto inPieces = [](std::vector<std::string> pieces) {
+    return [pieces = std::move(pieces), next = std::size_t{0}]() mutable -> std::string_view {
+      return next < pieces.size() ? std::string_view(pieces[next++]) : std::string_view();
+    };
+  };
+  // A character cut between two pieces, and a newline that ends a piece.
+  appendFortune(file, inPieces({"caf\xC3", "\xA9 au lait\n", "x"}));
+  EXPECT_EQ(text(), "A\n%\ncaf\xC3\xA9 au lait\nx\n");
+  EXPECT_EQ(entriesOf(file).back(), (IndexEntry{4, 15, 14, 2}));
+  // Refused on the way (a bad piece, a sequence the text ends in, a failing source): the text
+  // and the index are put back.
+  const std::string before = text();
+  const std::string index = dir.readFile("f.ix");
+  const std::vector<std::function<void()>> refused = {
+      [&] { appendFortune(file, inPieces({std::string(3 << 20, 'y'), "\xFF"})); },
+      [&] { appendFortune(file, inPieces({"ok", "\xE2\x82"})); },
+      [&] {
+        int calls = 0;
+        appendFortune(file, [&]() -> std::string_view {
+          if (++calls == 3) throw std::runtime_error("the source failed");
+          return "more ";
+        });
+      }};
+  for (const auto& append : refused) {
+    EXPECT_ANY_THROW(append());
+    EXPECT_EQ(text(), before);
+    EXPECT_EQ(dir.readFile("f.ix"), index);
+  }
+  appendFortune(file, "and after");
+  EXPECT_EQ(getFortune(file, 2), "and after");
 }
 
 // The memory twin, where one file may only be read, as a text without write permission is.

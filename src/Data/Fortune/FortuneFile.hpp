@@ -130,6 +130,13 @@ std::vector<std::string> getFortunes(const FortuneFile& file);
 // should even that fail (or the program stop), the next writer undoes what it left.
 void appendFortune(const FortuneFile& file, std::string_view text);
 
+// The same for a fortune handed over in pieces: `next` returns the next piece of its text, and
+// an empty view once there is no more. The text is written as it comes, so that a fortune of any
+// size is added in bounded memory. What it may be refused for (not UTF-8, too long) is found on
+// the way: the text is then put back as it was. `next` runs under the fortune file's locks and
+// must not use it; what it throws fails the append the same way.
+void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next);
+
 // Rebuilds the index from the text into a new index file that replaces the old one whole
 // (a damaged or missing one included). A text longer than 4294967295 bytes is refused
 // (IOError of the user-error kind) before any index file is created or changed. A read-only

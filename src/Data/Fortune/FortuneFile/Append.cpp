@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Data/Fortune/FortuneFile.hpp"
@@ -15,13 +16,6 @@
 namespace tallowmere {
 
 namespace {
-
-// Lines as an appended fortune counts them: a newline ends a line, and a final newline does
-// not begin another one ("a\n" is 1 line, "" is 0). A later rebuild counts by its own rule.
-std::int64_t appendedLines(std::string_view text) {
-  const auto newlines = static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n'));
-  return newlines + (!text.empty() && text.back() != '\n' ? 1 : 0);
-}
 
 // Drops the marker past the end of the table.
 void cutMarker(const Index& index) {
@@ -65,17 +59,18 @@ void undoQuietly(const FortuneFile::State& state, File& text, const Index& index
   }
 }
 
-// What an append writes into the text, and where. After the last fortune: the separator (when
-// the text holds a fortune), the fortune and a newline; in the classic layout, at the end of
-// the text: the fortune, a newline and a delimiter line. Refuses, before anything is written,
-// what the text cannot take.
+// Where an append writes into the text and what it writes around the fortune: after the last
+// fortune the separator (when the text holds a fortune), the fortune and a newline; in the
+// classic layout, at the end of the text, the fortune, a newline and a delimiter line. Refuses,
+// before anything is written, what the text cannot take.
 struct PlannedAppend {
-  std::string run;
-  detail::PendingAppend pending;
-  bool classic;  // committed by rebuilding the index, whose last, empty entry moves
+  std::string prefix;
+  std::string suffix;
+  detail::PendingAppend pending;  // its entry still without the fortune's lengths
+  bool classic;                   // committed by rebuilding the index, whose last, empty entry moves
 };
 
-PlannedAppend planAppend(detail::Access& access, std::string_view text) {
+PlannedAppend planAppend(detail::Access& access, std::optional<std::int64_t> length) {
   const FortuneFile::State& state = access.state();
   const FortuneStats stats = getStats(access.index());
   const std::int64_t size = access.text().size();
@@ -85,14 +80,16 @@ PlannedAppend planAppend(detail::Access& access, std::string_view text) {
   std::string delimiterLine;
   detail::appendUtf8(delimiterLine, state.delimiter);
   delimiterLine += '\n';
+  PlannedAppend plan;
+  plan.classic = classic;
   // The separator goes in whenever the text already holds a fortune, even one that ends at
   // offset 0 (an empty first fortune): writing over it would lose that fortune.
-  std::string run = !classic && stats.numFortunes > 0 ? "\n" + delimiterLine : std::string();
-  const auto separatorLength = static_cast<std::int64_t>(run.size());
-  run.append(text);
-  run += '\n';
-  if (classic) run += delimiterLine;
-  const std::int64_t end = offset + static_cast<std::int64_t>(run.size());
+  if (!classic && stats.numFortunes > 0) plan.prefix = "\n" + delimiterLine;
+  plan.suffix = classic ? "\n" + delimiterLine : "\n";
+  // The end of the write, when the fortune's length is known; else as far as any write may go.
+  const std::int64_t end = length ? offset + static_cast<std::int64_t>(plan.prefix.size()) +
+                                        *length + static_cast<std::int64_t>(plan.suffix.size())
+                                  : detail::maxIndexedTextLength;
   if (end > detail::maxIndexedTextLength) detail::throwTextTooLong(state.path);
   // What follows the last fortune is at most a final newline and the remains of a cut
   // character (a rebuild leaves no more); the write covers it, and an undo puts it back.
@@ -102,11 +99,10 @@ PlannedAppend planAppend(detail::Access& access, std::string_view text) {
                                           "was added",
                              state.path);
   }
-  const IndexEntry entry{offset + separatorLength, static_cast<std::int64_t>(text.size()),
-                         detail::countUtf8Chars(text), appendedLines(text)};
-  return {std::move(run),
-          {entry, offset, size, end, access.text().readAt(offset, static_cast<std::size_t>(covered))},
-          classic};
+  plan.pending = {IndexEntry{offset + static_cast<std::int64_t>(plan.prefix.size()), 0, 0, 0},
+                  offset, size, end,
+                  access.text().readAt(offset, static_cast<std::size_t>(covered))};
+  return plan;
 }
 
 // Records the append past the end of the table; returns the header it will replace.
@@ -117,6 +113,127 @@ Header recordPending(const Index& index, const detail::PendingAppend& pending) {
   });
 }
 
+// Writes the fortune's bytes into the text as they come, in writes of up to 1 MiB, and works out
+// its entry on the way: checks that it is UTF-8 (a sequence cut between two pieces is completed
+// by the next) and that it stays within what an index can address.
+class FortuneWriter {
+ public:
+  FortuneWriter(File& text, const std::string& path, const PlannedAppend& plan)
+      : text_(text),
+        path_(path),
+        at_(plan.pending.writeStart),
+        limit_(detail::maxIndexedTextLength - static_cast<std::int64_t>(plan.suffix.size())),
+        entry_(plan.pending.entry),
+        buffer_(plan.prefix) {}
+
+  void add(std::string_view piece) {
+    if (piece.empty()) return;
+    entry_.stringBytes += static_cast<std::int64_t>(piece.size());
+    entry_.stringLines += static_cast<std::int64_t>(std::count(piece.begin(), piece.end(), '\n'));
+    last_ = piece.back();
+    check(piece);
+    buffer_.append(piece);
+    if (buffer_.size() >= kWrite) flush();
+  }
+
+  // The suffix written, everything flushed; the fortune's entry.
+  IndexEntry finish(const std::string& suffix) {
+    if (!unchecked_.empty()) throwNotUtf8();  // a sequence the text ends in the middle of
+    if (entry_.stringBytes > 0 && last_ != '\n') entry_.stringLines += 1;
+    buffer_ += suffix;
+    flush();
+    return entry_;
+  }
+
+ private:
+  static constexpr std::size_t kWrite = 1 << 20;
+
+  void check(std::string_view piece) {
+    unchecked_.append(piece);
+    std::string_view rest = unchecked_;
+    while (!rest.empty()) {
+      const detail::Utf8Char c = detail::decodeUtf8(rest);
+      if (!c.valid) {
+        // Cut short by the end of what has come so far: the next piece may complete it.
+        const bool cut = c.length == rest.size() && rest.size() < 4 &&
+                         (static_cast<unsigned char>(rest[0]) & 0xC0) == 0xC0;
+        if (!cut) throwNotUtf8();
+        break;
+      }
+      entry_.stringChars += 1;
+      rest.remove_prefix(c.length);
+    }
+    unchecked_.assign(rest);
+    if (entry_.stringOffset + entry_.stringBytes > limit_) detail::throwTextTooLong(path_);
+  }
+
+  void flush() {
+    text_.writeAt(at_, buffer_);
+    at_ += static_cast<std::int64_t>(buffer_.size());
+    buffer_.clear();
+  }
+
+  [[noreturn]] void throwNotUtf8() const {
+    throw IOError::userError(path_ + ": the fortune is not valid UTF-8", path_);
+  }
+
+  File& text_;
+  const std::string& path_;
+  std::int64_t at_;           // where the next write goes
+  const std::int64_t limit_;  // where the fortune must end at the latest
+  IndexEntry entry_;
+  std::string buffer_;
+  std::string unchecked_;  // the bytes of a sequence not yet complete
+  char last_ = '\0';
+};
+
+// The append itself, under the fortune file's exclusive lock; `length`, when known, bounds the
+// record of the write.
+void append(detail::Access& access, std::optional<std::int64_t> length,
+            FunctionRef<std::string_view()> next) {
+  const FortuneFile::State& state = access.state();
+  // Refused before the index file is opened for writing: a read-only handle changes nothing.
+  if (!state.writable) throw IOError::system(EBADF, state.path, "write");
+  access.requireWritableText();
+  if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
+    detail::rebuildIndexFile(access);
+  }
+  const PlannedAppend plan = planAppend(access, length);
+  // Taken after the lock, which may have opened the path again.
+  File& textFile = access.text();
+  const Index& index = access.index();
+  // 1. The record, durable before any byte of the text changes.
+  const Header previous = recordPending(index, plan.pending);
+  if (state.syncWrites) detail::syncIndex(index);
+  try {
+    // 2. The text, durable before the index lists it.
+    FortuneWriter writer(textFile, state.path, plan);
+    for (std::string_view piece = next(); !piece.empty(); piece = next()) writer.add(piece);
+    const IndexEntry entry = writer.finish(plan.suffix);
+    if (state.syncWrites) textFile.sync();
+    // 3. The commit: the entry and the header, in one write of 64 bytes that is seen whole or
+    //    not at all; or a new index file renamed over the old one, in the classic layout.
+    if (plan.classic) {
+      detail::rebuildIndexFile(access);
+    } else {
+      appendEntry(index, entry);
+      if (state.syncWrites) detail::syncIndex(index);
+    }
+  } catch (...) {
+    undoQuietly(state, textFile, index, previous, plan.pending);
+    throw;
+  }
+  // The fortune is added. What follows only tidies up, and a failure of it must not report
+  // the append as failed: the marker, now past the end of the longer table, is harmless there
+  // (and gone with the old file in the classic layout), and a stale data file of the classic
+  // tools is brought up to date by the next change.
+  try {
+    if (!plan.classic) cutMarker(index);
+    detail::updateStrfileData(access);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 void appendFortune(const FortuneFile& file, std::string_view text) {
@@ -125,48 +242,18 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
     throw IOError::userError(file.fortunePath() + ": the fortune is not valid UTF-8",
                              file.fortunePath());
   }
+  bool given = false;
   detail::withAccess(file, [&](detail::Access& access) {
-    const FortuneFile::State& state = access.state();
-    // Refused before the index file is opened for writing: a read-only handle changes nothing.
-    if (!state.writable) throw IOError::system(EBADF, state.path, "write");
-    access.requireWritableText();
-    if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
-      detail::rebuildIndexFile(access);
-    }
-    const PlannedAppend plan = planAppend(access, text);
-    // Taken after the lock, which may have opened the path again.
-    File& textFile = access.text();
-    const Index& index = access.index();
-    // 1. The record, durable before any byte of the text changes.
-    const Header previous = recordPending(index, plan.pending);
-    if (state.syncWrites) detail::syncIndex(index);
-    try {
-      // 2. The text, durable before the index lists it.
-      textFile.writeAt(plan.pending.writeStart, plan.run);
-      if (state.syncWrites) textFile.sync();
-      // 3. The commit: the entry (written again, the same bytes) and the header, in one write
-      //    of 64 bytes that is seen whole or not at all; or a new index file renamed over the
-      //    old one, in the classic layout.
-      if (plan.classic) {
-        detail::rebuildIndexFile(access);
-      } else {
-        appendEntry(index, plan.pending.entry);
-        if (state.syncWrites) detail::syncIndex(index);
-      }
-    } catch (...) {
-      undoQuietly(state, textFile, index, previous, plan.pending);
-      throw;
-    }
-    // The fortune is added. What follows only tidies up, and a failure of it must not report
-    // the append as failed: the marker, now past the end of the longer table, is harmless there
-    // (and gone with the old file in the classic layout), and a stale data file of the classic
-    // tools is brought up to date by the next change.
-    try {
-      if (!plan.classic) cutMarker(index);
-      detail::updateStrfileData(access);
-    } catch (...) {
-    }
+    append(access, static_cast<std::int64_t>(text.size()), [&]() -> std::string_view {
+      if (given) return {};
+      given = true;
+      return text;
+    });
   });
+}
+
+void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next) {
+  detail::withAccess(file, [&](detail::Access& access) { append(access, std::nullopt, next); });
 }
 
 }  // namespace tallowmere
