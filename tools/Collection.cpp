@@ -75,26 +75,27 @@ SearchPath collectionPath(FortuneType kind) {
   return collectCollection(kind, files).path;
 }
 
-bool FileSet::addDirectory(const std::string& directory, bool recursive) {
+std::size_t FileSet::addDirectory(const std::string& directory, bool recursive) {
   const auto unreadable = [](const IOError& error) {
     std::cout.flush();
     std::cerr << "tallowmere: " << error.path() << ": cannot read this directory ("
               << std::strerror(error.errorCode()) << "); the rest is used\n";
   };
-  bool added = false;
-  for (FoundFortuneFile& file : walkFortuneFiles(recursive, directory, unreadable)) {
-    added = add(std::move(file.path), file.identity) || added;
+  std::vector<FoundFortuneFile> found = walkFortuneFiles(recursive, directory, unreadable);
+  for (FoundFortuneFile& file : found) {
+    add(std::move(file.path), {FileKind::Regular, file.identity, file.size}, true);
   }
-  return added;
+  return found.size();
 }
 
 void FileSet::addSearchPath(const SearchPath& path) {
   for (const SearchPathEntry& entry : path) addDirectory(entry.directory, entry.recursive);
 }
 
-void FileSet::addFile(const std::string& path) { add(path, Env::disk().status(path).identity); }
+void FileSet::addFile(const std::string& path) { add(path, Env::disk().status(path), false); }
 
-bool FileSet::add(std::string path, const FileIdentity& identity) {
+bool FileSet::add(std::string path, const FileStatus& status, bool walked) {
+  const FileIdentity& identity = status.identity;
   // Identity 0/0: not examined (a dangling link, say); kept, to be reported when opened.
   if (identity != FileIdentity{}) {
     const auto [at, fresh] = seen_.try_emplace({identity.device, identity.inode}, paths_.size());
@@ -108,6 +109,7 @@ bool FileSet::add(std::string path, const FileIdentity& identity) {
     }
   }
   paths_.push_back(std::move(path));
+  sizes_.push_back(walked && identity != FileIdentity{} ? std::optional(status.size) : std::nullopt);
   return true;
 }
 

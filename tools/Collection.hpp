@@ -14,6 +14,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,19 +45,22 @@ std::string kindName(FortuneType kind);
 // Collects fortune files, each once.
 class FileSet {
  public:
-  // The fortune files below a directory; false when it held none that were new.
-  bool addDirectory(const std::string& directory, bool recursive);
+  // The fortune files below a directory; returns how many it holds, new or not.
+  std::size_t addDirectory(const std::string& directory, bool recursive);
   // Every fortune file of a search path.
   void addSearchPath(const SearchPath& path);
   // One file, unless it was added already under another name.
   void addFile(const std::string& path);
 
   const std::vector<std::string>& paths() const noexcept { return paths_; }
+  // The size of each file, as the walk found it (none for a file added by name).
+  const std::vector<std::optional<std::int64_t>>& sizes() const noexcept { return sizes_; }
 
  private:
-  bool add(std::string path, const FileIdentity& identity);
+  bool add(std::string path, const FileStatus& status, bool walked);
 
   std::vector<std::string> paths_;
+  std::vector<std::optional<std::int64_t>> sizes_;
   // For each file added, where its path is in paths_.
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> seen_;
 };

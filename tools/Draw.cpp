@@ -32,39 +32,34 @@ bool isDirectory(const std::string& path) {
   return std::filesystem::is_directory(path, ignored);
 }
 
-// The fortune files that an operand stands for: itself when it is a file, the fortune files
-// below it when it is a directory, else the files of that name along the kind's collection.
-std::vector<std::string> filesOf(const std::string& operand, FortuneType kind) {
-  return aboutFile(operand, [&]() -> std::vector<std::string> {
-    FileSet files;
+// Adds the fortune files that an operand stands for to `files`: itself when it is a file, the
+// fortune files in it when it is a directory, else the files of that name along the kind's
+// collection. A file met already under another name is not added again.
+void addFilesOf(const std::string& operand, FortuneType kind, FileSet& files) {
+  aboutFile(operand, [&] {
     if (isDirectory(operand)) {
-      files.addDirectory(operand, false);
-      if (files.paths().empty()) throw FileError(operand, "no fortune files in this directory");
-      return files.paths();
+      if (files.addDirectory(operand, false) == 0) {
+        throw FileError(operand, "no fortune files in this directory");
+      }
+      return;
     }
     if (Env::disk().status(operand).exists() || std::filesystem::is_symlink(operand)) {
-      return {operand};
+      files.addFile(operand);
+      return;
     }
-    std::vector<std::string> found = findFortuneFileIn(collectionPath(kind), operand);
+    const std::vector<std::string> found = findFortuneFileIn(collectionPath(kind), operand);
     if (found.empty()) throw FileError(operand, "no such fortune file or directory");
-    return found;
+    for (const std::string& path : found) files.addFile(path);
   });
 }
 
-// Adds `path` to the selection: once, and only as long as it is text (a named file that is
-// not is refused, one found in a directory left out).
-void addFile(Selection& selection, FileSet& seen, std::string path, std::size_t source,
-             const DrawOptions& options, bool named) {
-  const std::size_t before = seen.paths().size();
-  seen.addFile(path);
-  if (seen.paths().size() == before) return;  // the same file under another name
-  FortuneSource file(std::move(path), options.delimiter);
+// Adds the file to the selection as long as it is text: a named file that is not is refused,
+// one found in a directory left out; one that cannot be read is reported and left out.
+void select(Selection& selection, FortuneSource file, std::size_t source, bool named) {
   bool text = false;
   try {
     text = aboutFile(file.path(), [&] { return file.isText(); });
   } catch (const FileError& error) {
-    // A file of a directory that cannot be read (a link that leads nowhere, no permission) is
-    // reported, and the rest of the directory used.
     if (named) throw;
     std::cout.flush();
     std::cerr << "tallowmere: " << error.what() << "; left out\n";
@@ -82,21 +77,23 @@ void addFile(Selection& selection, FileSet& seen, std::string path, std::size_t 
 Selection selectFiles(const DrawOptions& options) {
   Selection selection;
   selection.sources = parseSources(options.operands);
-  FileSet seen;
+  FileSet files;
+  std::vector<std::size_t> sourceOf;  // for each path of `files`
+  std::vector<bool> named;            // for each path of `files`
   if (selection.sources.empty()) {
     // Everything of the collection, as one source without a share.
     selection.sources.push_back({"", std::nullopt});
-    FileSet found;
-    selection.where = collectCollection(options.kind, found).where;
-    for (const std::string& path : found.paths()) addFile(selection, seen, path, 0, options, false);
-    return selection;
+    selection.where = collectCollection(options.kind, files).where;
   }
   for (std::size_t i = 0; i < selection.sources.size(); ++i) {
     const std::string& operand = selection.sources[i].operand;
-    const bool named = !isDirectory(operand);
-    for (std::string& path : filesOf(operand, options.kind)) {
-      addFile(selection, seen, std::move(path), i, options, named);
-    }
+    if (!operand.empty()) addFilesOf(operand, options.kind, files);
+    sourceOf.resize(files.paths().size(), i);
+    named.resize(files.paths().size(), !operand.empty() && !isDirectory(operand));
+  }
+  for (std::size_t k = 0; k < files.paths().size(); ++k) {
+    select(selection, FortuneSource(files.paths()[k], options.delimiter, files.sizes()[k]),
+           sourceOf[k], named[k]);
   }
   return selection;
 }

@@ -1,5 +1,7 @@
 #include "Sources.hpp"
 
+#include <cerrno>
+
 #include "Platform/Env.hpp"
 #include "Report.hpp"
 
@@ -43,12 +45,33 @@ class ClassicSource final : public OpenSource {
 
 }  // namespace
 
-FortuneSource::FortuneSource(std::string path, char32_t delimiter)
-    : path_(std::move(path)), delimiter_(delimiter) {}
+FortuneSource::FortuneSource(std::string path, char32_t delimiter,
+                             std::optional<std::int64_t> textSize)
+    : path_(std::move(path)), delimiter_(delimiter), textSize_(textSize) {}
+
+bool FortuneSource::countFromIndexHeader() {
+  std::string header;
+  try {
+    header = openFile(path_ + ".ix", OpenMode::ReadOnly)->readAt(0, indexHeaderLength);
+  } catch (const IOError& error) {
+    if (error.errorCode() == ENOENT) return false;
+    return true;  // there is one; reading the file through the library says what is wrong
+  }
+  try {
+    const Header decoded = decodeHeader(header);
+    const FortuneStats& stats = decoded.stats;
+    if (decoded.indexLoc < indexHeaderLength || !statsAreValid(stats)) return true;
+    if (!textSize_) textSize_ = Env::disk().status(path_).size;
+    if (stats.numFortunes > 0 && stats.offsetAfter > *textSize_) return true;  // stale
+    count_ = stats.numFortunes;
+  } catch (const std::exception&) {  // damaged: the library reads around it
+  }
+  return true;
+}
 
 FortuneSource::Kind FortuneSource::kind() {
   if (!kind_) {
-    kind_ = Env::disk().status(path_ + ".ix").exists() ? Kind::Indexed : Kind::Unindexed;
+    kind_ = countFromIndexHeader() ? Kind::Indexed : Kind::Unindexed;
     if (kind_ == Kind::Unindexed) {
       // Only the header for now: counting needs no more. The table is read, and checked
       // against the text, when a fortune is.

@@ -32,7 +32,8 @@ class OpenSource {
 
 class FortuneSource {
  public:
-  FortuneSource(std::string path, char32_t delimiter);
+  // `textSize`, when the caller knows it (a directory walk does), spares asking for it.
+  FortuneSource(std::string path, char32_t delimiter, std::optional<std::int64_t> textSize = {});
 
   const std::string& path() const noexcept { return path_; }
 
@@ -58,8 +59,13 @@ class FortuneSource {
   enum class Kind { Indexed, Classic, Unindexed };
   Kind kind();
 
+  // Counts through the index's header alone (one open, one read), when the header is sound and
+  // describes no more text than the file holds; false when the file has no index file.
+  bool countFromIndexHeader();
+
   std::string path_;
   char32_t delimiter_;
+  std::optional<std::int64_t> textSize_;
   std::optional<Kind> kind_;
   std::optional<StrfileData> data_;
   std::optional<std::int64_t> count_;

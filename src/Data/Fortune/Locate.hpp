@@ -39,6 +39,7 @@ std::vector<std::string> listFortuneFiles(bool recursive, const std::string& dir
 struct FoundFortuneFile {
   std::string path;
   FileIdentity identity;
+  std::int64_t size = 0;  // in bytes, when the walk looked
 };
 
 // listFortuneFiles for programs that go on without what they cannot reach: each file comes
