@@ -343,6 +343,37 @@ TEST_F(CommandTest, IndexRebuildsAndCheckFindsDamagedAndOutdatedIndexes) {
   EXPECT_THAT(badStats.out, HasSubstr("MaxLengthLessThanMinLength"));
 }
 
+// check compares a long table with the text a batch at a time: a difference is found where
+// it lies, however deep, and statistics are compared once every entry matched.
+TEST_F(CommandTest, CheckFindsDifferencesDeepInALongTable) {
+  std::vector<std::string> fortunes;
+  for (int i = 0; i < 10000; ++i) fortunes.push_back("fortune " + std::to_string(i));
+  write("many", fortunes);
+  ASSERT_EQ(run({"index", "many"}).out, "many: 10000 fortunes\n");
+  const std::string sound = dir.readFile("many.ix");
+  const auto checked = [&](std::size_t at, const std::string& bytes) {
+    std::string index = sound;
+    index.replace(at, bytes.size(), bytes);
+    dir.writeFile("many.ix", index);
+    return run({"check", "many"}).out;
+  };
+  const std::string advice = " on; rebuild it with: tallowmere index many\n";
+  for (const std::size_t number : {std::size_t{4095}, std::size_t{4096}, std::size_t{9999}}) {
+    // The stored length of fortune `number` one byte short.
+    const std::size_t at = 64 + 16 * number + 4;
+    std::string bytes = sound.substr(at, 4);
+    bytes[3] = static_cast<char>(bytes[3] - 1);
+    EXPECT_EQ(checked(at, bytes),
+              "many: the index does not match the text from fortune " + std::to_string(number) +
+                  advice);
+  }
+  // maxChars 13 instead of 12: valid, but not what the text gives.
+  EXPECT_EQ(checked(16, std::string("\0\0\0\x0d", 4)),
+            "many: the statistics in the index header do not match the text; rebuild it with: "
+            "tallowmere index many\n");
+  EXPECT_EQ(checked(0, ""), "many: ok, 10000 fortunes\n");
+}
+
 TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
   write("jokes", {"one"});
   const auto expect = [this](const std::vector<std::string>& args, int status,

@@ -2,9 +2,11 @@
 #include <cerrno>
 #include <exception>
 #include <optional>
+#include <vector>
 
 #include "Data/Fortune/FortuneFile.hpp"
 #include "Data/Fortune/FortuneFile/Cells.hpp"
+#include "Data/Fortune/FortuneFile/Scan.hpp"
 
 namespace tallowmere {
 
@@ -43,20 +45,45 @@ std::optional<IndexProblem> storedStatsProblem(const Index& index) {
   return std::nullopt;
 }
 
-// The number of the first fortune where the two tables differ in place or length, or none.
-std::optional<std::size_t> firstDifference(const std::vector<IndexEntry>& stored,
-                                           const std::vector<IndexEntry>& rebuilt) {
-  const std::size_t common = std::min(stored.size(), rebuilt.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const IndexEntry& a = stored[i];
-    const IndexEntry& b = rebuilt[i];
-    if (a.stringOffset != b.stringOffset || a.stringBytes != b.stringBytes ||
-        a.stringChars != b.stringChars) {
-      return i;
+// Entries of the stored table read at a time while it is compared with the text: 64 KiB.
+constexpr std::int64_t kCompareBatch = 4096;
+
+bool samePlace(const IndexEntry& a, const IndexEntry& b) {
+  return a.stringOffset == b.stringOffset && a.stringBytes == b.stringBytes &&
+         a.stringChars == b.stringChars;
+}
+
+// What rebuilding the index from the text would give, compared with the stored table while the
+// text is scanned: the number of the first fortune where the two differ in place or length,
+// or else the statistics of the rebuilt index. The stored table is read in batches, so the
+// memory used does not grow with the file.
+struct Comparison {
+  std::optional<std::int64_t> firstDifference;
+  FortuneStats rebuiltStats;
+};
+
+Comparison compareWithText(char32_t delimiter, File& text, const Index& index,
+                           std::int64_t storedCount) {
+  // What rebuildIndex refuses, refused alike.
+  detail::requireUsableDelimiter("rebuildIndex", delimiter);
+  if (text.size() > detail::maxIndexedTextLength) detail::throwTextTooLong(text.name());
+  detail::FortuneScanner scanner(delimiter, text);
+  FortuneStats stats = emptyHeader.stats;
+  std::vector<IndexEntry> stored;
+  std::size_t at = 0;       // the next entry of `stored` to compare
+  std::int64_t number = 0;  // the number of the text's next entry
+  while (const std::optional<IndexEntry> entry = scanner.next()) {
+    if (at == stored.size()) {
+      stored = getEntries(index, number, kCompareBatch);
+      at = 0;
     }
+    if (at == stored.size() || !samePlace(stored[at], *entry)) return {number, stats};
+    stats += indexEntryStats(*entry);
+    ++at;
+    ++number;
   }
-  if (stored.size() != rebuilt.size()) return common;
-  return std::nullopt;
+  if (number != storedCount) return {number, stats};
+  return {std::nullopt, stats};
 }
 
 bool sameStats(const FortuneStats& a, const FortuneStats& b) {
@@ -92,12 +119,11 @@ IndexFileReport check(detail::Access& access) {
   if (stats.numFortunes > 0 && stats.offsetAfter > text.size()) {
     return {IndexFileState::Stale, {}, 0, 0};
   }
-  const ClosingIndex rebuilt(createVirtualIndex());
-  rebuildIndex(state.delimiter, text, rebuilt.get());
-  if (const auto at = firstDifference(getEntries(index), getEntries(rebuilt.get()))) {
-    return {IndexFileState::DiffersFromText, {}, static_cast<std::int64_t>(*at), 0};
+  const Comparison comparison = compareWithText(state.delimiter, text, index, stats.numFortunes);
+  if (comparison.firstDifference) {
+    return {IndexFileState::DiffersFromText, {}, *comparison.firstDifference, 0};
   }
-  if (!sameStats(stats, getStats(rebuilt.get()))) return {IndexFileState::StatsDiffer, {}, 0, 0};
+  if (!sameStats(stats, comparison.rebuiltStats)) return {IndexFileState::StatsDiffer, {}, 0, 0};
   return {IndexFileState::Sound, {}, 0, stats.numFortunes};
 }
 
