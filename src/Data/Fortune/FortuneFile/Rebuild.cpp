@@ -16,7 +16,7 @@ void rebuildIndex(char32_t delimiter, File& textFile, const Index& index) {
   }
   detail::replaceIndex(index, [&](const Index& fresh) {
     detail::FortuneScanner scanner(delimiter, textFile);
-    unfoldEntries(fresh, [&scanner] { return scanner.next(); });
+    unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
   });
 }
 

@@ -109,6 +109,13 @@ std::optional<IndexEntry> CharScanner::next() {
   }
 }
 
+std::span<const IndexEntry> CharScanner::nextBatch() {
+  const std::optional<IndexEntry> entry = next();
+  if (!entry) return {};
+  batch_ = *entry;
+  return {&batch_, 1};
+}
+
 // ---- Block classification ------------------------------------------------------------------
 
 namespace {
@@ -548,15 +555,20 @@ std::optional<IndexEntry> BlockScanner::lastFortune() {
   return IndexEntry{s.start, end - s.start, chars - s.startChars, s.lines - s.startLines + 1};
 }
 
-std::optional<IndexEntry> BlockScanner::next() {
+// Makes sure that an entry is ready unless the scan is over; false once it is.
+bool BlockScanner::fill() {
   for (;;) {
-    if (readyAt_ < readyCount_) return ready_[readyAt_++];
-    if (done_) return std::nullopt;
+    if (readyAt_ < readyCount_) return true;
+    if (done_) return false;
     readyAt_ = 0;
+    readyCount_ = 0;
     if (atEnd_) {
       done_ = true;
-      readyCount_ = 0;
-      return lastFortune();
+      if (const std::optional<IndexEntry> last = lastFortune()) {
+        ready_[0] = *last;
+        readyCount_ = 1;
+      }
+      continue;
     }
     if (end_ - begin_ < kBlock && !endOfFile_) refill();
     if (end_ - begin_ < kBlock) {
@@ -566,6 +578,18 @@ std::optional<IndexEntry> BlockScanner::next() {
                                      ready_.data(), ready_.size());
     }
   }
+}
+
+std::optional<IndexEntry> BlockScanner::next() {
+  if (!fill()) return std::nullopt;
+  return ready_[readyAt_++];
+}
+
+std::span<const IndexEntry> BlockScanner::nextBatch() {
+  if (!fill()) return {};
+  const std::span<const IndexEntry> batch(ready_.data() + readyAt_, readyCount_ - readyAt_);
+  readyAt_ = readyCount_;
+  return batch;
 }
 
 // ---- FortuneScanner ------------------------------------------------------------------------
@@ -589,6 +613,10 @@ FortuneScanner::FortuneScanner(char32_t delimiter, File& text, std::size_t chunk
 
 std::optional<IndexEntry> FortuneScanner::next() {
   return std::visit([](auto& scanner) { return scanner.next(); }, scanner_);
+}
+
+std::span<const IndexEntry> FortuneScanner::nextBatch() {
+  return std::visit([](auto& scanner) { return scanner.nextBatch(); }, scanner_);
 }
 
 }  // namespace tallowmere::detail

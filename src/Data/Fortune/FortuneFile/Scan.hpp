@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 
@@ -54,6 +55,9 @@ class CharScanner {
   // The next fortune's entry, or none after the last one. Read errors propagate; a text that
   // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).
   std::optional<IndexEntry> next();
+  // The next fortune's entry as a batch of one, or an empty batch after the last one; valid
+  // until the next call.
+  std::span<const IndexEntry> nextBatch();
 
  private:
   struct Char {
@@ -87,6 +91,7 @@ class CharScanner {
   std::int64_t chars_ = 0;
   std::int64_t lines_ = 0;
   std::optional<Char> previous_;
+  IndexEntry batch_{};
 };
 
 // One 64-byte block of text as bit masks: bit i describes byte i.
@@ -140,6 +145,9 @@ class BlockScanner {
 
   // As CharScanner::next.
   std::optional<IndexEntry> next();
+  // The entries found by the next step of the scan, in order; an empty batch after the last
+  // one. Valid until the next call.
+  std::span<const IndexEntry> nextBatch();
 
   // Scans whole blocks of data[at, end) into entries at `out` while a block is left and the
   // `room` for entries can take a block's worth; returns how many it wrote.
@@ -153,8 +161,9 @@ class BlockScanner {
   // Bytes kept in front of the unscanned ones when the buffer is refilled, so that the last
   // character of the text and the byte before it can still be examined at the end.
   static constexpr std::size_t kHistory = 8;
-  static constexpr std::size_t kBatch = 256;
+  static constexpr std::size_t kBatch = 1024;
 
+  bool fill();
   void refill();
   std::size_t scanLastBlock(IndexEntry* out) noexcept;
   std::optional<IndexEntry> lastFortune();
@@ -192,6 +201,9 @@ class FortuneScanner {
   // The next fortune's entry, or none after the last one. Read errors propagate; a text that
   // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).
   std::optional<IndexEntry> next();
+  // The entries that come next, one or more, in order; an empty batch after the last one.
+  // Valid until the next call. The same entries as next(), in fewer calls.
+  std::span<const IndexEntry> nextBatch();
 
  private:
   std::variant<BlockScanner, CharScanner> scanner_;

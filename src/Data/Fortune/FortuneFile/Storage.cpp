@@ -151,7 +151,7 @@ void rebuildIndexFile(Access& access) {
   if (text.size() > maxIndexedTextLength) throwTextTooLong(state.path);
   const auto fill = [&](const Index& fresh) {
     FortuneScanner scanner(state.delimiter, text);
-    unfoldEntries(fresh, [&scanner] { return scanner.next(); });
+    unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
   };
   if (const Index* open = access.openIndex()) {
     replaceIndex(*open, fill);

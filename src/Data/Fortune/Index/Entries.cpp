@@ -81,7 +81,7 @@ void appendEntries(const Index& index, std::span<const IndexEntry> entries) {
 
 void appendEntry(const Index& index, const IndexEntry& entry) { appendEntries(index, {&entry, 1}); }
 
-void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next) {
+void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEntry>()> next) {
   modifyHeader(index, [next](File& file, const CurrentHeader& current) {
     const Header& header = current.get();
     FortuneStats stats = header.stats;
@@ -100,13 +100,28 @@ void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> 
         handedOver = writeAt;
       }
     };
-    while (const std::optional<IndexEntry> entry = next()) {
-      encodeIndexEntries({&*entry, 1}, run);
-      stats += indexEntryStats(*entry);
-      if (run.size() == kEntriesPerWrite * kEntryBytes) writeRun();
+    for (std::span<const IndexEntry> batch = next(); !batch.empty(); batch = next()) {
+      stats += indexEntryStats(batch);
+      while (!batch.empty()) {
+        const std::size_t room = kEntriesPerWrite - run.size() / kEntryBytes;
+        const std::size_t take = std::min(room, batch.size());
+        encodeIndexEntries(batch.first(take), run);
+        batch = batch.subspan(take);
+        if (run.size() == kEntriesPerWrite * kEntryBytes) writeRun();
+      }
     }
     if (!run.empty()) writeRun();
     return Header{stats, header.indexLoc};
+  });
+}
+
+void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next) {
+  IndexEntry entry;
+  unfoldEntryBatches(index, [&]() -> std::span<const IndexEntry> {
+    const std::optional<IndexEntry> got = next();
+    if (!got) return {};
+    entry = *got;
+    return {&entry, 1};
   });
 }
 

@@ -41,6 +41,9 @@ void appendEntry(const Index& index, const IndexEntry& entry);
 // the header is written once at the end. If `next` or a write fails, the header stays as it
 // was and the entries written lie beyond the table's end, to be overwritten by later appends.
 void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next);
+// The same for entries that come in batches: appends the entries of each batch that `next`
+// returns, until it returns an empty one. A batch need only stay valid until the next call.
+void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEntry>()> next);
 
 // Cuts the file to the 64-byte header and makes the header emptyHeader.
 void clearIndex(const Index& index);

@@ -1,5 +1,6 @@
 #include "Data/Fortune/Index/Format.hpp"
 
+#include <algorithm>
 #include <ostream>
 
 #include "Data/Fortune/Index/Problems.hpp"
@@ -58,6 +59,21 @@ FortuneStats indexEntryStats(const IndexEntry& entry) noexcept {
   return {1, end, entry.stringChars, entry.stringChars, entry.stringLines, entry.stringLines};
 }
 
+FortuneStats indexEntryStats(std::span<const IndexEntry> entries) noexcept {
+  FortuneStats s = FortuneStats::mempty;
+  for (const IndexEntry& entry : entries) {
+    const auto end = static_cast<std::int64_t>(static_cast<std::uint64_t>(entry.stringOffset) +
+                                               static_cast<std::uint64_t>(entry.stringBytes));
+    s.offsetAfter = std::max(s.offsetAfter, end);
+    s.minChars = std::min(s.minChars, entry.stringChars);
+    s.maxChars = std::max(s.maxChars, entry.stringChars);
+    s.minLines = std::min(s.minLines, entry.stringLines);
+    s.maxLines = std::max(s.maxLines, entry.stringLines);
+  }
+  s.numFortunes = static_cast<std::int64_t>(entries.size());
+  return s;
+}
+
 std::string encodeHeader(const Header& header) {
   const FortuneStats& s = header.stats;
   std::string out;
@@ -101,12 +117,16 @@ std::string encodeIndexEntry(const IndexEntry& entry) {
 }
 
 void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out) {
-  out.reserve(out.size() + entries.size() * static_cast<std::size_t>(indexEntryLength));
+  // Sized once and filled in place: a rebuild encodes every entry of a large table here.
+  const std::size_t at = out.size();
+  out.resize(at + entries.size() * static_cast<std::size_t>(indexEntryLength));
+  char* p = out.data() + at;
   for (const IndexEntry& e : entries) {
-    detail::putFixed32(out, e.stringOffset);
-    detail::putFixed32(out, e.stringBytes);
-    detail::putFixed32(out, e.stringChars);
-    detail::putFixed32(out, e.stringLines);
+    detail::storeFixed32(p, e.stringOffset);
+    detail::storeFixed32(p + 4, e.stringBytes);
+    detail::storeFixed32(p + 8, e.stringChars);
+    detail::storeFixed32(p + 12, e.stringLines);
+    p += indexEntryLength;
   }
 }
 

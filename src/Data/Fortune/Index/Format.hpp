@@ -54,6 +54,9 @@ inline constexpr Header emptyHeader = {FortuneStats::mempty, indexHeaderLength};
 
 // The statistics of one entry: one fortune ending at stringOffset + stringBytes.
 FortuneStats indexEntryStats(const IndexEntry& entry) noexcept;
+// The statistics of the entries together: the combination (+) of their indexEntryStats, in one
+// pass.
+FortuneStats indexEntryStats(std::span<const IndexEntry> entries) noexcept;
 
 // Exactly 64 bytes.
 std::string encodeHeader(const Header& header);
