@@ -47,6 +47,14 @@ Entries scannedByBaseline(std::string_view text, char32_t delimiter,
                                          detail::ScanVectors::Baseline);
 }
 
+// The block scanner spreading the text over two workers in segments of `segmentSize` bytes,
+// however short the text.
+Entries scannedInSegments(std::string_view text, char32_t delimiter, std::size_t segmentSize,
+                          std::size_t chunkSize = detail::scanChunkSize) {
+  return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize, detail::ScanVectors::Widest,
+                                         detail::SegmentScan{2, segmentSize, 0});
+}
+
 TEST(RebuildIndex, CutsKnownTextsIntoEntries) {
   const std::vector<std::pair<std::string, Entries>> examples = {
       {"A\n%\nB\n", {{0, 1, 1, 1}, {4, 1, 1, 1}}},
@@ -121,13 +129,17 @@ TEST(RebuildIndex, AgreesWithTheReferenceScan) {
     if (detail::BlockScanner::serves(delimiter)) {
       ASSERT_EQ(scannedByBaseline(text, delimiter), expected) << "round " << round;
       ASSERT_EQ(scannedByBaseline(text, delimiter, chunk), expected) << "round " << round;
+      const std::size_t segment = 64 * (1 + random() % 4);
+      ASSERT_EQ(scannedInSegments(text, delimiter, segment), expected) << "round " << round;
+      ASSERT_EQ(scannedInSegments(text, delimiter, segment, chunk), expected) << round;
     }
   }
 }
 
 // The block scanner reads 64 bytes at a time and carries what crosses a block's edge (a
 // character's lead byte, the start of a delimiter line) into the next block; it reads the
-// file in chunks and keeps the text's last bytes for its end. Patterns at and around those
+// file in chunks and keeps the text's last bytes for its end; workers scan segments of it on
+// their own, which the reader joins at the segments' edges. Patterns at and around those
 // edges, after runs of one-, two- and three-byte characters, must give the reference's entries.
 TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
   const std::vector<std::pair<std::string, char32_t>> patterns = {
@@ -166,6 +178,7 @@ TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
               for (const std::size_t chunk : {1u, 63u, 65u, 100u}) {
                 ASSERT_EQ(scannedByBaseline(text, delimiter, chunk), expected) << chunk;
               }
+              ASSERT_EQ(scannedInSegments(text, delimiter, edge), expected) << edge << " " << shift;
             }
           }
         }
@@ -191,7 +204,65 @@ TEST(RebuildIndex, LongMixedTextsAgreeWithTheReferenceScan) {
     ASSERT_EQ(rebuilt(text), expected) << "round " << round;
     ASSERT_EQ(scannedByBaseline(text, U'%'), expected) << "round " << round;
     ASSERT_EQ(scannedByBaseline(text, U'%', 4093), expected) << "round " << round;
+    for (const std::size_t segment : {std::size_t{4096}, std::size_t{65536}}) {
+      ASSERT_EQ(scannedInSegments(text, U'%', segment), expected) << "round " << round;
+      ASSERT_EQ(scannedInSegments(text, U'%', segment, 4093), expected) << "round " << round;
+    }
   }
+}
+
+// Segments that end the workers' part early: more entries than a segment's result holds (a
+// fortune every four bytes), delimiter lines chained across every edge, and a text that ends
+// before the size it had when the scan began. Then a read that fails in a worker fails the scan.
+TEST(RebuildIndex, SegmentsThatEndEarlyHandTheScanBackToTheReader) {
+  std::string dense;
+  while (dense.size() < 300000) dense += "A\n%\n";
+  std::string chained;
+  while (chained.size() < 300000) chained += "\n%";
+  for (const std::string* text : {&dense, &chained}) {
+    const Entries expected = test::referenceScan(*text, U'%', 4096);
+    ASSERT_EQ(scannedInSegments(*text, U'%', 65536), expected);
+    ASSERT_EQ(scannedInSegments(*text, U'%', 192), expected);
+  }
+
+  // A file that claims more bytes than it holds, and one whose reads past an offset fail.
+  class Reads final : public File {
+   public:
+    Reads(std::string text, std::int64_t claimed, std::int64_t failFrom)
+        : text_(std::move(text)), claimed_(claimed), failFrom_(failFrom) {}
+    std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+      if (offset + static_cast<std::int64_t>(size) > failFrom_) {
+        throw IOError::system(EIO, name_, "read");
+      }
+      const auto at = std::min(static_cast<std::size_t>(offset), text_.size());
+      return text_.copy(buffer, size, at);
+    }
+    void writeAt(std::int64_t, std::string_view) override {}
+    std::int64_t size() override { return claimed_; }
+    void setSize(std::int64_t) override {}
+    void sync() override {}
+    FileIdentity identity() override { return {}; }
+    void close() override {}
+    bool isOpen() override { return true; }
+    const std::string& name() const override { return name_; }
+
+   private:
+    const std::string text_;
+    const std::int64_t claimed_;
+    const std::int64_t failFrom_;
+    const std::string name_ = "reads";
+  };
+  const std::string text = dense.substr(0, 100000);
+  const auto scanned = [](File& file) {
+    detail::BlockScanner scanner(U'%', file, 4096, detail::ScanVectors::Widest, {2, 1024, 0});
+    Entries entries;
+    while (auto entry = scanner.next()) entries.push_back(*entry);
+    return entries;
+  };
+  Reads cut(text, 200000, INT64_MAX);
+  EXPECT_EQ(scanned(cut), test::referenceScan(text, U'%'));
+  Reads failing(text, 100000, 50000);
+  EXPECT_THROW(scanned(failing), IOError);
 }
 
 // The vector classifiers mark exactly the bytes that the byte-by-byte rule marks.

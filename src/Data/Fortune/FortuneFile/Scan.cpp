@@ -2,9 +2,14 @@
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Platform/Errors.hpp"
@@ -469,9 +474,183 @@ BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) no
 
 }  // namespace
 
+// ---- Segments ------------------------------------------------------------------------------
+//
+// Why segments scanned on their own join into the serial scan's entries. The scan state at a
+// block's edge is the offset, the characters and newlines before it, the masks of the block
+// before it, and the fortune being scanned (where it starts, with the characters and newlines
+// before that) together with the end of the last delimiter line. A worker starting at a
+// segment's first block knows the masks of the block before it (it classifies that block
+// again), so it finds the same delimiter line ends and character starts as the serial scan
+// would; it counts characters and newlines from 0 and assumes that a fortune starts at the
+// segment and that no delimiter line ended just before it. Only entries that depend on those
+// assumptions can come out differently:
+//  - the first entry of the segment, which really starts where the fortune open at the
+//    segment's edge started: the reader moves its start back there and adds the characters
+//    and newlines in between (every later entry counts from a delimiter line inside the
+//    segment, and differences of counts do not depend on where counting began);
+//  - a delimiter line that starts right where the last one before the segment ended is text,
+//    not a separator, and every later line of such a chain flips with it. The reader sees that
+//    case (the first delimiter line of the segment starts at the last one's end) and scans the
+//    rest of the text itself.
+// A segment whose worker met the end of the text early (it was cut meanwhile), or found more
+// entries than a segment's results may hold, ends the segments there too: the reader goes on
+// from the joined state in its own thread.
+
+// What a worker found in one segment, counted from the segment's start.
+struct SegmentResult {
+  std::int64_t from = 0;       // where the segment starts
+  std::int64_t to = 0;         // where it ends
+  BlockScanState state;        // after the blocks scanned: state.offset is where they end
+  std::vector<IndexEntry> entries;
+  std::exception_ptr error;
+};
+
+class BlockScanner::Segments {
+ public:
+  // Starts the workers on the segments of [0, end).
+  Segments(const BlockScanner& scanner, std::int64_t end, const SegmentScan& options)
+      : text_(scanner.text_),
+        chunkSize_(std::max<std::size_t>(scanner.chunkSize_ / kBlock * kBlock, kBlock)),
+        delimiter_(scanner.delimiter_),
+        delimiterLength_(scanner.delimiterLength_),
+        vectors_(scanner.vectors_),
+        scanWholeBlocks_(scanner.scanWholeBlocks_),
+        segmentSize_(options.segmentSize),
+        maxEntries_(std::max<std::size_t>(options.segmentSize / 32, 2 * kBatch)),
+        end_(end),
+        count_(static_cast<std::size_t>((end + static_cast<std::int64_t>(segmentSize_) - 1) /
+                                        static_cast<std::int64_t>(segmentSize_))),
+        slots_(2 * std::size_t{options.threads}) {
+    try {
+      for (unsigned i = 0; i < options.threads; ++i) workers_.emplace_back([this] { work(); });
+    } catch (...) {
+      // Fewer threads than asked for still do: only none at all is a failure.
+      if (workers_.empty()) throw;
+    }
+  }
+
+  ~Segments() {
+    stop_.store(true);
+    consumed_.fetch_add(slots_.size());
+    consumed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+  Segments(const Segments&) = delete;
+  Segments& operator=(const Segments&) = delete;
+
+  // The result of the next segment in order, waiting for it; none after the last. The one
+  // returned before is released.
+  SegmentResult* next() {
+    if (taken_) {
+      slots_[(next_ - 1) % slots_.size()].ready.store(false);
+      consumed_.fetch_add(1, std::memory_order_release);
+      consumed_.notify_all();
+      taken_ = false;
+    }
+    if (next_ == count_) return nullptr;
+    Slot& slot = slots_[next_ % slots_.size()];
+    slot.ready.wait(false, std::memory_order_acquire);
+    ++next_;
+    taken_ = true;
+    if (slot.result.error) std::rethrow_exception(slot.result.error);
+    return &slot.result;
+  }
+
+ private:
+  struct Slot {
+    std::atomic<bool> ready{false};
+    SegmentResult result;
+  };
+
+  void work() {
+    const std::unique_ptr<unsigned char[]> buffer = std::make_unique<unsigned char[]>(chunkSize_);
+    for (;;) {
+      const std::size_t k = claimed_.fetch_add(1);
+      if (k >= count_) return;
+      // Results are handed out in order: wait until the slot of the segment `slots_` before
+      // this one has been released.
+      for (std::size_t c = consumed_.load(std::memory_order_acquire); k >= c + slots_.size();
+           c = consumed_.load(std::memory_order_acquire)) {
+        consumed_.wait(c);
+      }
+      if (stop_.load()) return;
+      Slot& slot = slots_[k % slots_.size()];
+      SegmentResult& result = slot.result;
+      result.from = static_cast<std::int64_t>(k) * static_cast<std::int64_t>(segmentSize_);
+      result.to = std::min(end_, result.from + static_cast<std::int64_t>(segmentSize_));
+      result.entries.clear();
+      result.error = nullptr;
+      try {
+        scan(result, buffer.get());
+      } catch (...) {
+        result.error = std::current_exception();
+      }
+      slot.ready.store(true, std::memory_order_release);
+      slot.ready.notify_one();
+    }
+  }
+
+  // Scans the segment's blocks until its end, the end of the text, or as many entries as a
+  // result may hold.
+  void scan(SegmentResult& result, unsigned char* buffer) {
+    BlockScanState& s = result.state;
+    s = BlockScanState{};
+    s.offset = s.start = result.from;
+    if (result.from > 0) {
+      std::array<unsigned char, kBlock> before{};
+      if (text_.readAt(result.from - static_cast<std::int64_t>(kBlock),
+                       reinterpret_cast<char*>(before.data()), kBlock) < kBlock) {
+        return;
+      }
+      s.before = classifyBlock(before.data(), delimiter_, delimiterLength_, vectors_);
+    }
+    std::array<IndexEntry, kBatch> found;
+    while (s.offset < result.to && !stop_.load(std::memory_order_relaxed)) {
+      const auto want = static_cast<std::size_t>(
+          std::min<std::int64_t>(static_cast<std::int64_t>(chunkSize_), result.to - s.offset));
+      const std::size_t got = text_.readAt(s.offset, reinterpret_cast<char*>(buffer), want);
+      const std::size_t whole = got / kBlock * kBlock;
+      for (std::size_t at = 0; at < whole;) {
+        const std::size_t room = std::min(found.size(), maxEntries_ - result.entries.size());
+        const std::size_t n = scanWholeBlocks_(buffer, at, whole, delimiter_, s, found.data(), room);
+        result.entries.insert(result.entries.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n == 0 && room < kBlock) return;  // full
+      }
+      if (got < want) return;  // the text was cut
+    }
+  }
+
+  File& text_;
+  const std::size_t chunkSize_;
+  const std::array<unsigned char, 4> delimiter_;
+  const std::size_t delimiterLength_;
+  const ScanVectors vectors_;
+  const WholeBlocks scanWholeBlocks_;
+  const std::size_t segmentSize_;
+  const std::size_t maxEntries_;
+  const std::int64_t end_;
+  const std::size_t count_;
+
+  std::vector<Slot> slots_;
+  std::atomic<std::size_t> claimed_{0};   // segments taken by a worker
+  std::atomic<std::size_t> consumed_{0};  // results released by the reader
+  std::atomic<bool> stop_{false};
+  std::size_t next_ = 0;  // the reader's next segment
+  bool taken_ = false;    // the reader holds the result of segment next_ - 1
+  std::vector<std::thread> workers_;
+};
+
+SegmentScan SegmentScan::automatic() noexcept {
+  SegmentScan scan;
+  scan.threads = std::min(std::thread::hardware_concurrency(), 4u);
+  return scan;
+}
+
 BlockScanner::BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize,
-                           ScanVectors vectors)
-    : text_(text), chunkSize_(std::max<std::size_t>(chunkSize, 1)) {
+                           ScanVectors vectors, SegmentScan segments)
+    : text_(text), chunkSize_(std::max<std::size_t>(chunkSize, 1)), vectors_(vectors) {
   const std::string form = encodeUtf8(delimiter);
   delimiterLength_ = form.size();
   std::memcpy(delimiter_.data(), form.data(), form.size());
@@ -481,6 +660,38 @@ BlockScanner::BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize
   buffer_ = std::make_unique<unsigned char[]>(capacity_);
   text_.seek(0);
   bytesRead_ = state_.offset = state_.start = text_.position();
+  // Segments end a little before the end of the text, which this thread scans: the last
+  // bytes are examined in ways that whole blocks never are.
+  if (segments.threads > 1 && segments.segmentSize >= kBlock) {
+    segments.segmentSize = segments.segmentSize / kBlock * kBlock;
+    const std::int64_t size = text_.size();
+    if (size >= segments.minTextSize && size > static_cast<std::int64_t>(2 * kBlock)) {
+      const std::int64_t end = (size - static_cast<std::int64_t>(2 * kBlock)) /
+                               static_cast<std::int64_t>(kBlock) * static_cast<std::int64_t>(kBlock);
+      try {
+        segments_ = std::make_unique<Segments>(*this, end, segments);
+      } catch (const std::system_error&) {  // no thread could be started: scan alone
+      }
+    }
+  }
+}
+
+BlockScanner::~BlockScanner() = default;
+
+// Goes on in this thread from `offset`, a block's edge where state_ stands, with the bytes
+// before it as the kept history.
+void BlockScanner::resumeAt(std::int64_t offset) {
+  segments_.reset();
+  segmentsDone_ = false;
+  std::memset(buffer_.get(), 0, kHistory);
+  if (offset >= static_cast<std::int64_t>(kHistory)) {
+    text_.readAt(offset - static_cast<std::int64_t>(kHistory), reinterpret_cast<char*>(buffer_.get()),
+                 kHistory);
+  }
+  begin_ = end_ = kHistory;
+  endOfFile_ = false;
+  text_.seek(offset);
+  bytesRead_ = offset;
 }
 
 // Keeps the unscanned bytes and the history before them, and reads until a whole block is
@@ -555,40 +766,82 @@ std::optional<IndexEntry> BlockScanner::lastFortune() {
   return IndexEntry{s.start, end - s.start, chars - s.startChars, s.lines - s.startLines + 1};
 }
 
+// Hands out the entries of the next segment, joined to the scan so far; false when the
+// segments are over and the scan goes on in this thread (see above Segments).
+bool BlockScanner::fillFromSegments() {
+  SegmentResult* result = segmentsDone_ ? nullptr : segments_->next();
+  if (result == nullptr) {
+    resumeAt(state_.offset);
+    return false;
+  }
+  BlockScanState& joined = state_;
+  const BlockScanState& s = result->state;
+  if (!result->entries.empty()) {
+    IndexEntry& first = result->entries.front();
+    if (first.stringOffset + first.stringBytes == joined.lastLineEnd) {
+      // A chain of delimiter lines across the edge.
+      resumeAt(result->from);
+      return false;
+    }
+    first.stringBytes += first.stringOffset - joined.start;
+    first.stringOffset = joined.start;
+    first.stringChars += joined.chars - joined.startChars;
+    first.stringLines += joined.lines - joined.startLines;
+    joined.start = s.start;
+    joined.startChars = joined.chars + s.startChars;
+    joined.startLines = joined.lines + s.startLines;
+    joined.lastLineEnd = s.lastLineEnd;
+  }
+  joined.chars += s.chars;
+  joined.lines += s.lines;
+  if (s.offset > result->from) joined.before = s.before;
+  joined.offset = s.offset;
+  // A segment that ended early ends the segments.
+  if (s.offset < result->to) segmentsDone_ = true;
+  batch_ = result->entries;
+  batchAt_ = 0;
+  return true;
+}
+
 // Makes sure that an entry is ready unless the scan is over; false once it is.
 bool BlockScanner::fill() {
   for (;;) {
-    if (readyAt_ < readyCount_) return true;
+    if (batchAt_ < batch_.size()) return true;
+    if (segments_) {
+      fillFromSegments();
+      continue;
+    }
     if (done_) return false;
-    readyAt_ = 0;
-    readyCount_ = 0;
+    std::size_t count = 0;
     if (atEnd_) {
       done_ = true;
       if (const std::optional<IndexEntry> last = lastFortune()) {
         ready_[0] = *last;
-        readyCount_ = 1;
+        count = 1;
       }
-      continue;
-    }
-    if (end_ - begin_ < kBlock && !endOfFile_) refill();
-    if (end_ - begin_ < kBlock) {
-      readyCount_ = scanLastBlock(ready_.data());
     } else {
-      readyCount_ = scanWholeBlocks_(buffer_.get(), begin_, end_, delimiter_, state_,
-                                     ready_.data(), ready_.size());
+      if (end_ - begin_ < kBlock && !endOfFile_) refill();
+      if (end_ - begin_ < kBlock) {
+        count = scanLastBlock(ready_.data());
+      } else {
+        count = scanWholeBlocks_(buffer_.get(), begin_, end_, delimiter_, state_, ready_.data(),
+                                 ready_.size());
+      }
     }
+    batch_ = std::span<IndexEntry>(ready_.data(), count);
+    batchAt_ = 0;
   }
 }
 
 std::optional<IndexEntry> BlockScanner::next() {
   if (!fill()) return std::nullopt;
-  return ready_[readyAt_++];
+  return batch_[batchAt_++];
 }
 
 std::span<const IndexEntry> BlockScanner::nextBatch() {
   if (!fill()) return {};
-  const std::span<const IndexEntry> batch(ready_.data() + readyAt_, readyCount_ - readyAt_);
-  readyAt_ = readyCount_;
+  const std::span<const IndexEntry> batch = batch_.subspan(batchAt_);
+  batchAt_ = batch_.size();
   return batch;
 }
 
@@ -597,10 +850,10 @@ std::span<const IndexEntry> BlockScanner::nextBatch() {
 namespace {
 
 std::variant<BlockScanner, CharScanner> makeScanner(char32_t delimiter, File& text,
-                                                    std::size_t chunkSize) {
+                                                    std::size_t chunkSize, SegmentScan segments) {
   if (BlockScanner::serves(delimiter)) {
     return std::variant<BlockScanner, CharScanner>(std::in_place_type<BlockScanner>, delimiter,
-                                                   text, chunkSize);
+                                                   text, chunkSize, ScanVectors::Widest, segments);
   }
   return std::variant<BlockScanner, CharScanner>(std::in_place_type<CharScanner>, delimiter, text,
                                                  chunkSize);
@@ -608,8 +861,9 @@ std::variant<BlockScanner, CharScanner> makeScanner(char32_t delimiter, File& te
 
 }  // namespace
 
-FortuneScanner::FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize)
-    : scanner_(makeScanner(delimiter, text, chunkSize)) {}
+FortuneScanner::FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize,
+                               SegmentScan segments)
+    : scanner_(makeScanner(delimiter, text, chunkSize, segments)) {}
 
 std::optional<IndexEntry> FortuneScanner::next() {
   return std::visit([](auto& scanner) { return scanner.next(); }, scanner_);

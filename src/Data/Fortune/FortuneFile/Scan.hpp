@@ -18,6 +18,11 @@
 // the text 64 bytes at a time into bit masks with vector instructions and works out a batch of
 // entries at once from the masks; the comment above it in Scan.cpp says why the masks give
 // the same entries. FortuneScanner picks one.
+//
+// A long text is scanned in segments by worker threads ahead of the reader (SegmentScan): each
+// segment is scanned on its own, as if a fortune began where it begins, and the reader joins
+// the results in order, correcting the one entry that crosses into each segment. The comment
+// above BlockScanner::Segments in Scan.cpp says why that gives the same entries.
 #pragma once
 
 #include <array>
@@ -132,6 +137,18 @@ struct BlockScanState {
   std::int64_t lastLineEnd = -1;  // the newline that ended the last delimiter line
 };
 
+// How a long text is spread over threads: segments of `segmentSize` bytes (a multiple of 64)
+// scanned by `threads` workers, for a text of at least `minTextSize` bytes. No threads (or
+// one) scans in the calling thread alone.
+struct SegmentScan {
+  unsigned threads = 0;
+  std::size_t segmentSize = std::size_t{1} << 20;
+  std::int64_t minTextSize = std::int64_t{8} << 20;
+
+  // As many workers as the processor runs threads at once, up to 4.
+  static SegmentScan automatic() noexcept;
+};
+
 // The scan of 64 bytes at a time, for a delimiter that is neither a newline nor U+FFFD (which
 // invalid sequences decode to) and that UTF-8 can encode.
 class BlockScanner {
@@ -139,9 +156,14 @@ class BlockScanner {
   static bool serves(char32_t delimiter) noexcept;
 
   // Seeks `text` to offset 0; reads in chunks of up to `chunkSize` bytes, holding at most one
-  // chunk, a block and a batch of entries in memory.
+  // chunk, a block and a batch of entries in memory. With `segments`, a text long enough is
+  // first scanned by worker threads that read it through readAt, each holding a chunk and the
+  // entries of a few segments; the scan ends in the calling thread.
   BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize,
-               ScanVectors vectors = ScanVectors::Widest);
+               ScanVectors vectors = ScanVectors::Widest, SegmentScan segments = {});
+  ~BlockScanner();
+  BlockScanner(const BlockScanner&) = delete;
+  BlockScanner& operator=(const BlockScanner&) = delete;
 
   // As CharScanner::next.
   std::optional<IndexEntry> next();
@@ -163,7 +185,11 @@ class BlockScanner {
   static constexpr std::size_t kHistory = 8;
   static constexpr std::size_t kBatch = 1024;
 
+  class Segments;
+
   bool fill();
+  bool fillFromSegments();
+  void resumeAt(std::int64_t offset);
   void refill();
   std::size_t scanLastBlock(IndexEntry* out) noexcept;
   std::optional<IndexEntry> lastFortune();
@@ -172,7 +198,12 @@ class BlockScanner {
   const std::size_t chunkSize_;
   std::array<unsigned char, 4> delimiter_{};
   std::size_t delimiterLength_ = 0;
+  ScanVectors vectors_;
   WholeBlocks scanWholeBlocks_ = nullptr;
+
+  // The segments being scanned by workers, until the scan goes on in this thread.
+  std::unique_ptr<Segments> segments_;
+  bool segmentsDone_ = false;  // their last results are being handed out
 
   // buffer_[begin_, end_) are read and not yet scanned.
   std::unique_ptr<unsigned char[]> buffer_;
@@ -186,17 +217,20 @@ class BlockScanner {
   bool atEnd_ = false;  // every byte has been scanned
   bool done_ = false;   // the last fortune has been returned
 
-  // Entries found and not yet returned: ready_[readyAt_, readyCount_).
+  // Entries found and not yet returned: batch_ from batchAt_ on. They lie in ready_, or in the
+  // result of a segment.
   std::array<IndexEntry, kBatch> ready_{};
-  std::size_t readyAt_ = 0;
-  std::size_t readyCount_ = 0;
+  std::span<IndexEntry> batch_;
+  std::size_t batchAt_ = 0;
 };
 
 // The block scanner for every delimiter it serves, the character scanner for the others.
 class FortuneScanner {
  public:
-  // Seeks `text` to offset 0 and prepares to read it in chunks of up to `chunkSize` bytes.
-  FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize = scanChunkSize);
+  // Seeks `text` to offset 0 and prepares to read it in chunks of up to `chunkSize` bytes; a
+  // long text is spread over threads as `segments` says.
+  FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize = scanChunkSize,
+                 SegmentScan segments = SegmentScan::automatic());
 
   // The next fortune's entry, or none after the last one. Read errors propagate; a text that
   // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).

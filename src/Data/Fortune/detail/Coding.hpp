@@ -1,7 +1,9 @@
 // Fixed-width big-endian encoding of 32-bit numbers, as index files store them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -16,12 +18,12 @@ inline void putFixed32(std::string& out, std::int64_t value) {
 }
 
 // Stores the low 32 bits of `value` at `out`, most significant byte first.
+// (One store of the swapped word: byte by byte, every store through a char pointer would
+// make the compiler reload what it might have changed.)
 inline void storeFixed32(char* out, std::int64_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  out[0] = static_cast<char>(v >> 24);
-  out[1] = static_cast<char>(v >> 16);
-  out[2] = static_cast<char>(v >> 8);
-  out[3] = static_cast<char>(v);
+  auto v = static_cast<std::uint32_t>(value);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  std::memcpy(out, &v, sizeof v);
 }
 
 // Reads four bytes at `at` (the caller checks that they are there).
