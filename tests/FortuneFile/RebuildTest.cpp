@@ -214,7 +214,7 @@ TEST(RebuildIndex, LongMixedTextsAgreeWithTheReferenceScan) {
 // Segments that end the workers' part early: more entries than a segment's result holds (a
 // fortune every four bytes), delimiter lines chained across every edge, and a text that ends
 // before the size it had when the scan began. Then a read that fails in a worker fails the scan.
-TEST(RebuildIndex, SegmentsThatEndEarlyHandTheScanBackToTheReader) {
+TEST(RebuildIndex, SegmentThreadsThatEndEarlyHandTheScanBackToTheReader) {
   std::string dense;
   while (dense.size() < 300000) dense += "A\n%\n";
   std::string chained;
