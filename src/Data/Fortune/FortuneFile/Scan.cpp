@@ -643,8 +643,10 @@ class BlockScanner::Segments {
 };
 
 SegmentScan SegmentScan::automatic() noexcept {
+  // Asked once: the answer costs a system call or two.
+  static const unsigned threads = std::min(std::thread::hardware_concurrency(), 4u);
   SegmentScan scan;
-  scan.threads = std::min(std::thread::hardware_concurrency(), 4u);
+  scan.threads = threads;
   return scan;
 }
 
@@ -669,7 +671,7 @@ BlockScanner::BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize
       const std::int64_t end = (size - static_cast<std::int64_t>(2 * kBlock)) /
                                static_cast<std::int64_t>(kBlock) * static_cast<std::int64_t>(kBlock);
       try {
-        segments_ = std::make_unique<Segments>(*this, end, segments);
+        if (end > 0) segments_ = std::make_unique<Segments>(*this, end, segments);
       } catch (const std::system_error&) {  // no thread could be started: scan alone
       }
     }
