@@ -8,7 +8,8 @@
 //  - decode on their own: the fortune's bytes hold stringChars characters and
 //    stringLines - 1 newlines, so no entry cuts a character in two;
 //  - equal the entries of the plain reference scan of the tests;
-// and the scanner reading the text in tiny chunks must give the same entries.
+// and the scanner reading the text in tiny chunks must give the same entries, also when worker
+// threads scan it in small segments.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -112,6 +113,15 @@ void fuzzRebuild(const std::uint8_t* data, std::size_t size) {
   Entries chunked;
   while (const std::optional<IndexEntry> entry = scanner.next()) chunked.push_back(*entry);
   FUZZ_CHECK(chunked == reference);
+
+  // Two workers scanning segments of 64 to 256 bytes, joined by the reader.
+  const std::size_t segmentSize = 64 * (1 + chunkSize % 4);
+  detail::FortuneScanner segmented(delimiter, *chunkedFile, chunkSize, {2, segmentSize, 0});
+  Entries joined;
+  for (auto batch = segmented.nextBatch(); !batch.empty(); batch = segmented.nextBatch()) {
+    joined.insert(joined.end(), batch.begin(), batch.end());
+  }
+  FUZZ_CHECK(joined == reference);
 
   checkEntriesDecode(text, entries);
   closeIndex(index);
