@@ -18,7 +18,7 @@
 #   corpus    COPIES copies (default 25) of all those fortunes: about 277 MB.
 #
 # Each row runs tallowmere and the other command alternately, RUNS rounds (default 11; the
-# slow rows SLOW_RUNS, default 5), and prints the median time of each, the median of the round
+# slow rows SLOW_RUNS, default 3), and prints the median time of each, the median of the round
 # ratios (tallowmere's time over the other's) and the peak memory (maximum resident set, from
 # /usr/bin/time) of one more run of each:
 #
@@ -33,10 +33,11 @@
 #             against `cat corpus > /dev/null` and against `strfile -s corpus`, and of the
 #             unchanged text (the index in place) against `cat`.
 #
-# Then whether each tool draws from few/ under `ulimit -n 64` and from many/ under
+# Then (limits) whether each tool draws from few/ under `ulimit -n 64` and from many/ under
 # `ulimit -n 1024`, and the targets with what this run shows of them.
 #
 # Environment: RUNS, SLOW_RUNS, DRAWS, FILES, FEW, FORTUNES, BIG, COPIES, MATCH as above;
+# ROWS, the rows to run (default all: draw match check add index limits);
 # BUILD (the Release build directory, default build-bench), WORK (a directory to keep the data
 # in, reused by later runs when its data are complete; a temporary one by default, removed at
 # the end). The default run takes a few minutes on two cores.
@@ -44,7 +45,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 RUNS=${RUNS:-11}
-SLOW_RUNS=${SLOW_RUNS:-5}
+SLOW_RUNS=${SLOW_RUNS:-3}
+ROWS=${ROWS:-draw match check add index limits}
 DRAWS=${DRAWS:-20}
 FILE_COUNT=${FILES:-5000}
 FEW=${FEW:-200}
@@ -142,79 +144,93 @@ index_ours() { "$TALLOWMERE" index "$WORK/corpus"; }
 cat_corpus() { cat "$WORK/corpus"; }
 strfile_corpus() { "$STRFILE" -s "$WORK/corpus"; }
 
-# "ok", or "fails: " and the first line the command wrote to standard error, for a draw from
-# DIR with at most LIMIT open files.
+# "ok", or "fails: " and the reason the command gave last on the first line it wrote to
+# standard error, when it runs with at most LIMIT open files.
 limited() {
   local limit=$1
   shift
   if (ulimit -n "$limit" && "$@") >/dev/null 2>"$WORK/err"; then
     echo ok
   else
-    echo "fails: $(head -n 1 "$WORK/err" | cut -c 1-60)"
+    echo "fails: $(head -n 1 "$WORK/err" | awk -F': ' '{ print $NF }' | cut -c 1-40)"
   fi
 }
 
-# ---- measuring ---------------------------------------------------------------------------
-per_draw=$(awk -v n="$DRAWS" 'BEGIN { print 1000 / n }')
-echo "$0: timing" >&2
-read -r draw_a draw_b draw_ratio < <(compare draw_ours draw_theirs "$per_draw")
-draw_peak_a=$(peak "$TALLOWMERE" "$WORK/many")
-draw_peak_b=$(peak "$FORTUNE" "$WORK/many")
+# ---- measuring and report ----------------------------------------------------------------
+wants() { [[ " $ROWS " == *" $1 "* ]]; }
+row() { printf '%-46s %11s %11s %7s %10s %10s\n' "$@"; }
+verdict() { if awk "BEGIN { exit !($1) }"; then echo met; else echo missed; fi; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
+targets=()
 
-read -r match_a match_b match_ratio < <(RUNS=$SLOW_RUNS compare match_ours match_theirs 1)
-match_peak_a=$(peak "$TALLOWMERE" -m "$MATCH" "$WORK/million" 2>/dev/null)
-match_peak_b=$(peak "$FORTUNE" -m "$MATCH" "$WORK/million" 2>/dev/null)
-match_count=$("$TALLOWMERE" -m "$MATCH" "$WORK/million" 2>/dev/null | grep -c '^%$' || true)
-
-check_a=$(RUNS=$SLOW_RUNS timed check_ours 1)
-check_peak_a=$(peak "$TALLOWMERE" check "$WORK/million")
-
-add_a=$(RUNS=$SLOW_RUNS timed add_ours 1 reset_jar)
-reset_jar
-add_peak_a=$(peak "$TALLOWMERE" add "$WORK/jar" <"$WORK/big")
-add_result=$("$TALLOWMERE" count "$WORK/jar")
-
-read -r new_a new_cat new_cat_ratio < <(compare index_ours cat_corpus 1 remove_index)
-read -r new_b new_strfile new_strfile_ratio < <(compare index_ours strfile_corpus 1 remove_index)
-index_ours >/dev/null
-read -r same_a same_cat same_cat_ratio < <(compare index_ours cat_corpus 1)
-remove_index
-index_peak_a=$(peak "$TALLOWMERE" index "$WORK/corpus")
-index_peak_b=$(peak "$STRFILE" -s "$WORK/corpus")
-cat_peak=$(peak cat "$WORK/corpus")
-
-few_ours=$(limited 64 "$TALLOWMERE" "$WORK/few")
-few_theirs=$(limited 64 "$FORTUNE" "$WORK/few")
-many_ours=$(limited 1024 "$TALLOWMERE" "$WORK/many")
-many_theirs=$(limited 1024 "$FORTUNE" "$WORK/many")
-
-# ---- report ------------------------------------------------------------------------------
 bench_machine
-echo "data:    $MANY files of the ${#DATA_PACKAGES[@]} packages' $(awk -v b="$(stat -c %s "$WORK/one")" 'BEGIN { printf "%.1f MB", b / 1e6 }') of fortunes; $MILLION fortunes in one file ($(awk -v b="$(stat -c %s "$WORK/million")" 'BEGIN { printf "%.1f MB", b / 1e6 }'), '$MATCH' in $match_count)"
-awk -v b="$BIG_BYTES" -v c="$CORPUS_BYTES" -v n="$COPIES" \
-  'BEGIN { printf "         a fortune of %.1f MB; a corpus of %.1f MB (%d copies)\n", b / 1e6, c / 1e6, n }'
+echo "data:    $MANY files of the ${#DATA_PACKAGES[@]} packages' $(mb "$(stat -c %s "$WORK/one")") of fortunes; $MILLION fortunes in one file ($(mb "$(stat -c %s "$WORK/million")"))"
+echo "         a fortune of $(mb "$BIG_BYTES"); a corpus of $(mb "$CORPUS_BYTES") ($COPIES copies)"
 echo "rounds:  $RUNS ($SLOW_RUNS for match, check and add), alternating; medians over the rounds"
 echo
-row() { printf '%-46s %11s %11s %7s %10s %10s\n' "$@"; }
 row "" "tallowmere" "other" "ratio" "peak ours" "peak other"
-row "draw from $MANY files (fortune)" "$draw_a ms" "$draw_b ms" "$draw_ratio" "$draw_peak_a MiB" "$draw_peak_b MiB"
-row "-m $MATCH, $MILLION fortunes (fortune -m)" "$match_a s" "$match_b s" "$match_ratio" "$match_peak_a MiB" "$match_peak_b MiB"
-row "check, $MILLION fortunes" "$check_a s" "" "" "$check_peak_a MiB" ""
-row "add a $(awk -v b="$BIG_BYTES" 'BEGIN { printf "%.0f", b / 1e6 }') MB fortune from standard input" "$add_a s" "" "" "$add_peak_a MiB" ""
-row "index the corpus, from no index (cat)" "$new_a s" "$new_cat s" "$new_cat_ratio" "$index_peak_a MiB" "$cat_peak MiB"
-row "index the corpus, from no index (strfile -s)" "$new_b s" "$new_strfile s" "$new_strfile_ratio" "" "$index_peak_b MiB"
-row "index the corpus, unchanged (cat)" "$same_a s" "$same_cat s" "$same_cat_ratio" "" ""
-echo
-printf '%-46s %-32s %s\n' "" "tallowmere" "fortune"
-printf '%-46s %-32s %s\n' "draw from $FEW_FILES files, ulimit -n 64" "$few_ours" "$few_theirs"
-printf '%-46s %-32s %s\n' "draw from $MANY files, ulimit -n 1024" "$many_ours" "$many_theirs"
-[ "$add_result" = 11 ] || echo "note: after add the file holds $add_result fortunes, not 11"
 
-echo
-echo "targets:"
-verdict() { if awk "BEGIN { exit !($1) }"; then echo met; else echo missed; fi; }
-echo "  -m at most half the time of fortune -m, peak under 16 MiB: $(verdict "$match_ratio <= 0.5 && $match_peak_a < 16") ($match_ratio, $match_peak_a MiB)"
-echo "  check peak under 32 MiB: $(verdict "$check_peak_a < 32") ($check_peak_a MiB)"
-echo "  add peak under 32 MiB: $(verdict "$add_peak_a < 32") ($add_peak_a MiB)"
-echo "  draw from $MANY files at most half the time of fortune: $(verdict "$draw_ratio <= 0.5") ($draw_ratio)"
-echo "  index from no index at most 1.5 times cat: $(verdict "$new_cat_ratio <= 1.5") ($new_cat_ratio)"
+if wants draw; then
+  read -r a b ratio < <(compare draw_ours draw_theirs "$(awk -v n="$DRAWS" 'BEGIN { print 1000 / n }')")
+  peak_a=$(peak "$TALLOWMERE" "$WORK/many")
+  peak_b=$(peak "$FORTUNE" "$WORK/many")
+  row "draw from $MANY files (fortune)" "$a ms" "$b ms" "$ratio" "$peak_a MiB" "$peak_b MiB"
+  targets+=("draw from $MANY files at most half the time of fortune: $(verdict "$ratio <= 0.5") ($ratio)")
+fi
+
+if wants match; then
+  read -r a b ratio < <(RUNS=$SLOW_RUNS compare match_ours match_theirs 1)
+  peak_a=$(peak "$TALLOWMERE" -m "$MATCH" "$WORK/million" 2>/dev/null)
+  peak_b=$(peak "$FORTUNE" -m "$MATCH" "$WORK/million" 2>/dev/null)
+  count=$("$TALLOWMERE" -m "$MATCH" "$WORK/million" 2>/dev/null | grep -c '^%$' || true)
+  row "-m $MATCH ($count matches; fortune -m)" "$a s" "$b s" "$ratio" "$peak_a MiB" "$peak_b MiB"
+  targets+=("-m at most half the time of fortune -m, peak under 16 MiB: $(verdict "$ratio <= 0.5 && $peak_a < 16") ($ratio, $peak_a MiB)")
+fi
+
+if wants check; then
+  a=$(RUNS=$SLOW_RUNS timed check_ours 1)
+  peak_a=$(peak "$TALLOWMERE" check "$WORK/million")
+  row "check, $MILLION fortunes" "$a s" "" "" "$peak_a MiB" ""
+  targets+=("check peak under 32 MiB: $(verdict "$peak_a < 32") ($peak_a MiB)")
+fi
+
+if wants add; then
+  a=$(RUNS=$SLOW_RUNS timed add_ours 1 reset_jar)
+  reset_jar
+  peak_a=$(peak "$TALLOWMERE" add "$WORK/jar" <"$WORK/big")
+  row "add a $(mb "$BIG_BYTES") fortune from standard input" "$a s" "" "" "$peak_a MiB" ""
+  count=$("$TALLOWMERE" count "$WORK/jar")
+  [ "$count" = 11 ] || echo "  (after add the file holds $count fortunes, not 11)"
+  targets+=("add peak under 32 MiB: $(verdict "$peak_a < 32") ($peak_a MiB)")
+fi
+
+if wants index; then
+  read -r a b ratio < <(compare index_ours cat_corpus 1 remove_index)
+  remove_index
+  peak_a=$(peak "$TALLOWMERE" index "$WORK/corpus")
+  peak_b=$(peak cat "$WORK/corpus")
+  row "index the corpus, from no index (cat)" "$a s" "$b s" "$ratio" "$peak_a MiB" "$peak_b MiB"
+  targets+=("index from no index at most 1.5 times cat: $(verdict "$ratio <= 1.5") ($ratio)")
+  read -r a b ratio < <(compare index_ours strfile_corpus 1 remove_index)
+  peak_b=$(peak "$STRFILE" -s "$WORK/corpus")
+  row "index the corpus, from no index (strfile -s)" "$a s" "$b s" "$ratio" "" "$peak_b MiB"
+  index_ours >/dev/null
+  read -r a b ratio < <(compare index_ours cat_corpus 1)
+  peak_a=$(peak "$TALLOWMERE" index "$WORK/corpus")
+  row "index the corpus, unchanged (cat)" "$a s" "$b s" "$ratio" "$peak_a MiB" ""
+fi
+
+if wants limits; then
+  echo
+  printf '%-46s %-30s %s\n' "" "tallowmere" "fortune"
+  printf '%-46s %-30s %s\n' "draw from $FEW_FILES files, ulimit -n 64" \
+    "$(limited 64 "$TALLOWMERE" "$WORK/few")" "$(limited 64 "$FORTUNE" "$WORK/few")"
+  printf '%-46s %-30s %s\n' "draw from $MANY files, ulimit -n 1024" \
+    "$(limited 1024 "$TALLOWMERE" "$WORK/many")" "$(limited 1024 "$FORTUNE" "$WORK/many")"
+fi
+
+if [ ${#targets[@]} -gt 0 ]; then
+  echo
+  echo "targets:"
+  printf '  %s\n' "${targets[@]}"
+fi
