@@ -6,7 +6,8 @@
 namespace tallowmere::cli {
 
 CheckResult checkFortuneFile(char32_t delimiterChar, const std::string& path) {
-  const IndexFileReport report = withFortuneFile(delimiterChar, false, path, checkIndexFile);
+  const IndexFileReport report = withFortuneFile(delimiterChar, false, path,
+                                                 FortuneFileOptions{.scanThreads = 0}, checkIndexFile);
   const std::string indexPath = path + ".ix";
   // The delimiter is not in the index: the advice must name it to rebuild the same way.
   const std::string delimiter = delimiterChar == U'%' ? "" : "-d " + encodeUtf8(delimiterChar) + " ";

@@ -84,7 +84,9 @@ auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, bool
                                                                 : "not a regular file");
   }
   if (!create && !std::filesystem::exists(status)) throw FileError(path, "no such file");
-  return withFortuneFile(delimiter, /*writable=*/true, path, std::forward<Action>(action));
+  // The command has only this work to do: a long text is indexed on every core.
+  return withFortuneFile(delimiter, /*writable=*/true, path, FortuneFileOptions{.scanThreads = 0},
+                         std::forward<Action>(action));
 }
 
 // Runs each(path) for every operand; a failure is reported and the next file still handled.

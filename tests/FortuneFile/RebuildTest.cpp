@@ -306,6 +306,19 @@ TEST(RebuildIndex, ReplacesTheIndexFileWholeAndOnlyWhenItChanges) {
   EXPECT_FALSE(std::filesystem::exists(dir.path(".jar.ix.tmp")));
 }
 
+TEST(RebuildIndex, AFortuneFileAskedForThreadsIndexesALongTextAlike) {
+  test::TempDir dir;
+  std::string text;
+  for (int i = 0; text.size() < (std::size_t{9} << 20); ++i) {
+    text += "Saying number " + std::to_string(i) + (i % 5 == 0 ? "\non two lines\n%\n" : "\n%\n");
+  }
+  const std::string path = dir.writeFile("long", text);
+  rebuildIndex(openFortuneFile('%', true, path, {.scanThreads = 2, .sync = false}));
+  const Index stored = openIndex(path + ".ix", false);
+  EXPECT_EQ(getEntries(stored), test::referenceScan(text, U'%'));
+  closeIndex(stored);
+}
+
 TEST(RebuildIndex, RefusesTextsLongerThanAnIndexCanAddress) {
   test::TempDir dir;
   const std::string path = dir.writeFile("big", "A\n%\nB\n");

@@ -60,6 +60,10 @@ class FortuneFile {
 struct FortuneFileOptions {
   // The file system: the disk, or a MemoryEnv (or a test's own) in tests.
   Env* env = &Env::disk();
+  // How many threads read and scan a long text (8 MiB or more) when rebuildIndex and
+  // checkIndexFile index it: 1, the calling thread alone (the library starts no thread of its
+  // own unless asked); 0, as many as the processor runs at once (up to 4); or that many.
+  unsigned scanThreads = 1;
   // Whether appendFortune and rebuildIndex make their changes durable (synced to the disk)
   // before they return. Without it, a crash of the program still loses nothing that was
   // acknowledged, but the machine losing power may lose the last fortunes appended, never

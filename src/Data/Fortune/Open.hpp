@@ -14,6 +14,7 @@ namespace tallowmere {
 
 namespace detail {
 void withFortuneFilesDo(char32_t delimiter, bool writable, const std::vector<std::string>& paths,
+                        const FortuneFileOptions& options,
                         FunctionRef<void(const std::vector<FortuneFile>&)> action);
 }  // namespace detail
 
@@ -27,16 +28,19 @@ void withFortuneFilesDo(char32_t delimiter, bool writable, const std::vector<std
 // closing fails, every other handle is still closed and the first close failure propagates;
 // this includes a handle that the action closed itself, whose second close throws the
 // UsageError "Fortune file is closed".
+//
+// The overloads with options open each file with openFortuneFile(delimiter, writable, path,
+// options).
 template <class Action>
 auto withFortuneFiles(char32_t delimiter, bool writable, const std::vector<std::string>& paths,
-                      Action&& action)
+                      const FortuneFileOptions& options, Action&& action)
     -> std::decay_t<std::invoke_result_t<Action&, const std::vector<FortuneFile>&>> {
   using Result = std::decay_t<std::invoke_result_t<Action&, const std::vector<FortuneFile>&>>;
   if constexpr (std::is_void_v<Result>) {
-    detail::withFortuneFilesDo(delimiter, writable, paths, action);
+    detail::withFortuneFilesDo(delimiter, writable, paths, options, action);
   } else {
     std::optional<Result> result;
-    detail::withFortuneFilesDo(delimiter, writable, paths,
+    detail::withFortuneFilesDo(delimiter, writable, paths, options,
                                [&](const std::vector<FortuneFile>& files) {
                                  result.emplace(action(files));
                                });
@@ -44,15 +48,29 @@ auto withFortuneFiles(char32_t delimiter, bool writable, const std::vector<std::
   }
 }
 
+template <class Action>
+auto withFortuneFiles(char32_t delimiter, bool writable, const std::vector<std::string>& paths,
+                      Action&& action) {
+  return withFortuneFiles(delimiter, writable, paths, FortuneFileOptions{},
+                          std::forward<Action>(action));
+}
+
 // withFortuneFiles for one path: action(file).
 template <class Action>
-auto withFortuneFile(char32_t delimiter, bool writable, const std::string& path, Action&& action)
+auto withFortuneFile(char32_t delimiter, bool writable, const std::string& path,
+                     const FortuneFileOptions& options, Action&& action)
     -> std::decay_t<std::invoke_result_t<Action&, const FortuneFile&>> {
-  return withFortuneFiles(delimiter, writable, std::vector<std::string>{path},
+  return withFortuneFiles(delimiter, writable, std::vector<std::string>{path}, options,
                           [&](const std::vector<FortuneFile>& files)
                               -> std::decay_t<std::invoke_result_t<Action&, const FortuneFile&>> {
                             return action(files.front());
                           });
+}
+
+template <class Action>
+auto withFortuneFile(char32_t delimiter, bool writable, const std::string& path, Action&& action) {
+  return withFortuneFile(delimiter, writable, path, FortuneFileOptions{},
+                         std::forward<Action>(action));
 }
 
 }  // namespace tallowmere

@@ -29,11 +29,12 @@ void closeAllQuietly(const std::vector<FortuneFile>& files) noexcept {
 }  // namespace
 
 void withFortuneFilesDo(char32_t delimiter, bool writable, const std::vector<std::string>& paths,
+                        const FortuneFileOptions& options,
                         FunctionRef<void(const std::vector<FortuneFile>&)> action) {
   std::vector<FortuneFile> files;
   files.reserve(paths.size());
   try {
-    for (const std::string& path : paths) files.push_back(openFortuneFile(delimiter, writable, path));
+    for (const std::string& path : paths) files.push_back(openFortuneFile(delimiter, writable, path, options));
     action(files);
   } catch (...) {
     closeAllQuietly(files);

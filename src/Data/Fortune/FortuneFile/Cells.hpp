@@ -50,6 +50,7 @@ struct FortuneFile::State {
   const bool writable;
   Env& env;
   const bool syncWrites;
+  const unsigned scanThreads;
   detail::Guarded<detail::TextCell> text;
   detail::Guarded<detail::IndexCell> index;
 };

@@ -63,11 +63,12 @@ struct Comparison {
 };
 
 Comparison compareWithText(char32_t delimiter, File& text, const Index& index,
-                           std::int64_t storedCount) {
+                           std::int64_t storedCount, unsigned scanThreads) {
   // What rebuildIndex refuses, refused alike.
   detail::requireUsableDelimiter("rebuildIndex", delimiter);
   if (text.size() > detail::maxIndexedTextLength) detail::throwTextTooLong(text.name());
-  detail::FortuneScanner scanner(delimiter, text);
+  detail::FortuneScanner scanner(delimiter, text, detail::scanChunkSize,
+                                 detail::SegmentScan::withThreads(scanThreads));
   FortuneStats stats = emptyHeader.stats;
   std::vector<IndexEntry> stored;
   std::size_t at = 0;       // the next entry of `stored` to compare
@@ -119,7 +120,7 @@ IndexFileReport check(detail::Access& access) {
   if (stats.numFortunes > 0 && stats.offsetAfter > text.size()) {
     return {IndexFileState::Stale, {}, 0, 0};
   }
-  const Comparison comparison = compareWithText(state.delimiter, text, index, stats.numFortunes);
+  const Comparison comparison = compareWithText(state.delimiter, text, index, stats.numFortunes, state.scanThreads);
   if (comparison.firstDifference) {
     return {IndexFileState::DiffersFromText, {}, *comparison.firstDifference, 0};
   }

@@ -114,6 +114,7 @@ FortuneFile::State::State(std::string path_, char32_t delimiter_, bool writable_
       writable(writable_),
       env(*options.env),
       syncWrites(options.sync),
+      scanThreads(options.scanThreads),
       text("fortune text file", detail::NotYetOpened{}),
       index("fortune file's index", detail::NotYetOpened{}) {}
 

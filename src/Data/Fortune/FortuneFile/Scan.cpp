@@ -642,6 +642,13 @@ class BlockScanner::Segments {
   std::vector<std::thread> workers_;
 };
 
+SegmentScan SegmentScan::withThreads(unsigned threads) noexcept {
+  if (threads == 0) return automatic();
+  SegmentScan scan;
+  scan.threads = threads;
+  return scan;
+}
+
 SegmentScan SegmentScan::automatic() noexcept {
   // Asked once: the answer costs a system call or two.
   static const unsigned threads = std::min(std::thread::hardware_concurrency(), 4u);

@@ -147,6 +147,8 @@ struct SegmentScan {
 
   // As many workers as the processor runs threads at once, up to 4.
   static SegmentScan automatic() noexcept;
+  // `threads` workers; 0 for as many as the processor runs at once (up to 4), 1 for none.
+  static SegmentScan withThreads(unsigned threads) noexcept;
 };
 
 // The scan of 64 bytes at a time, for a delimiter that is neither a newline nor U+FFFD (which
@@ -230,7 +232,7 @@ class FortuneScanner {
   // Seeks `text` to offset 0 and prepares to read it in chunks of up to `chunkSize` bytes; a
   // long text is spread over threads as `segments` says.
   FortuneScanner(char32_t delimiter, File& text, std::size_t chunkSize = scanChunkSize,
-                 SegmentScan segments = SegmentScan::automatic());
+                 SegmentScan segments = {});
 
   // The next fortune's entry, or none after the last one. Read errors propagate; a text that
   // grows beyond maxIndexedTextLength while it is read is refused (throwTextTooLong).

@@ -150,7 +150,8 @@ void rebuildIndexFile(Access& access) {
   File& text = access.text();
   if (text.size() > maxIndexedTextLength) throwTextTooLong(state.path);
   const auto fill = [&](const Index& fresh) {
-    FortuneScanner scanner(state.delimiter, text);
+    FortuneScanner scanner(state.delimiter, text, scanChunkSize,
+                           SegmentScan::withThreads(state.scanThreads));
     unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
   };
   if (const Index* open = access.openIndex()) {
