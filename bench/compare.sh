@@ -9,9 +9,13 @@
 # alternately, one run of each tool per round, with the ratio taken round by round:
 #
 #   index  the text of all those files, concatenated COPIES times with a '%' line between
-#          files, indexed by `tallowmere index` and by `strfile -s`;
+#          files, indexed by `tallowmere index` and by `strfile -s`: once with no index there
+#          (removed before each round, so that the whole index is written), and once more over
+#          the unchanged text, whose index tallowmere then leaves as it is;
 #   draw   one random fortune from those files, DRAWS times per round: `tallowmere` on
-#          copies indexed by `tallowmere index`, `fortune` on the installed files.
+#          copies indexed by `tallowmere index`, `fortune` on the installed files;
+#   classic the same draw with tallowmere on the installed files themselves, read through the
+#          data files of the classic tools (no index of tallowmere's, nothing written).
 #
 # Printed: the median time of each tool, the median of the round ratios (tallowmere's time
 # over the classic tool's), and the peak memory (maximum resident set) of each.
@@ -66,13 +70,18 @@ draws() {
   for ((i = 0; i < DRAWS; i++)); do "$@"; done
 }
 
+fresh_ours() { rm -f "$WORK/corpus.ix"; "$TALLOWMERE" index "$WORK/corpus"; }
 index_ours() { "$TALLOWMERE" index "$WORK/corpus"; }
 index_theirs() { "$STRFILE" -s "$WORK/corpus"; }
 draw_ours() { draws "$TALLOWMERE" "${COPIED[@]}"; }
+classic_ours() { draws "$TALLOWMERE" "${FILES[@]}"; }
 draw_theirs() { draws "$FORTUNE" "${FILES[@]}"; }
 
+per_draw=$(awk -v n="$DRAWS" 'BEGIN { print 1000 / n }')
+read -r fresh_a fresh_b fresh_ratio < <(compare fresh_ours index_theirs 1)
 read -r index_a index_b index_ratio < <(compare index_ours index_theirs 1)
-read -r draw_a draw_b draw_ratio < <(compare draw_ours draw_theirs "$(awk -v n="$DRAWS" 'BEGIN { print 1000 / n }')")
+read -r draw_a draw_b draw_ratio < <(compare draw_ours draw_theirs "$per_draw")
+read -r classic_a classic_b classic_ratio < <(compare classic_ours draw_theirs "$per_draw")
 index_peak_a=$(peak "$TALLOWMERE" index "$WORK/corpus")
 index_peak_b=$(peak "$STRFILE" -s "$WORK/corpus")
 draw_peak_a=$(peak "$TALLOWMERE" "${COPIED[@]}")
@@ -86,8 +95,10 @@ awk -v b="$CORPUS_BYTES" -v c="$COPIES" \
 echo "rounds:  $RUNS, alternating; times and ratios are medians over the rounds"
 echo
 printf '%-44s %12s %12s %8s\n' "" "tallowmere" "classic" "ratio"
-printf '%-44s %10s s %10s s %8s\n' "index the corpus (strfile -s)" "$index_a" "$index_b" "$index_ratio"
+printf '%-44s %10s s %10s s %8s\n' "index the corpus, no index yet (strfile -s)" "$fresh_a" "$fresh_b" "$fresh_ratio"
+printf '%-44s %10s s %10s s %8s\n' "index the unchanged corpus (strfile -s)" "$index_a" "$index_b" "$index_ratio"
 printf '%-44s %9s ms %9s ms %8s\n' "one random fortune (fortune)" "$draw_a" "$draw_b" "$draw_ratio"
+printf '%-44s %9s ms %9s ms %8s\n' "the same from the classic files (fortune)" "$classic_a" "$classic_b" "$classic_ratio"
 printf '%-44s %8s MiB %8s MiB\n' "peak memory, index" "$index_peak_a" "$index_peak_b"
 printf '%-44s %8s MiB %8s MiB\n' "peak memory, one random fortune" "$draw_peak_a" "$draw_peak_b"
-awk -v b="$CORPUS_BYTES" -v t="$index_a" 'BEGIN { printf "index throughput: %.0f MB/s\n", b / 1e6 / t }'
+awk -v b="$CORPUS_BYTES" -v t="$fresh_a" 'BEGIN { printf "index throughput, no index yet: %.0f MB/s\n", b / 1e6 / t }'
