@@ -9,7 +9,8 @@
 # alternately, one run of each tool per round, with the ratio taken round by round:
 #
 #   index  the text of all those files, concatenated COPIES times with a '%' line between
-#          files, indexed by `tallowmere index` and by `strfile -s`: once with no index there
+#          files, indexed by `tallowmere index` and by `strfile -s` (whose data file goes
+#          elsewhere: beside the text, `tallowmere index` would keep it up to date too): once with no index there
 #          (removed before each round, so that the whole index is written), and once more over
 #          the unchanged text, whose index tallowmere then leaves as it is;
 #   draw   one random fortune from those files, DRAWS times per round: `tallowmere` on
@@ -72,7 +73,7 @@ draws() {
 
 fresh_ours() { rm -f "$WORK/corpus.ix"; "$TALLOWMERE" index "$WORK/corpus"; }
 index_ours() { "$TALLOWMERE" index "$WORK/corpus"; }
-index_theirs() { "$STRFILE" -s "$WORK/corpus"; }
+index_theirs() { "$STRFILE" -s "$WORK/corpus" "$WORK/strfile-corpus.dat"; }
 draw_ours() { draws "$TALLOWMERE" "${COPIED[@]}"; }
 classic_ours() { draws "$TALLOWMERE" "${FILES[@]}"; }
 draw_theirs() { draws "$FORTUNE" "${FILES[@]}"; }
@@ -83,7 +84,7 @@ read -r index_a index_b index_ratio < <(compare index_ours index_theirs 1)
 read -r draw_a draw_b draw_ratio < <(compare draw_ours draw_theirs "$per_draw")
 read -r classic_a classic_b classic_ratio < <(compare classic_ours draw_theirs "$per_draw")
 index_peak_a=$(peak "$TALLOWMERE" index "$WORK/corpus")
-index_peak_b=$(peak "$STRFILE" -s "$WORK/corpus")
+index_peak_b=$(peak "$STRFILE" -s "$WORK/corpus" "$WORK/strfile-corpus.dat")
 draw_peak_a=$(peak "$TALLOWMERE" "${COPIED[@]}")
 draw_peak_b=$(peak "$FORTUNE" "${FILES[@]}")
 

@@ -142,7 +142,7 @@ add_ours() { "$TALLOWMERE" add "$WORK/jar" <"$WORK/big"; }
 remove_index() { rm -f "$WORK/corpus.ix"; }
 index_ours() { "$TALLOWMERE" index "$WORK/corpus"; }
 cat_corpus() { cat "$WORK/corpus"; }
-strfile_corpus() { "$STRFILE" -s "$WORK/corpus"; }
+strfile_corpus() { "$STRFILE" -s "$WORK/corpus" "$WORK/strfile-corpus.dat"; }
 
 # "ok", or "fails: " and the reason the command gave last on the first line it wrote to
 # standard error, when it runs with at most LIMIT open files.
@@ -212,7 +212,7 @@ if wants index; then
   row "index the corpus, from no index (cat)" "$a s" "$b s" "$ratio" "$peak_a MiB" "$peak_b MiB"
   targets+=("index from no index at most 1.5 times cat: $(verdict "$ratio <= 1.5") ($ratio)")
   read -r a b ratio < <(compare index_ours strfile_corpus 1 remove_index)
-  peak_b=$(peak "$STRFILE" -s "$WORK/corpus")
+  peak_b=$(peak "$STRFILE" -s "$WORK/corpus" "$WORK/strfile-corpus.dat")
   row "index the corpus, from no index (strfile -s)" "$a s" "$b s" "$ratio" "" "$peak_b MiB"
   index_ours >/dev/null
   read -r a b ratio < <(compare index_ours cat_corpus 1)
