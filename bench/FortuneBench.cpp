@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 #include "Support.hpp"
 
 namespace tallowmere::bench {

@@ -5,7 +5,7 @@
 #include <random>
 #include <system_error>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 namespace tallowmere::bench {

@@ -1,8 +1,8 @@
 # Installing tallowmere like any other system package. With the prefix <prefix>:
 #
 #   <prefix>/<libdir>/libtallowmere.a (or .so)    the library
-#   <prefix>/include/tallowmere/...               the public headers, included as in src/:
-#                                                 #include "Data/Fortune.hpp"
+#   <prefix>/include/tallowmere/...               the public headers, included as
+#                                                 #include <tallowmere/Data/Fortune.hpp>
 #   <prefix>/bin/tallowmere                       the command
 #   <prefix>/share/man/man1/tallowmere.1          its manual page
 #   <prefix>/share/tallowmere/data/...            the bundled collection (data/CMakeLists.txt)
@@ -19,35 +19,9 @@ set(TALLOWMERE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tallowmere)
 # The headers need C++20; saying so on the target hands it on to every program that links it.
 target_compile_features(tallowmere PUBLIC cxx_std_20)
 
-# The public headers: Data/Fortune.hpp and every header of src/ that it includes, directly or
-# not. A header that no public header includes is internal and is not installed.
-function(tallowmere_public_headers result)
-  set(pending Data/Fortune.hpp)
-  set(found)
-  while(pending)
-    list(POP_FRONT pending header)
-    set(path ${PROJECT_SOURCE_DIR}/src/${header})
-    if(header IN_LIST found OR NOT EXISTS ${path})
-      continue()  # seen already, or not ours (a standard header, the generated paths)
-    endif()
-    list(APPEND found ${header})
-    # A change to a header's includes may change the list: configure again then.
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
-    file(STRINGS ${path} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
-    foreach(line IN LISTS lines)
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" included "${line}")
-      list(APPEND pending ${included})
-    endforeach()
-  endwhile()
-  set(${result} ${found} PARENT_SCOPE)
-endfunction()
-
-tallowmere_public_headers(TALLOWMERE_PUBLIC_HEADERS)
-foreach(header IN LISTS TALLOWMERE_PUBLIC_HEADERS)
-  get_filename_component(directory ${header} DIRECTORY)
-  install(FILES src/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallowmere/${directory})
-endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/generated/Paths_tallowmere.hpp
+# The public headers: include/tallowmere/ as it stands, and the generated paths beside them.
+install(DIRECTORY include/tallowmere DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/generated/tallowmere/Paths_tallowmere.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallowmere)
 
 install(TARGETS tallowmere EXPORT tallowmereTargets

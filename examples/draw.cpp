@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 
 int main(int argc, char** argv) {
   const std::vector<std::string> files(argv + 1, argv + argc);

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include "FuzzSupport.hpp"
 
 namespace tallowmere::fuzz {

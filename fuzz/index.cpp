@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include "FuzzSupport.hpp"
 
 namespace tallowmere::fuzz {

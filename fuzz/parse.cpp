@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/Index.hpp"
-#include "Data/Fortune/Types.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Data/Fortune/Types.hpp>
 #include "FuzzSupport.hpp"
 
 namespace tallowmere::fuzz {

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "FuzzSupport.hpp"
 #include "support/ReferenceScan.hpp"

@@ -9,7 +9,7 @@
 // buildStrfile's data must pass checkStrfile and round-trip, ordering must only permute the
 // fortunes, and each fortune located must lie in the text, hold no delimiter line and have a
 // length between the header's shortest and longest.
-#include "Data/Fortune/Strfile.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 
 #include <algorithm>
 #include <cstddef>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "FuzzSupport.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere::fuzz {
 namespace {

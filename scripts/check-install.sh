@@ -16,8 +16,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # The library was built for its configured prefix; this copy lives elsewhere.
 export tallowmere_datadir=$prefix/share/tallowmere
 test -f "$prefix/share/man/man1/tallowmere.1"
-test -f "$prefix/include/tallowmere/Data/Fortune.hpp"
-test -f "$prefix/include/tallowmere/Paths_tallowmere.hpp"
+# Exactly the public headers are installed: include/tallowmere/ and the generated paths.
+diff <(cd "$prefix/include" && find tallowmere -type f | sort) \
+     <({ (cd include && find tallowmere -type f); echo tallowmere/Paths_tallowmere.hpp; } | sort)
 
 # Prints the output of a program that draws a fortune, and fails unless it is a fortune of
 # the installed collection (not the text that says there is none).
@@ -42,7 +43,12 @@ pcfile=$(find "$prefix" -name tallowmere.pc -print -quit)
 test -n "$pcfile"
 export PKG_CONFIG_PATH=$(dirname "$pcfile")
 # shellcheck disable=SC2046 # the flags are meant to split into words
-"${CXX:-g++}" examples/draw.cpp $(pkg-config --cflags --libs tallowmere) -o "$tmp/draw"
+cflags=$(pkg-config --cflags tallowmere)
+case " $cflags " in
+  *" -I$prefix/include "*) ;;
+  *) echo "check-install: pkg-config gives $cflags, not -I$prefix/include" >&2; exit 1 ;;
+esac
+"${CXX:-g++}" examples/draw.cpp $cflags $(pkg-config --libs tallowmere) -o "$tmp/draw"
 expect_fortune "$tmp/draw"
 
 echo "== the installed command"

@@ -1,4 +1,4 @@
-#include "Paths_tallowmere.hpp"
+#include <tallowmere/Paths_tallowmere.hpp>
 
 #include <string_view>
 

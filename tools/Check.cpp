@@ -1,7 +1,7 @@
 #include "Check.hpp"
 
 #include "CommandLine.hpp"
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere::cli {
 

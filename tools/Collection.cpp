@@ -1,12 +1,12 @@
 #include "Collection.hpp"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 
-#include "Platform/Env.hpp"
-#include "Platform/Environment.hpp"
+#include <tallowmere/Platform/Env.hpp>
 
 #ifndef TALLOWMERE_CLASSIC_DIR
 #define TALLOWMERE_CLASSIC_DIR "/usr/share/games/fortunes"
@@ -17,6 +17,12 @@ namespace tallowmere::cli {
 namespace {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::optional<std::string> lookupEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
 
 // The search-path variable in force for the kind, if one is set.
 std::optional<std::string> pathVariable(FortuneType kind) {

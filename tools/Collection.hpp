@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere::cli {
 

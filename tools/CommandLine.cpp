@@ -4,7 +4,7 @@
 #include <optional>
 #include <system_error>
 
-#include "Data/Fortune/Utf8.hpp"
+#include <tallowmere/Data/Fortune/Utf8.hpp>
 
 namespace tallowmere::cli {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/Utf8.hpp"
+#include <tallowmere/Data/Fortune/Utf8.hpp>
 
 namespace tallowmere::cli {
 

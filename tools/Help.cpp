@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "Paths_tallowmere.hpp"
+#include <tallowmere/Paths_tallowmere.hpp>
 
 namespace tallowmere::cli {
 

@@ -16,7 +16,7 @@
 #include "Check.hpp"
 #include "Collection.hpp"
 #include "CommandLine.hpp"
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 #include "Help.hpp"
 #include "Report.hpp"
 #include "Sources.hpp"

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "Platform/Env.hpp"
+#include <tallowmere/Platform/Env.hpp>
 #include "Report.hpp"
 
 namespace tallowmere::cli {

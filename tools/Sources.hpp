@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune.hpp"
-#include "Data/Fortune/Strfile.hpp"
-#include "Data/Fortune/FunctionRef.hpp"
+#include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
 
 namespace tallowmere::cli {
 

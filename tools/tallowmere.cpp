@@ -13,7 +13,7 @@
 #include "Draw.hpp"
 #include "Help.hpp"
 #include "Maintain.hpp"
-#include "Platform/Random.hpp"
+#include <tallowmere/Platform/Random.hpp>
 #include "Report.hpp"
 
 namespace tallowmere::cli {

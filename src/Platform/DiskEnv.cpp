@@ -17,8 +17,8 @@
 #include <limits>
 #include <utility>
 
-#include "Platform/Env.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "Platform/Mutex.hpp"
 
 namespace tallowmere {

@@ -1,5 +1,5 @@
 // The helpers of Env.hpp that work through any Env.
-#include "Platform/Env.hpp"
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere {
 

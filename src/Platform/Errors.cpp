@@ -1,4 +1,4 @@
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 #include <cstring>
 #include <utility>

@@ -1,11 +1,11 @@
-#include "Platform/File.hpp"
+#include <tallowmere/Platform/File.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
 
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 

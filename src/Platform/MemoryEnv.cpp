@@ -4,7 +4,7 @@
 // (MemoryFile) share a Node; a handle has its own open or closed state and access mode, as a
 // descriptor has. The environment's namespace maps normalised paths to Nodes and directories,
 // once as it is and once as it was when last synced.
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Platform/MemoryEnv.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 #include "Platform/Mutex.hpp"
 
 namespace tallowmere {

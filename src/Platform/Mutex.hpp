@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 #include "Platform/ThreadAnnotations.hpp"
 
 namespace tallowmere::detail {

@@ -1,4 +1,4 @@
-#include "Platform/Random.hpp"
+#include <tallowmere/Platform/Random.hpp>
 
 #include <atomic>
 #include <bit>

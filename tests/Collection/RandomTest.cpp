@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune.hpp"
-#include "Paths_tallowmere.hpp"
+#include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Paths_tallowmere.hpp>
 
 namespace tallowmere {
 namespace {

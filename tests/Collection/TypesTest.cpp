@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere {
 namespace {

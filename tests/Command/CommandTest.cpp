@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "FortuneFile/Support.hpp"
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Platform/MemoryEnv.hpp>
 #include "support/ForwardingEnv.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 
 namespace tallowmere::test {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/MemoryEnv.hpp>
 #include "support/FaultyFile.hpp"
 #include "support/ReferenceScan.hpp"
 

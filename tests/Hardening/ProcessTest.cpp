@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 #include "support/Command.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Collection/CollectionSupport.hpp"
-#include "Data/Fortune.hpp"
+#include <tallowmere/Data/Fortune.hpp>
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 #include "support/Watchdog.hpp"

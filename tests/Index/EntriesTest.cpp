@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include "support/TempDir.hpp"
 
 namespace tallowmere {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include "support/FaultyFile.hpp"
 #include "support/TempDir.hpp"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 
 namespace tallowmere {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include "support/TempDir.hpp"
 
 namespace tallowmere {

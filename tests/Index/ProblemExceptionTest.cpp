@@ -7,9 +7,9 @@
 #include <typeindex>
 #include <vector>
 
-#include "Data/Fortune/Index/Problems.hpp"
-#include "Data/Fortune/Stats.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/Index/Problems.hpp"
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
 
 namespace tallowmere {
 namespace {

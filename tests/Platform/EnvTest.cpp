@@ -1,6 +1,6 @@
 // The file-system interface: the disk and its in-memory twin behave alike, and the twin loses
 // what was never synced as a machine that loses power does.
-#include "Platform/Env.hpp"
+#include <tallowmere/Platform/Env.hpp>
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <functional>
 #include <thread>
 
-#include "Platform/Errors.hpp"
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/MemoryEnv.hpp>
 #include "support/TempDir.hpp"
 
 namespace tallowmere {

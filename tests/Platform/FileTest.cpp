@@ -1,4 +1,4 @@
-#include "Platform/File.hpp"
+#include <tallowmere/Platform/File.hpp>
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/Errors.hpp"
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/MemoryEnv.hpp>
 #include "support/TempDir.hpp"
 
 namespace tallowmere {

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <vector>
 
-#include "Data/Fortune/Stats.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "Data/Fortune/Strfile.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "support/TempDir.hpp"
 
 namespace tallowmere {

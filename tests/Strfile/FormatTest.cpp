@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "Data/Fortune/Strfile.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

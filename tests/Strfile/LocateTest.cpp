@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/Strfile.hpp"
-#include "Platform/Errors.hpp"
-#include "Platform/MemoryEnv.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/MemoryEnv.hpp>
 
 namespace tallowmere {
 namespace {

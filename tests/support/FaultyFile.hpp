@@ -15,9 +15,9 @@
 #include <string>
 #include <utility>
 
-#include "Platform/Env.hpp"
-#include "Platform/Errors.hpp"
-#include "Platform/File.hpp"
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere::test {
 

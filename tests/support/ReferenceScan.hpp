@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/Index/Format.hpp"
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
 
 namespace tallowmere::test {
 

@@ -1,10 +1,10 @@
-#include "Data/Fortune/Locate.hpp"
+#include <tallowmere/Data/Fortune/Locate.hpp>
 
 #include <algorithm>
 #include <string_view>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Platform/Env.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere {
 namespace {

@@ -1,4 +1,4 @@
-#include "Data/Fortune/Open.hpp"
+#include <tallowmere/Data/Fortune/Open.hpp>
 
 #include <exception>
 

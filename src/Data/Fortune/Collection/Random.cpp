@@ -1,13 +1,13 @@
-#include "Data/Fortune/Random.hpp"
+#include <tallowmere/Data/Fortune/Random.hpp>
 
 #include <sys/resource.h>
 
 #include <cerrno>
 
-#include "Data/Fortune/Locate.hpp"
-#include "Data/Fortune/Open.hpp"
-#include "Data/Fortune/SearchPath.hpp"
-#include "Data/Fortune/Traverse.hpp"
+#include <tallowmere/Data/Fortune/Locate.hpp>
+#include <tallowmere/Data/Fortune/Open.hpp>
+#include <tallowmere/Data/Fortune/SearchPath.hpp>
+#include <tallowmere/Data/Fortune/Traverse.hpp>
 
 namespace tallowmere {
 namespace {

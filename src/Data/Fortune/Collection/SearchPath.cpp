@@ -1,4 +1,4 @@
-#include "Data/Fortune/SearchPath.hpp"
+#include <tallowmere/Data/Fortune/SearchPath.hpp>
 
 #include <algorithm>
 #include <optional>
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
-#include "Paths_tallowmere.hpp"
+#include <tallowmere/Paths_tallowmere.hpp>
 #include "Platform/Environment.hpp"
-#include "Platform/Env.hpp"
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere {
 namespace {

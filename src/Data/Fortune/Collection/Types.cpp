@@ -1,10 +1,10 @@
-#include "Data/Fortune/Types.hpp"
+#include <tallowmere/Data/Fortune/Types.hpp>
 
 #include <array>
 #include <ostream>
 
 #include "Data/Fortune/detail/TextForm.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

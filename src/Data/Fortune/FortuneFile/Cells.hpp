@@ -16,9 +16,9 @@
 #include <string>
 #include <variant>
 
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Platform/Env.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Platform/Env.hpp>
 #include "Platform/Guarded.hpp"
 
 namespace tallowmere {

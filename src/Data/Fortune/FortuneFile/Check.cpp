@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 

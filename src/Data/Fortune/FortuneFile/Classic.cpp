@@ -2,11 +2,11 @@
 #include <cerrno>
 #include <optional>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"
-#include "Data/Fortune/Strfile.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 

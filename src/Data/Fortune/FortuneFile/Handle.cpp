@@ -5,13 +5,13 @@
 #include <optional>
 #include <utility>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 

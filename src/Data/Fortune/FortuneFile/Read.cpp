@@ -4,10 +4,10 @@
 #include <limits>
 #include <optional>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 

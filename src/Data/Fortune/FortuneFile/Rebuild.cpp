@@ -1,5 +1,5 @@
 // Rebuilding an index from the fortune text.
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"

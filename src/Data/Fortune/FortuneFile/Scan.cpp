@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 #if defined(__x86_64__)
 #include <cpuid.h>

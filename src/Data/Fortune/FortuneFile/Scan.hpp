@@ -34,8 +34,8 @@
 #include <string>
 #include <variant>
 
-#include "Data/Fortune/Index/Format.hpp"
-#include "Platform/File.hpp"
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere::detail {
 

@@ -6,7 +6,7 @@
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
 #include "Data/Fortune/detail/Coding.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere::detail {
 

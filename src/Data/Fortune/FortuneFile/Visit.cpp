@@ -1,7 +1,7 @@
 // Visiting every fortune with its text, in bounded memory.
 #include <algorithm>
 
-#include "Data/Fortune/FortuneFile.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 
 namespace tallowmere {

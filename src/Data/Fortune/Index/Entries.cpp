@@ -1,10 +1,10 @@
-#include "Data/Fortune/Index/Entries.hpp"
+#include <tallowmere/Data/Fortune/Index/Entries.hpp>
 
 #include <algorithm>
 #include <string>
 
 #include "Data/Fortune/Index/State.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -1,11 +1,11 @@
-#include "Data/Fortune/Index/Format.hpp"
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
 
 #include <algorithm>
 #include <ostream>
 
-#include "Data/Fortune/Index/Problems.hpp"
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
 #include "Data/Fortune/detail/Coding.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

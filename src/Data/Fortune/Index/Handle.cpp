@@ -1,12 +1,12 @@
-#include "Data/Fortune/Index/Handle.hpp"
+#include <tallowmere/Data/Fortune/Index/Handle.hpp>
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
 
-#include "Data/Fortune/Index/Entries.hpp"
+#include <tallowmere/Data/Fortune/Index/Entries.hpp>
 #include "Data/Fortune/Index/State.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -1,4 +1,4 @@
-#include "Data/Fortune/Index/Problems.hpp"
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
 
 #include <ostream>
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <memory>
 
-#include "Data/Fortune/Index/Entries.hpp"
+#include <tallowmere/Data/Fortune/Index/Entries.hpp>
 #include "Data/Fortune/Index/State.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

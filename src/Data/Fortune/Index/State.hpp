@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "Data/Fortune/Index/Handle.hpp"
-#include "Platform/Env.hpp"
+#include <tallowmere/Data/Fortune/Index/Handle.hpp>
+#include <tallowmere/Platform/Env.hpp>
 #include "Platform/Guarded.hpp"
 
 namespace tallowmere {

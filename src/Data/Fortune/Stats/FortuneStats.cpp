@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <ostream>
 
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
 #include "Data/Fortune/detail/TextForm.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

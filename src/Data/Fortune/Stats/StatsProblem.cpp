@@ -1,7 +1,7 @@
 #include <array>
 #include <ostream>
 
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
 #include "Data/Fortune/Stats/StatsProblemText.hpp"
 #include "Data/Fortune/detail/TextForm.hpp"
 

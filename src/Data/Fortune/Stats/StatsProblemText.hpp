@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
 #include "Data/Fortune/detail/TextForm.hpp"
 
 namespace tallowmere::detail {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/Strfile.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include "Data/Fortune/Strfile/Text.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

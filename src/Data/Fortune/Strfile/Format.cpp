@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "Data/Fortune/Strfile.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include "Data/Fortune/detail/Coding.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -1,9 +1,9 @@
 // Finding a fortune of a strfile data file in its text, and undoing the rotated flag.
 #include <string>
 
-#include "Data/Fortune/Strfile.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include "Data/Fortune/Strfile/Text.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -2,9 +2,9 @@
 #include <algorithm>
 
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
-#include "Data/Fortune/Strfile.hpp"
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include "Data/Fortune/Strfile/Text.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/File.hpp"
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere::detail {
 

@@ -10,10 +10,10 @@
 #include <span>
 #include <vector>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/Index/Format.hpp"
-#include "Data/Fortune/Index/Handle.hpp"
-#include "Data/Fortune/Index/Problems.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Data/Fortune/Index/Handle.hpp>
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
 
 namespace tallowmere {
 

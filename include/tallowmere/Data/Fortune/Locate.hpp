@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/SearchPath.hpp"
-#include "Data/Fortune/Types.hpp"
-#include "Platform/Env.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/SearchPath.hpp>
+#include <tallowmere/Data/Fortune/Types.hpp>
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 

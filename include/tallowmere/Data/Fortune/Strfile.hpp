@@ -31,10 +31,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/Index/Format.hpp"
-#include "Platform/Env.hpp"
-#include "Platform/File.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/File.hpp"
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
 

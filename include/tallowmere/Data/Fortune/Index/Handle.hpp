@@ -16,11 +16,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/Index/Format.hpp"
-#include "Data/Fortune/Index/Problems.hpp"
-#include "Platform/Env.hpp"
-#include "Platform/File.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
 

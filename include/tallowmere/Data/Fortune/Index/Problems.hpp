@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
 
 namespace tallowmere {
 

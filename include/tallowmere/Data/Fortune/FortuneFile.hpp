@@ -33,10 +33,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/Index.hpp"
-#include "Platform/Env.hpp"
-#include "Platform/File.hpp"
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
 

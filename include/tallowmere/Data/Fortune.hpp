@@ -16,15 +16,15 @@
 // The installation directories live apart, in Paths_tallowmere.hpp.
 #pragma once
 
-#include "Data/Fortune/Categorical.hpp"
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Data/Fortune/Index.hpp"
-#include "Data/Fortune/Locate.hpp"
-#include "Data/Fortune/Open.hpp"
-#include "Data/Fortune/Random.hpp"
-#include "Data/Fortune/SearchPath.hpp"
-#include "Data/Fortune/Stats.hpp"
-#include "Data/Fortune/Traverse.hpp"
-#include "Data/Fortune/Strfile.hpp"
-#include "Data/Fortune/Types.hpp"
-#include "Data/Fortune/Utf8.hpp"
+#include <tallowmere/Data/Fortune/Categorical.hpp>
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Data/Fortune/Locate.hpp>
+#include <tallowmere/Data/Fortune/Open.hpp>
+#include <tallowmere/Data/Fortune/Random.hpp>
+#include <tallowmere/Data/Fortune/SearchPath.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Data/Fortune/Traverse.hpp>
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Data/Fortune/Types.hpp>
+#include <tallowmere/Data/Fortune/Utf8.hpp>

@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune/Categorical.hpp"
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Data/Fortune/FunctionRef.hpp"
-#include "Data/Fortune/Index.hpp"
+#include <tallowmere/Data/Fortune/Categorical.hpp>
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
 
 namespace tallowmere {
 

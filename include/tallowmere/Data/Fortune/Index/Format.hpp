@@ -23,7 +23,7 @@
 #include <string_view>
 #include <utility>
 
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/Stats.hpp>
 
 namespace tallowmere {
 

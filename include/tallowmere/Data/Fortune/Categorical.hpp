@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Errors.hpp"
-#include "Platform/Random.hpp"
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Random.hpp>
 
 namespace tallowmere {
 

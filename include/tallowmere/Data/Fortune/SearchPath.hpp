@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "Data/Fortune/Types.hpp"
+#include <tallowmere/Data/Fortune/Types.hpp>
 
 namespace tallowmere {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/Env.hpp"
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere {
 

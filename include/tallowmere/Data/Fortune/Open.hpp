@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Data/Fortune/FunctionRef.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
 
 namespace tallowmere {
 

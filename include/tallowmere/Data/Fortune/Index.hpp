@@ -6,9 +6,9 @@
 //   Index/Entries.hpp   reading, appending and clearing entries; checks and statistics rebuild
 #pragma once
 
-#include "Data/Fortune/Index/Entries.hpp"
-#include "Data/Fortune/Index/Format.hpp"
-#include "Data/Fortune/Index/Handle.hpp"
-#include "Data/Fortune/Index/Problems.hpp"
-#include "Data/Fortune/Stats.hpp"
-#include "Platform/Errors.hpp"
+#include <tallowmere/Data/Fortune/Index/Entries.hpp>
+#include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Data/Fortune/Index/Handle.hpp>
+#include <tallowmere/Data/Fortune/Index/Problems.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Platform/Errors.hpp>

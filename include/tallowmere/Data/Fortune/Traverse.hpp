@@ -28,9 +28,9 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile.hpp"
-#include "Data/Fortune/Index.hpp"
-#include "Data/Fortune/Stats.hpp"
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
 
 namespace tallowmere {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Data/Fortune/Stats.hpp"  // declares the read<T> template
+#include <tallowmere/Data/Fortune/Stats.hpp>  // declares the read<T> template
 
 namespace tallowmere {
 
