@@ -98,7 +98,7 @@ int forEachFile(const Arguments& args, Each&& each) {
       if (!each(path)) status = 1;
     } catch (const std::exception& e) {
       std::cout.flush();
-      std::cerr << "tallowmere: " << FileError(path, e.what()).what() << '\n';
+      std::cerr << "tallowmere: " << FileError(path, e).what() << '\n';
       status = 1;
     }
   }

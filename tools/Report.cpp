@@ -5,26 +5,28 @@
 #include <cstring>
 #include <iostream>
 
+#include <tallowmere/Platform/Errors.hpp>
+
 namespace tallowmere::cli {
 
 namespace {
 
-// Whether `reason` names the file already: the platform's errors begin with the path (of the
-// text or of its index), the library's opening errors quote it.
-bool namesFile(const std::string& path, const std::string& reason) {
-  const auto startsWith = [&](const std::string& prefix) { return reason.rfind(prefix, 0) == 0; };
-  return startsWith(path + ": ") || startsWith(path + ".ix: ") ||
-         reason.find('"' + path + '"') != std::string::npos;
-}
-
-std::string withPath(const std::string& path, const std::string& reason) {
-  return namesFile(path, reason) ? reason : path + ": " + reason;
+// A FileError, and a library error that carries a path, name their file in the message already
+// (the text or its index); every other failure is about `path` and says so first.
+std::string messageAbout(const std::string& path, const std::exception& failure) {
+  if (dynamic_cast<const FileError*>(&failure) != nullptr) return failure.what();
+  const auto* ioError = dynamic_cast<const IOError*>(&failure);
+  if (ioError != nullptr && !ioError->path().empty()) return failure.what();
+  return path + ": " + failure.what();
 }
 
 }  // namespace
 
 FileError::FileError(const std::string& path, const std::string& reason)
-    : std::runtime_error(withPath(path, reason)) {}
+    : std::runtime_error(path + ": " + reason) {}
+
+FileError::FileError(const std::string& path, const std::exception& failure)
+    : std::runtime_error(messageAbout(path, failure)) {}
 
 void flushStandardOutput() {
   std::cout.flush();

@@ -10,11 +10,13 @@
 
 namespace tallowmere::cli {
 
-// A failure while working on one file. Its message is "<path>: <reason>", or the reason alone
-// when it names the path already (as the platform's errors and the opening errors do).
+// A failure while working on one file. Its message is "<path>: <reason>"; made from another
+// failure, it is that failure's message alone when the failure is a library error that carries
+// the path of its file (its message names that file already).
 class FileError : public std::runtime_error {
  public:
   FileError(const std::string& path, const std::string& reason);
+  FileError(const std::string& path, const std::exception& failure);
 };
 
 // Runs action() and turns any failure except BadUsage into a FileError about `path`.
@@ -27,7 +29,7 @@ decltype(auto) aboutFile(const std::string& path, Action&& action) {
   } catch (const FileError&) {
     throw;
   } catch (const std::exception& e) {
-    throw FileError(path, e.what());
+    throw FileError(path, e);
   }
 }
 
