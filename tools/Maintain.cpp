@@ -272,7 +272,9 @@ int runStats(const Arguments& args) {
   const std::string& path = args.operands[0];
   requireFortuneText(path);
   // Without an index the text is indexed in memory: a text that cannot be read says so.
-  if (!std::filesystem::exists(path + ".ix")) aboutFile(path, [&] { openFile(path, OpenMode::ReadOnly); });
+  if (!std::filesystem::exists(path + ".ix")) {
+    aboutFile(path, [&] { return openFile(path, OpenMode::ReadOnly)->isOpen(); });
+  }
   const FortuneStats stats = aboutFile(path, [&] {
     return withFortuneFile(args.delimiter, false, path,
                            [](const FortuneFile& file) { return getStats(getIndex(file)); });

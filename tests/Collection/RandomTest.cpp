@@ -44,14 +44,14 @@ TEST(Distributions, EventsAndWeights) {
   EXPECT_EQ(observed.events()[1], (std::pair<float, int>{1.0f, 3}));
   EXPECT_EQ(observed.events()[2], (std::pair<float, int>{1.0f, 5}));
 
-  EXPECT_THROW(fromWeightedList<int>({{-1.0f, 1}}), UsageError);
+  EXPECT_THROW((void)fromWeightedList<int>({{-1.0f, 1}}), UsageError);
 }
 
 TEST(Distributions, NothingToDrawFailsAsAUserError) {
   SplitMix64 generator(1);
-  EXPECT_EQ(userErrorOf([&] { Categorical<int>().sample(generator); }),
+  EXPECT_EQ(userErrorOf([&] { (void)Categorical<int>().sample(generator); }),
             "Categorical: cannot sample a distribution with no events");
-  EXPECT_EQ(userErrorOf([&] { sampleFrom(generator, fromWeightedList<int>({{0.0f, 1}, {0.0f, 2}})); }),
+  EXPECT_EQ(userErrorOf([&] { (void)sampleFrom(generator, fromWeightedList<int>({{0.0f, 1}, {0.0f, 2}})); }),
             "Categorical: cannot sample a distribution whose total weight is 0");
 }
 
@@ -150,13 +150,13 @@ TEST_F(Selection, EveryFortuneEquallyLikelyAcrossFilesOfDifferentSize) {
 
 TEST_F(Selection, FailuresAfterOpeningCloseEverything) {
   const std::string good = writeFortunes(dir, "good", {"fine"});
-  EXPECT_EQ(userErrorOf([&] { randomFortune({good, dir.path("absent")}); }),
+  EXPECT_EQ(userErrorOf([&] { (void)randomFortune({good, dir.path("absent")}); }),
             "openFortuneFile: file does not exist: \"" + dir.path("absent") + "\"");
 
   // Files whose indexes hold no fortune: nothing to draw.
   const std::string empty = writeFortunes(dir, "empty", {"unindexed"});
-  withFortuneFile(U'%', true, empty, [](const FortuneFile& file) { getIndex(file); });
-  EXPECT_EQ(userErrorOf([&] { randomFortune({empty}); }),
+  withFortuneFile(U'%', true, empty, [](const FortuneFile& file) { (void)getIndex(file); });
+  EXPECT_EQ(userErrorOf([&] { (void)randomFortune({empty}); }),
             "Categorical: cannot sample a distribution whose total weight is 0");
 }
 
@@ -188,7 +188,7 @@ TEST_F(Selection, MoreFilesThanMayBeOpenAtOnceFailWithTheLimitNamed) {
 }
 
 TEST_F(Selection, DistributionOverNoFilesIsRefused) {
-  EXPECT_EQ(userErrorOf([] { defaultFortuneDistribution({}); }),
+  EXPECT_EQ(userErrorOf([] { (void)defaultFortuneDistribution({}); }),
             "defaultFortuneDistribution: no fortune files");
 }
 
@@ -196,7 +196,7 @@ TEST_F(Selection, ChosenFileWithoutFortunesReportsThePositionOutOfRange) {
   const std::string empty = writeFortunes(dir, "empty", {"unindexed"});
   withFortuneFile(U'%', true, empty, [&](const FortuneFile& file) {
     const RVar<FortuneFile> always = [&file](SplitMix64&) { return file; };
-    EXPECT_EQ(userErrorOf([&] { randomFortuneFromRandomFile(always); }),
+    EXPECT_EQ(userErrorOf([&] { (void)randomFortuneFromRandomFile(always); }),
               "getEntry: index out of range: 0");
   });
 }

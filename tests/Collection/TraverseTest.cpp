@@ -92,7 +92,7 @@ TEST_F(Traversal, ClosedFileFailsBeforeAnyCallback) {
   FortuneFile other = openFortuneFile(U'%', false, file->fortunePath());
   closeFortuneFile(other);
   int calls = 0;
-  EXPECT_THROW(filterFortunes([&](const IndexEntry&) { return ++calls > 0; }, other), UsageError);
+  EXPECT_THROW((void)filterFortunes([&](const IndexEntry&) { return ++calls > 0; }, other), UsageError);
   EXPECT_EQ(calls, 0);
 }
 

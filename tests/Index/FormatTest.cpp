@@ -30,7 +30,7 @@ std::string unhex(const std::string& text) {
 
 std::string messageOf(const std::string& bytes) {
   try {
-    decodeHeader(bytes);
+    (void)decodeHeader(bytes);
   } catch (const IOError& e) {
     EXPECT_TRUE(e.isUserError());
     return e.what();
@@ -71,7 +71,7 @@ TEST(IndexFormat, EntriesKeepTheLowThirtyTwoBitsAndReadBackZeroExtended) {
 
 TEST(IndexFormat, WrongMagicNumberIsReportedBeforeLength) {
   try {
-    decodeHeader(std::string("\0\0\0\0", 4));
+    (void)decodeHeader(std::string("\0\0\0\0", 4));
     FAIL() << "decoded";
   } catch (const HeaderProblemError& e) {
     EXPECT_EQ(e.headerProblem(), HeaderProblem::BadMagicNumber(0));
@@ -84,7 +84,7 @@ TEST(IndexFormat, VersionsOtherThanTwoAreUnsupported) {
     std::string bytes = encodeHeader(emptyHeader);
     bytes[7] = static_cast<char>(version);
     try {
-      decodeHeader(bytes);
+      (void)decodeHeader(bytes);
       FAIL() << "decoded version " << version;
     } catch (const HeaderProblemError& e) {
       EXPECT_EQ(e.headerProblem(), HeaderProblem::UnsupportedVersion(version));
@@ -101,12 +101,12 @@ TEST(IndexFormat, ShortInputFailsWithTooFewBytes) {
   }
   EXPECT_EQ(messageOf(full + "trailing bytes are ignored"), "(decoded)");
   try {
-    decodeIndexEntry(std::string(15, '\0'), 0);
+    (void)decodeIndexEntry(std::string(15, '\0'), 0);
     FAIL() << "decoded a short entry";
   } catch (const IOError& e) {
     EXPECT_NE(std::string(e.what()).find("too few bytes"), std::string::npos);
   }
-  EXPECT_THROW(decodeIndexEntry(std::string(16, '\0'), 17), IOError);
+  EXPECT_THROW((void)decodeIndexEntry(std::string(16, '\0'), 17), IOError);
 }
 
 TEST(IndexFormat, DecodingAcceptsAnyFieldValues) {

@@ -34,7 +34,7 @@ TEST_F(IndexHandle, WritableOpenOfMissingFileCreatesEmptyHeader) {
 
 TEST_F(IndexHandle, ReadOnlyOpenNeverCreatesOrInitialises) {
   try {
-    openIndex(dir.path("missing.ix"), false);
+    (void)openIndex(dir.path("missing.ix"), false);
     FAIL() << "opened a missing file";
   } catch (const IOError& e) {
     EXPECT_EQ(e.kind(), IOError::Kind::System);
@@ -42,7 +42,7 @@ TEST_F(IndexHandle, ReadOnlyOpenNeverCreatesOrInitialises) {
   }
   dir.writeFile("empty.ix", "");
   try {
-    openIndex(dir.path("empty.ix"), false);
+    (void)openIndex(dir.path("empty.ix"), false);
     FAIL() << "opened an empty file";
   } catch (const IOError& e) {
     EXPECT_TRUE(e.isUserError());
@@ -53,9 +53,9 @@ TEST_F(IndexHandle, ReadOnlyOpenNeverCreatesOrInitialises) {
 
 TEST_F(IndexHandle, WritableOpenDoesNotInitialiseAShortFile) {
   dir.writeFile("short.ix", encodeHeader(emptyHeader).substr(0, 10));
-  EXPECT_THROW(openIndex(dir.path("short.ix"), true), IOError);
+  EXPECT_THROW((void)openIndex(dir.path("short.ix"), true), IOError);
   dir.writeFile("garbage.ix", "0123456789");
-  EXPECT_THROW(openIndex(dir.path("garbage.ix"), true), HeaderProblemError);
+  EXPECT_THROW((void)openIndex(dir.path("garbage.ix"), true), HeaderProblemError);
   EXPECT_EQ(dir.readFile("garbage.ix"), "0123456789");
 }
 
@@ -64,7 +64,7 @@ TEST_F(IndexHandle, TableMustFitInTheFile) {
   ASSERT_EQ(full.size(), 112u);
   dir.writeFile("short.ix", full.substr(0, 111));
   try {
-    openIndex(dir.path("short.ix"), false);
+    (void)openIndex(dir.path("short.ix"), false);
     FAIL() << "opened a cut table";
   } catch (const HeaderProblemError&) {
     FAIL() << "a table problem is not a header problem";
@@ -79,7 +79,7 @@ TEST_F(IndexHandle, TableMustFitInTheFile) {
 TEST_F(IndexHandle, TableStartingInsideTheHeaderIsRejected) {
   dir.writeFile("loc.ix", indexBytes({kThreeValid, 32}, {}));
   try {
-    openIndex(dir.path("loc.ix"), false);
+    (void)openIndex(dir.path("loc.ix"), false);
     FAIL();
   } catch (const HeaderProblemError& e) {
     EXPECT_EQ(e.problem(), IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds()));
@@ -100,7 +100,7 @@ TEST_F(IndexHandle, InvalidStatisticsAreRebuiltInMemoryOnly) {
 TEST_F(IndexHandle, RepairedEmptyTableMustStillStartInsideTheFile) {
   dir.writeFile("far.ix", indexBytes({{0, 0, 5, 3, 0, 0}, 1000}, {}));
   try {
-    openIndex(dir.path("far.ix"), true);
+    (void)openIndex(dir.path("far.ix"), true);
     FAIL() << "opened a table that starts beyond the end of the file";
   } catch (const IndexProblemError& e) {
     EXPECT_EQ(e.problem(), IndexProblem::TableLongerThanFile());
@@ -110,7 +110,7 @@ TEST_F(IndexHandle, RepairedEmptyTableMustStillStartInsideTheFile) {
 TEST_F(IndexHandle, RepairOfACutTableFailsWithTooFewBytes) {
   dir.writeFile("cut.ix", indexBytes({{2, 0, 5, 3, 0, 0}, 64}, {{0, 10, 8, 2}}));
   try {
-    openIndex(dir.path("cut.ix"), false);
+    (void)openIndex(dir.path("cut.ix"), false);
     FAIL();
   } catch (const IOError& e) {
     EXPECT_TRUE(e.isUserError());
@@ -135,14 +135,14 @@ TEST_F(IndexHandle, ClosedIndexRefusesUseAndClosesTwice) {
   const Index copy = index;
   closeIndex(index);
   try {
-    getStats(copy);
+    (void)getStats(copy);
     FAIL();
   } catch (const IndexProblemError& e) {
     EXPECT_EQ(e.problem(), IndexProblem::AccessToClosedIndex());
     EXPECT_STREQ(e.what(), "AccessToClosedIndex");
   }
-  EXPECT_THROW(getEntry(copy, 0), IndexProblemError);
-  EXPECT_THROW(getEntries(copy), IndexProblemError);
+  EXPECT_THROW((void)getEntry(copy, 0), IndexProblemError);
+  EXPECT_THROW((void)getEntries(copy), IndexProblemError);
   EXPECT_THROW(appendEntry(copy, {0, 1, 1, 1}), IndexProblemError);
   EXPECT_THROW(clearIndex(copy), IndexProblemError);
   EXPECT_EQ(checkIndex(copy), IndexProblem::AccessToClosedIndex());
@@ -162,7 +162,7 @@ TEST_F(IndexHandle, ActionThatUsesItsOwnIndexIsAUsageError) {
   EXPECT_THROW(withIndex(index, [&](File&, const CurrentHeader&) { return getEntries(index); }),
                UsageError);
   EXPECT_THROW(modifyHeader(index, [&](File&, const CurrentHeader& h) {
-                 getStats(index);
+                 (void)getStats(index);
                  return h.get();
                }),
                UsageError);
@@ -213,14 +213,14 @@ TEST_F(IndexHandle, GuardedActionValidatesTheHeaderAgainstTheFile) {
 TEST_F(IndexHandle, ProblemHandlersSeeOnlyTheirConversions) {
   dir.writeFile("zero.ix", std::string(64, '\0'));
   try {
-    openIndex(dir.path("zero.ix"), false);
+    (void)openIndex(dir.path("zero.ix"), false);
   } catch (const IndexProblemError& e) {
     EXPECT_EQ(e.problem(), IndexProblem::HeaderProblem(HeaderProblem::BadMagicNumber(0)));
   }
   bool ioErrorPassed = false;
   try {
     try {
-      openIndex(dir.path("absent.ix"), false);
+      (void)openIndex(dir.path("absent.ix"), false);
     } catch (const IndexProblemError&) {
       FAIL() << "an I/O error is not an index problem";
     }

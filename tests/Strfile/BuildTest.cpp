@@ -72,7 +72,7 @@ TEST(StrfileBuild, RandomKeepsTextOrderAndGivesWayToOrdered) {
             data({2, 2, 4, 4, 1, '%'}, {0, 6, 10}));
   EXPECT_EQ(buildStrfile(text, {'%', StrfileHeader::random | StrfileHeader::ordered, false}),
             data({2, 2, 4, 4, 2, '%'}, {6, 0, 10}));
-  EXPECT_THROW(buildStrfile(text, {'%', StrfileHeader::comments, false}), IOError);
+  EXPECT_THROW((void)buildStrfile(text, {'%', StrfileHeader::comments, false}), IOError);
 }
 
 TEST(StrfileBuild, ReadsWholeLinesThroughAFileInChunks) {

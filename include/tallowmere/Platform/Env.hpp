@@ -28,10 +28,10 @@ struct FileStatus {
   FileIdentity identity;
   std::int64_t size = 0;
 
-  bool exists() const noexcept { return kind != FileKind::Missing; }
+  [[nodiscard]] bool exists() const noexcept { return kind != FileKind::Missing; }
   bool isDirectory() const noexcept { return kind == FileKind::Directory; }
   // Anything that exists and is not a directory: a regular file, a device, a FIFO.
-  bool isFile() const noexcept { return exists() && !isDirectory(); }
+  [[nodiscard]] bool isFile() const noexcept { return exists() && !isDirectory(); }
 };
 
 enum class LockMode { Shared, Exclusive };
@@ -52,15 +52,15 @@ class Env {
   Env& operator=(const Env&) = delete;
 
   // The real file system, through POSIX calls. Lives as long as the program.
-  static Env& disk();
+  [[nodiscard]] static Env& disk();
 
   // Fails with the platform's IOError (errno and path), also when the path is a directory.
-  virtual std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) = 0;
+  [[nodiscard]] virtual std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) = 0;
   // What `path` names now. Never throws: a path that cannot be examined (missing, empty, no
   // permission) is Missing.
-  virtual FileStatus status(const std::string& path) noexcept = 0;
+  [[nodiscard]] virtual FileStatus status(const std::string& path) noexcept = 0;
   // The names in a directory in the order the system returns them, "." and ".." included.
-  virtual std::vector<std::string> listDirectory(const std::string& path) = 0;
+  [[nodiscard]] virtual std::vector<std::string> listDirectory(const std::string& path) = 0;
   // Replaces `to` with `from` in one step: another process sees the old file or the new one.
   // Durable once the directory is synced.
   virtual void renameFile(const std::string& from, const std::string& to) = 0;
@@ -68,18 +68,18 @@ class Env {
   // Makes the directory's entries durable: files created, renamed or removed in it.
   virtual void syncDirectory(const std::string& path) = 0;
   // Waits until `file` (opened by this Env) holds the lock. Interrupted waits resume.
-  virtual std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) = 0;
+  [[nodiscard]] virtual std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) = 0;
 };
 
 // The directory part of a path ("." when it has none), for syncing the directory that holds a
 // file.
-std::string parentDirectory(const std::string& path);
+[[nodiscard]] std::string parentDirectory(const std::string& path);
 
 // The file that a new version of `path` is written to before it is renamed over it: hidden,
 // so that listing a directory never takes it for a fortune file ("dir/.name.tmp"), and always
 // the same, so that one left by a crash is reused by the next writer (who must hold whatever
 // lock keeps writers of `path` apart).
-std::string temporaryPathFor(const std::string& path);
+[[nodiscard]] std::string temporaryPathFor(const std::string& path);
 
 // Replaces the file at `path` whole with `bytes`: written beside it, synced when `durable`,
 // renamed over it, and its directory synced. Another process sees the old file or the new one;

@@ -23,15 +23,15 @@ class IOError : public std::runtime_error {
 
   // An error of the user-error kind; `message` becomes what() unchanged. `path` names the file
   // the error is about, when there is one.
-  static IOError userError(std::string message, std::string path = {});
+  [[nodiscard]] static IOError userError(std::string message, std::string path = {});
   // A failing system call: what() reads "<path>: <operation>: <strerror(errnum)>".
-  static IOError system(int errnum, std::string path, const std::string& operation);
+  [[nodiscard]] static IOError system(int errnum, std::string path, const std::string& operation);
 
-  Kind kind() const noexcept { return kind_; }
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
   bool isUserError() const noexcept { return kind_ == Kind::UserError; }
-  int errorCode() const noexcept { return errorCode_; }  // 0 for user errors
+  [[nodiscard]] int errorCode() const noexcept { return errorCode_; }  // 0 for user errors
   // The file the error is about: always for system errors, where one is known for user errors.
-  const std::string& path() const noexcept { return path_; }
+  [[nodiscard]] const std::string& path() const noexcept { return path_; }
 
  private:
   IOError(Kind kind, int errorCode, std::string path, const std::string& message);

@@ -44,10 +44,10 @@ class File {
 
   // Reads up to `size` bytes from `offset` into `buffer`; fewer only at the end of the file.
   // A negative offset is an IOError (EINVAL).
-  virtual std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) = 0;
+  [[nodiscard]] virtual std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) = 0;
   // Writes all of `bytes` from `offset`; a gap past the end reads back as zero bytes.
   virtual void writeAt(std::int64_t offset, std::string_view bytes) = 0;
-  virtual std::int64_t size() = 0;
+  [[nodiscard]] virtual std::int64_t size() = 0;
   // Cuts the file to `size` bytes, or extends it with zero bytes. Negative: IOError (EINVAL).
   virtual void setSize(std::int64_t size) = 0;
   // Makes everything written so far durable: it survives a crash of the machine.
@@ -58,30 +58,30 @@ class File {
     (void)offset;
     (void)length;
   }
-  virtual FileIdentity identity() = 0;
+  [[nodiscard]] virtual FileIdentity identity() = 0;
   // Releases the file. A failure to close is reported once; the file counts as closed anyway.
   virtual void close() = 0;
-  virtual bool isOpen() = 0;
+  [[nodiscard]] virtual bool isOpen() = 0;
   // The name used in error messages: the path, or the name given to a memory file.
-  virtual const std::string& name() const = 0;
+  [[nodiscard]] virtual const std::string& name() const = 0;
 
   // Up to `size` bytes from `offset`, fewer only at the end of the file. Never reserves more
   // memory than the file holds past `offset`, so `size` may come from untrusted data.
-  std::string readAt(std::int64_t offset, std::size_t size);
+  [[nodiscard]] std::string readAt(std::int64_t offset, std::size_t size);
 
   // The cursor. seek moves it to an absolute offset (beyond the end is allowed; negative is
   // EINVAL); readSome, read and write transfer at it and move it past what they transferred.
   void seek(std::int64_t offset);
-  std::int64_t position();
+  [[nodiscard]] std::int64_t position();
   std::size_t readSome(char* buffer, std::size_t size);
-  std::string read(std::size_t size);
+  [[nodiscard]] std::string read(std::size_t size);
   std::string readToEnd();
   void write(std::string_view bytes);
   // Nothing is buffered, so there is nothing to push; fails only on a closed file. sync() is
   // what makes data durable.
   void flush();
   // True when the cursor is at or beyond the end of the file.
-  bool atEnd();
+  [[nodiscard]] bool atEnd();
 
  private:
   std::atomic<std::int64_t> position_{0};
@@ -95,10 +95,10 @@ enum class OpenMode {
 
 // Opens a file on disk: Env::disk().openFile (see Env.hpp). Fails with the platform's IOError
 // (errno and path), also when the path names a directory.
-std::unique_ptr<File> openFile(const std::string& path, OpenMode mode);
+[[nodiscard]] std::unique_ptr<File> openFile(const std::string& path, OpenMode mode);
 
 // A new, empty, growable file held in memory, open for reading and writing; `name` appears
 // in its error messages. Its bytes are discarded when it is closed.
-std::unique_ptr<File> createMemoryFile(std::string name);
+[[nodiscard]] std::unique_ptr<File> createMemoryFile(std::string name);
 
 }  // namespace tallowmere

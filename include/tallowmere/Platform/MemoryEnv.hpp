@@ -25,13 +25,13 @@ class MemoryEnv final : public Env {
   MemoryEnv();
   ~MemoryEnv() override;
 
-  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override;
+  [[nodiscard]] std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override;
   FileStatus status(const std::string& path) noexcept override;
-  std::vector<std::string> listDirectory(const std::string& path) override;
+  [[nodiscard]] std::vector<std::string> listDirectory(const std::string& path) override;
   void renameFile(const std::string& from, const std::string& to) override;
   void removeFile(const std::string& path) override;
   void syncDirectory(const std::string& path) override;
-  std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) override;
+  [[nodiscard]] std::unique_ptr<FileLock> lockFile(File& file, LockMode mode) override;
 
   // Makes a directory, durable at once; its parent must exist. An existing one is kept.
   void createDirectory(const std::string& path);

@@ -24,9 +24,9 @@ class SplitMix64 {
   SplitMix64(std::uint64_t seed, std::uint64_t gamma) noexcept : state_(seed), gamma_(gamma | 1) {}
 
   // The next 64 random bits.
-  std::uint64_t nextWord64() noexcept;
+  [[nodiscard]] std::uint64_t nextWord64() noexcept;
   // A new generator, independent of this one, which advances by two outputs.
-  SplitMix64 split() noexcept;
+  [[nodiscard]] SplitMix64 split() noexcept;
 
  private:
   std::uint64_t state_;
@@ -34,16 +34,16 @@ class SplitMix64 {
 };
 
 // A float drawn uniformly from [0, 1) in steps of 2^-24, so every value is exact in 32 bits.
-float uniformFloat(SplitMix64& generator) noexcept;
+[[nodiscard]] float uniformFloat(SplitMix64& generator) noexcept;
 
 // An integer drawn uniformly from lo to hi, both included, without bias. An empty range
 // (hi < lo) consumes nothing and yields lo, so that a caller indexing an empty table with the
 // result gets its own out-of-range failure instead of a hang.
-std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo, std::int64_t hi) noexcept;
+[[nodiscard]] std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo, std::int64_t hi) noexcept;
 
 // Splits the process-wide generator: it moves on to its next state in one atomic step and the
 // caller receives the other half. Safe from any thread.
-SplitMix64 splitGlobalGenerator() noexcept;
+[[nodiscard]] SplitMix64 splitGlobalGenerator() noexcept;
 
 // Sets the state of the process-wide generator, so that a test or a run that wants to be
 // repeatable sees the same sequence of splits (in one thread) every time. Without it the state

@@ -37,7 +37,7 @@ class RVar {
   RVar(F f)  // NOLINT(google-explicit-constructor): distributions convert implicitly
       : draw_(std::move(f)) {}
 
-  T operator()(SplitMix64& generator) const { return draw_(generator); }
+  [[nodiscard]] T operator()(SplitMix64& generator) const { return draw_(generator); }
 
  private:
   std::function<T(SplitMix64&)> draw_;
@@ -64,13 +64,13 @@ class Categorical {
     }
   }
 
-  const std::vector<Event>& events() const noexcept { return events_; }
+  [[nodiscard]] const std::vector<Event>& events() const noexcept { return events_; }
   std::size_t numEvents() const noexcept { return events_.size(); }
-  double totalWeight() const noexcept { return cumulative_.empty() ? 0.0 : cumulative_.back(); }
+  [[nodiscard]] double totalWeight() const noexcept { return cumulative_.empty() ? 0.0 : cumulative_.back(); }
 
   // One event's value. With no events, or a total weight of 0, nothing can be drawn: throws
   // an IOError of the user-error kind saying which, and consumes nothing from the generator.
-  const T& sample(SplitMix64& generator) const {
+  [[nodiscard]] const T& sample(SplitMix64& generator) const {
     if (events_.empty()) {
       throw IOError::userError("Categorical: cannot sample a distribution with no events");
     }
@@ -84,7 +84,7 @@ class Categorical {
     return events_[static_cast<std::size_t>(chosen - cumulative_.begin())].second;
   }
 
-  T operator()(SplitMix64& generator) const { return sample(generator); }
+  [[nodiscard]] T operator()(SplitMix64& generator) const { return sample(generator); }
 
  private:
   std::vector<Event> events_;
@@ -92,12 +92,12 @@ class Categorical {
 };
 
 template <class T>
-Categorical<T> fromWeightedList(std::vector<std::pair<float, T>> pairs) {
+[[nodiscard]] Categorical<T> fromWeightedList(std::vector<std::pair<float, T>> pairs) {
   return Categorical<T>(std::move(pairs));
 }
 
 template <std::equality_comparable T>
-Categorical<T> fromObservations(const std::vector<T>& values) {
+[[nodiscard]] Categorical<T> fromObservations(const std::vector<T>& values) {
   std::vector<std::pair<float, T>> events;
   const auto count = [&events](std::size_t event) { events[event].first += 1.0f; };
   if constexpr (std::totally_ordered<T>) {
@@ -120,17 +120,17 @@ Categorical<T> fromObservations(const std::vector<T>& values) {
 }
 
 template <class T>
-std::size_t numEvents(const Categorical<T>& distribution) noexcept {
+[[nodiscard]] std::size_t numEvents(const Categorical<T>& distribution) noexcept {
   return distribution.numEvents();
 }
 
 template <class T>
-T sampleFrom(SplitMix64& generator, const RVar<T>& variable) {
+[[nodiscard]] T sampleFrom(SplitMix64& generator, const RVar<T>& variable) {
   return variable(generator);
 }
 
 template <class T>
-T sampleFrom(SplitMix64& generator, const Categorical<T>& distribution) {
+[[nodiscard]] T sampleFrom(SplitMix64& generator, const Categorical<T>& distribution) {
   return distribution.sample(generator);
 }
 

@@ -40,19 +40,24 @@
 
 namespace tallowmere {
 
+namespace detail {
+struct FortuneFileAccess;
+}  // namespace detail
+
 class FortuneFile {
  public:
+  // What the copies of one FortuneFile share; defined and used inside the library only.
   struct State;
-  explicit FortuneFile(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
   // The path given to openFortuneFile, unchanged.
-  const std::string& fortunePath() const noexcept;
-  char32_t fortuneDelim() const noexcept;
-  bool fortuneWritable() const noexcept;
-
-  State& state() const noexcept { return *state_; }
+  [[nodiscard]] const std::string& fortunePath() const noexcept;
+  [[nodiscard]] char32_t fortuneDelim() const noexcept;
+  [[nodiscard]] bool fortuneWritable() const noexcept;
 
  private:
+  friend struct detail::FortuneFileAccess;
+  explicit FortuneFile(std::shared_ptr<State> state) noexcept : state_(std::move(state)) {}
+
   std::shared_ptr<State> state_;
 };
 
@@ -76,14 +81,14 @@ struct FortuneFileOptions {
 // is not an existing file throws an IOError of the user-error kind
 // "openFortuneFile: file does not exist: \"<path>\"". A delimiter that is a newline or not a
 // Unicode scalar value is a UsageError.
-FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path,
+[[nodiscard]] FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string& path,
                             const FortuneFileOptions& options = {});
 
 // Closes the text file, then the index. Throws "Fortune file is closed" when already closed.
 void closeFortuneFile(const FortuneFile& file);
 
 // The text file's path, and the index file's path (".ix" appended: jokes.txt -> jokes.txt.ix).
-std::string fortuneFilePath(const FortuneFile& file);
+[[nodiscard]] std::string fortuneFilePath(const FortuneFile& file);
 std::string fortuneIndexPath(const FortuneFile& file);
 
 // The file's Index, opened (or built in memory) on first use; the same Index until closed,
@@ -92,19 +97,19 @@ std::string fortuneIndexPath(const FortuneFile& file);
 // from the text; only when that fails too is the reason the index file was unusable thrown.
 // A writable fortune file creates a missing index file (empty, whatever the text holds) and
 // rebuilds one that describes more text than the file holds; a damaged one throws.
-Index getIndex(const FortuneFile& file);
+[[nodiscard]] Index getIndex(const FortuneFile& file);
 
 // The number of fortunes in the index.
-std::int64_t getNumFortunes(const FortuneFile& file);
+[[nodiscard]] std::int64_t getNumFortunes(const FortuneFile& file);
 
 // Every entry of the index, in table order.
-std::vector<IndexEntry> getEntries(const FortuneFile& file);
+[[nodiscard]] std::vector<IndexEntry> getEntries(const FortuneFile& file);
 
 // Fortune number i (from 0), its bytes decoded leniently: invalid UTF-8 becomes U+FFFD.
 // An out-of-range number throws "getEntry: index out of range: <i>". An index found to reach
 // past the end of the text is replaced as getIndex would replace it, and the fortune is read
 // through the new one.
-std::string getFortune(const FortuneFile& file, std::int64_t i);
+[[nodiscard]] std::string getFortune(const FortuneFile& file, std::int64_t i);
 
 // Visits every fortune in index order with its number, its entry and its bytes as they stand in
 // the text (invalid UTF-8 left as it is; decodeUtf8Leniently reads them as getFortune does). The
@@ -118,7 +123,7 @@ void forEachFortune(const FortuneFile& file,
 // Every fortune of the text, split at separators without consulting the index; the last piece
 // keeps what follows the last separator, final newline included. The text must be valid UTF-8;
 // otherwise an IOError (EILSEQ).
-std::vector<std::string> getFortunes(const FortuneFile& file);
+[[nodiscard]] std::vector<std::string> getFortunes(const FortuneFile& file);
 
 // Appends `text` as a new fortune after the last one: the separator (when the text holds a
 // fortune), `text` and a newline. When the index does not already list every fortune of the
@@ -176,7 +181,7 @@ struct IndexFileReport {
 // against the text, holding the shared lock so that no writer is half way through either.
 // Line counts are not compared: appending counts a final newline differently from a rebuild,
 // and both describe the same fortune. Throws only what reading the text throws.
-IndexFileReport checkIndexFile(const FortuneFile& file);
+[[nodiscard]] IndexFileReport checkIndexFile(const FortuneFile& file);
 
 // Refills `index` from the text read through `textFile`, cutting it at lines that hold only
 // `delimiter`; reads the text once in chunks, in constant memory. An index opened from a path

@@ -32,12 +32,12 @@ inline constexpr std::string_view noFortuneFilesText =
 // closed; a collection without a single fortune throws the IOError of sampling a distribution
 // whose total weight is 0. Every file's index stays open until the draw is done, so more files
 // than the process may hold open at once fail with an IOError (EMFILE) that names the limit.
-std::string randomFortune(const std::vector<std::string>& paths);
+[[nodiscard]] std::string randomFortune(const std::vector<std::string>& paths);
 
 // The open files, each weighted by its fortune count (read from its index header) as a
 // 32-bit float. No files: throws an IOError of the user-error kind
 // "defaultFortuneDistribution: no fortune files".
-Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files);
+[[nodiscard]] Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files);
 
 // A file paired with the uniform distribution over its positions that passed a test.
 using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;
@@ -46,7 +46,7 @@ using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;
 // test runs once per entry, file by file, in position order. Each file is weighted by its
 // number of passing positions (0 when none passes). No files give a distribution with no
 // events. A failure of the test or of reading an index propagates.
-Categorical<FilteredFortunes> fortuneDistributionWhere(
+[[nodiscard]] Categorical<FilteredFortunes> fortuneDistributionWhere(
     FunctionRef<bool(const FortuneFile&, std::int64_t, const IndexEntry&)> test,
     std::span<const FortuneFile> files);
 
@@ -54,6 +54,6 @@ Categorical<FilteredFortunes> fortuneDistributionWhere(
 // the process-wide generator, samples `file` once, reads the file's count from its index
 // header and draws the position. A file without fortunes throws getFortune's out-of-range
 // IOError. The file must be open and stays open.
-std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file);
+[[nodiscard]] std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file);
 
 }  // namespace tallowmere

@@ -37,23 +37,23 @@ struct SearchPathEntry {
 using SearchPath = std::vector<SearchPathEntry>;
 
 // "SearchPathEntry {directory = \"/a\", recursive = True}"
-std::string show(const SearchPathEntry& entry, int precedence = 0);
+[[nodiscard]] std::string show(const SearchPathEntry& entry, int precedence = 0);
 std::ostream& operator<<(std::ostream& out, const SearchPathEntry& entry);
 
 // Joins two paths: b when b is absolute or a is empty, a when b is empty, otherwise a and b
 // with one '/' between them (none added when a already ends in '/').
-std::string joinPath(const std::string& a, const std::string& b);
+[[nodiscard]] std::string joinPath(const std::string& a, const std::string& b);
 
 // The kind's default directory below the data directory. Reads the environment.
-std::string getFortuneDir(FortuneType type);
+[[nodiscard]] std::string getFortuneDir(FortuneType type);
 
 // One recursive entry for getFortuneDir(type), whether or not the directory exists.
-SearchPath defaultFortuneSearchPath(FortuneType type);
+[[nodiscard]] SearchPath defaultFortuneSearchPath(FortuneType type);
 
 // The search path in force for the kind: from its own variable, else from TALLOWMERE_PATH,
 // else the default. A variable that is set wins even when it is empty or names nothing usable;
 // only entries whose directory exists (following links) are kept, in order, so the result may
 // be empty. Throws nothing of its own.
-SearchPath getFortuneSearchPath(FortuneType type);
+[[nodiscard]] SearchPath getFortuneSearchPath(FortuneType type);
 
 }  // namespace tallowmere

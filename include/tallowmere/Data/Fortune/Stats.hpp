@@ -47,12 +47,12 @@ inline constexpr FortuneStats FortuneStats::mempty = {
 // in 64-bit two's complement instead of overflowing.
 FortuneStats operator+(const FortuneStats& a, const FortuneStats& b) noexcept;
 FortuneStats& operator+=(FortuneStats& a, const FortuneStats& b) noexcept;
-FortuneStats mconcat(std::span<const FortuneStats> stats) noexcept;
+[[nodiscard]] FortuneStats mconcat(std::span<const FortuneStats> stats) noexcept;
 // Throws UsageError for an empty sequence.
-FortuneStats sconcat(std::span<const FortuneStats> stats);
+[[nodiscard]] FortuneStats sconcat(std::span<const FortuneStats> stats);
 // `count` copies of `stats` combined: numFortunes times count, other fields unchanged.
 // Throws UsageError when count is below 1.
-FortuneStats stimes(std::int64_t count, const FortuneStats& stats);
+[[nodiscard]] FortuneStats stimes(std::int64_t count, const FortuneStats& stats);
 
 // The first thing found wrong with a FortuneStats record.
 class StatsProblem {
@@ -67,19 +67,19 @@ class StatsProblem {
     InconsistentLengthsForOneEntry,  // one fortune with minChars != maxChars
   };
 
-  static StatsProblem NegativeCount(std::int64_t count) { return {Kind::NegativeCount, count}; }
+  [[nodiscard]] static StatsProblem NegativeCount(std::int64_t count) { return {Kind::NegativeCount, count}; }
   static StatsProblem NegativeLength(std::int64_t length) { return {Kind::NegativeLength, length}; }
-  static StatsProblem NegativeOffset(std::int64_t offset) { return {Kind::NegativeOffset, offset}; }
+  [[nodiscard]] static StatsProblem NegativeOffset(std::int64_t offset) { return {Kind::NegativeOffset, offset}; }
   static StatsProblem LengthsWithoutEntries() { return {Kind::LengthsWithoutEntries, 0}; }
-  static StatsProblem EntriesWithoutLengths() { return {Kind::EntriesWithoutLengths, 0}; }
+  [[nodiscard]] static StatsProblem EntriesWithoutLengths() { return {Kind::EntriesWithoutLengths, 0}; }
   static StatsProblem MaxLengthLessThanMinLength() { return {Kind::MaxLengthLessThanMinLength, 0}; }
-  static StatsProblem InconsistentLengthsForOneEntry() {
+  [[nodiscard]] static StatsProblem InconsistentLengthsForOneEntry() {
     return {Kind::InconsistentLengthsForOneEntry, 0};
   }
 
-  Kind kind() const noexcept { return kind_; }
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
   // The carried integer of the first three variants; 0 for the others.
-  std::int64_t value() const noexcept { return value_; }
+  [[nodiscard]] std::int64_t value() const noexcept { return value_; }
   bool hasValue() const noexcept { return kind_ <= Kind::NegativeOffset; }
 
   // Variant first, in declaration order, then the carried integer.
@@ -93,12 +93,12 @@ class StatsProblem {
 };
 
 // Applies the validation rules in order; no value when the record is consistent.
-std::optional<StatsProblem> checkStats(const FortuneStats& stats) noexcept;
+[[nodiscard]] std::optional<StatsProblem> checkStats(const FortuneStats& stats) noexcept;
 bool statsAreValid(const FortuneStats& stats) noexcept;
 
 // Text forms. A precedence of 11 or more means "argument of a constructor": the value is then
 // put in parentheses if its text has more than one token.
-std::string show(const FortuneStats& stats, int precedence = 0);
+[[nodiscard]] std::string show(const FortuneStats& stats, int precedence = 0);
 std::string show(const StatsProblem& problem, int precedence = 0);
 std::ostream& operator<<(std::ostream& out, const FortuneStats& stats);
 std::ostream& operator<<(std::ostream& out, const StatsProblem& problem);
@@ -106,7 +106,7 @@ std::ostream& operator<<(std::ostream& out, const StatsProblem& problem);
 // Parsing: read<T>(text) accepts what show produces, with white space between tokens and any
 // number of enclosing parentheses; no value when the text does not parse.
 template <class T>
-std::optional<T> read(std::string_view text);
+[[nodiscard]] std::optional<T> read(std::string_view text);
 template <>
 std::optional<StatsProblem> read<StatsProblem>(std::string_view text);
 

@@ -70,19 +70,19 @@ inline constexpr std::size_t strfileHeaderLength = 24;
 // table of numStrings + 1 offsets that does not fill exactly the bytes after the header, and
 // a table in text order (neither ordered nor random set) whose offsets decrease. Memory is
 // reserved only for the offsets that the bytes hold. The three padding bytes are ignored.
-StrfileData decodeStrfile(std::string_view bytes);
+[[nodiscard]] StrfileData decodeStrfile(std::string_view bytes);
 
 // The header alone, from the first 24 bytes; throws as decodeStrfile does for a short input
 // or an unknown version.
-StrfileHeader decodeStrfileHeader(std::string_view bytes);
+[[nodiscard]] StrfileHeader decodeStrfileHeader(std::string_view bytes);
 
 // How many bytes a data file with this header holds: the header and numStrings + 1 offsets.
-std::uint64_t strfileLength(const StrfileHeader& header);
+[[nodiscard]] std::uint64_t strfileLength(const StrfileHeader& header);
 
 // The bytes of a data file, padding zeroed. Throws, rather than write a file that
 // decodeStrfile refuses, for a version other than 1 or 2, a table whose length is not
 // numStrings + 1, or decreasing offsets in a table in text order.
-std::string encodeStrfile(const StrfileData& data);
+[[nodiscard]] std::string encodeStrfile(const StrfileData& data);
 
 // Checks data against the text it describes, of `textSize` bytes: throws on the first
 // problem that makes the data unusable for reading that text's fortunes (what encodeStrfile
@@ -114,7 +114,7 @@ struct StrfileOptions {
 // The File overload reads from byte 0 to the end in chunks and never holds the whole text;
 // ordering keeps a short prefix of each key and reads the text again to break longer ties.
 // It leaves the file's position anywhere.
-StrfileData buildStrfile(std::string_view text, const StrfileOptions& options = {});
+[[nodiscard]] StrfileData buildStrfile(std::string_view text, const StrfileOptions& options = {});
 StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
 
 // Where one fortune lies in the text: the bytes `fortune` prints for it (before undoing the
@@ -129,13 +129,13 @@ struct StrfileSpan {
 // Fortune `number` (from 0, in table order): from its offset to the first delimiter line or
 // the end of the text. Throws when number >= numStrings or the offset is past the end of the
 // text. The File overload reads from the offset in chunks, only as far as the fortune goes.
-StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
+[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
                                  std::string_view text);
-StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number, File& text);
 
 // Rotates the letters A-Z and a-z by 13 places; every other byte is unchanged. Its own
 // inverse.
-std::string rot13(std::string_view text);
+[[nodiscard]] std::string rot13(std::string_view text);
 
 // Reading a classic fortune file through its data file, as this library reads fortune files
 // through their index: fortunes counted and numbered as the data file has them, each without
@@ -144,23 +144,23 @@ std::string rot13(std::string_view text);
 
 // The header of the data file at `dataPath`, when it decodes and the file is as long as its
 // table says; no value otherwise. Reads the header alone.
-std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
+[[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
                                                Env& env = Env::disk());
 
 // The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
 // when there is none, or it is damaged or does not fit the text. Reads the data file whole.
-std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
+[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
                                           Env& env = Env::disk());
 
 // Fortune `number`'s text. Throws as locateStrfileFortune does.
-std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+[[nodiscard]] std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);
 
 // Fortune `number`'s entry as an index of this library records it: offset, length in bytes
 // and characters, and lines. Throws as locateStrfileFortune does.
-IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text);
+[[nodiscard]] IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text);
 
 // The entries of every fortune, in table order. Reads every fortune.
-std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
+[[nodiscard]] std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
 
 // Visits every fortune in table order with its number and its bytes (letters rotated back under
 // the rotated flag, without the final newline, invalid UTF-8 left as it is). The text is read in

@@ -69,7 +69,7 @@ auto collectFortunes(const FortuneFile& file, Call&& call)
 
 // The positions for which keep(position, entry) is true, ascending.
 template <FortunePosition Pos, class Keep>
-std::vector<Pos> filterPositions(const FortuneFile& file, Keep&& keep) {
+[[nodiscard]] std::vector<Pos> filterPositions(const FortuneFile& file, Keep&& keep) {
   std::vector<Pos> positions;
   forEachFortune<Pos>(file, [&](Pos i, const IndexEntry& entry) {
     if (keep(i, entry)) positions.push_back(i);
@@ -114,32 +114,32 @@ auto mapFortunesWithIndex(Function&& function, const FortuneFile& file) {
 
 // The positions whose entry passes test(entry).
 template <FortunePosition Pos = std::int64_t, class Test>
-std::vector<Pos> filterFortunes(Test&& test, const FortuneFile& file) {
+[[nodiscard]] std::vector<Pos> filterFortunes(Test&& test, const FortuneFile& file) {
   return detail::filterPositions<Pos>(file, [&](Pos, const IndexEntry& entry) { return test(entry); });
 }
 
 template <FortunePosition Pos = std::int64_t, class Test>
-std::vector<Pos> filterFortunesM(Test&& test, const FortuneFile& file) {
+[[nodiscard]] std::vector<Pos> filterFortunesM(Test&& test, const FortuneFile& file) {
   return filterFortunes<Pos>(test, file);
 }
 
 // The positions that pass test(position, entry).
 template <FortunePosition Pos = std::int64_t, class Test>
-std::vector<Pos> filterFortunesWithIndex(Test&& test, const FortuneFile& file) {
+[[nodiscard]] std::vector<Pos> filterFortunesWithIndex(Test&& test, const FortuneFile& file) {
   return detail::filterPositions<Pos>(file, test);
 }
 
 template <FortunePosition Pos = std::int64_t, class Test>
-std::vector<Pos> filterFortunesWithIndexM(Test&& test, const FortuneFile& file) {
+[[nodiscard]] std::vector<Pos> filterFortunesWithIndexM(Test&& test, const FortuneFile& file) {
   return detail::filterPositions<Pos>(file, test);
 }
 
 // Plain fields of a statistics record, for callers that want numbers rather than the record
 // (obtain one with getStats(getIndex(file))).
-constexpr std::int64_t numFortunes(const FortuneStats& stats) noexcept { return stats.numFortunes; }
+[[nodiscard]] constexpr std::int64_t numFortunes(const FortuneStats& stats) noexcept { return stats.numFortunes; }
 constexpr std::int64_t minChars(const FortuneStats& stats) noexcept { return stats.minChars; }
-constexpr std::int64_t maxChars(const FortuneStats& stats) noexcept { return stats.maxChars; }
+[[nodiscard]] constexpr std::int64_t maxChars(const FortuneStats& stats) noexcept { return stats.maxChars; }
 constexpr std::int64_t minLines(const FortuneStats& stats) noexcept { return stats.minLines; }
-constexpr std::int64_t maxLines(const FortuneStats& stats) noexcept { return stats.maxLines; }
+[[nodiscard]] constexpr std::int64_t maxLines(const FortuneStats& stats) noexcept { return stats.maxLines; }
 
 }  // namespace tallowmere

@@ -24,9 +24,9 @@ namespace tallowmere {
 enum class FortuneType : std::uint8_t { All, Normal, Offensive };
 
 template <class T>
-constexpr T minBound() noexcept;
+[[nodiscard]] constexpr T minBound() noexcept;
 template <class T>
-constexpr T maxBound() noexcept;
+[[nodiscard]] constexpr T maxBound() noexcept;
 template <>
 constexpr FortuneType minBound<FortuneType>() noexcept {
   return FortuneType::All;
@@ -37,32 +37,32 @@ constexpr FortuneType maxBound<FortuneType>() noexcept {
 }
 
 // The number of a value: 0, 1 or 2.
-constexpr std::int64_t fromEnum(FortuneType type) noexcept { return static_cast<std::int64_t>(type); }
+[[nodiscard]] constexpr std::int64_t fromEnum(FortuneType type) noexcept { return static_cast<std::int64_t>(type); }
 
 // The value numbered `n`. Outside 0 to 2 throws UsageError
 // "toEnum{FortuneType}: tag (<n>) is outside of enumeration's range (0,2)".
 template <class T>
-T toEnum(std::int64_t n);
+[[nodiscard]] T toEnum(std::int64_t n);
 template <>
 FortuneType toEnum<FortuneType>(std::int64_t n);
 
 // The next and the previous value. succ(Offensive) and pred(All) throw UsageError.
-FortuneType succ(FortuneType type);
+[[nodiscard]] FortuneType succ(FortuneType type);
 FortuneType pred(FortuneType type);
 
 // [from .. Offensive]
-std::vector<FortuneType> enumFrom(FortuneType from);
+[[nodiscard]] std::vector<FortuneType> enumFrom(FortuneType from);
 // [from .. to], empty when to < from.
-std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to);
+[[nodiscard]] std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to);
 // from, then, ... by the step then - from, up to Offensive (or down to All for a negative
 // step).
-std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then);
+[[nodiscard]] std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then);
 // from, then, ... by the step then - from, while not past `to`. A step of 0 that would repeat
 // `from` without end throws UsageError instead.
-std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then, FortuneType to);
+[[nodiscard]] std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then, FortuneType to);
 
 // Text forms: "All", "Normal", "Offensive"; a sequence as "[All,Normal]" (no blanks).
-std::string show(FortuneType type, int precedence = 0);
+[[nodiscard]] std::string show(FortuneType type, int precedence = 0);
 std::string show(std::span<const FortuneType> types, int precedence = 0);
 std::ostream& operator<<(std::ostream& out, FortuneType type);
 

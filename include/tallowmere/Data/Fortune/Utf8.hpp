@@ -12,18 +12,18 @@
 namespace tallowmere {
 
 // The UTF-8 form of a Unicode scalar value (anything else becomes U+FFFD).
-std::string encodeUtf8(char32_t c);
+[[nodiscard]] std::string encodeUtf8(char32_t c);
 
 // `bytes` with every invalid sequence replaced by U+FFFD; never fails.
-std::string decodeUtf8Leniently(std::string_view bytes);
+[[nodiscard]] std::string decodeUtf8Leniently(std::string_view bytes);
 
 // True when `bytes` is well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
-bool isValidUtf8(std::string_view bytes) noexcept;
+[[nodiscard]] bool isValidUtf8(std::string_view bytes) noexcept;
 
 // The number of characters, an invalid sequence counting as one.
-std::int64_t countUtf8Chars(std::string_view bytes) noexcept;
+[[nodiscard]] std::int64_t countUtf8Chars(std::string_view bytes) noexcept;
 
 // The character that `text` encodes, when it is exactly one well-formed character.
-std::optional<char32_t> decodeOneCharacter(std::string_view text) noexcept;
+[[nodiscard]] std::optional<char32_t> decodeOneCharacter(std::string_view text) noexcept;
 
 }  // namespace tallowmere

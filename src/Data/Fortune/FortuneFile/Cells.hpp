@@ -57,6 +57,14 @@ struct FortuneFile::State {
 
 namespace detail {
 
+// The library's way in to a FortuneFile: its shared state, and a new handle on a state.
+struct FortuneFileAccess {
+  static FortuneFile::State& state(const FortuneFile& file) noexcept { return *file.state_; }
+  static FortuneFile make(std::shared_ptr<FortuneFile::State> state) noexcept {
+    return FortuneFile(std::move(state));
+  }
+};
+
 // One operation's hold on a fortune file.
 class Access {
  public:

@@ -138,7 +138,7 @@ FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string
   if (!writable && !options.env->status(path).isFile()) {
     throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path), path);
   }
-  return FortuneFile(std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
+  return detail::FortuneFileAccess::make(std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
 }
 
 void closeFortuneFile(const FortuneFile& file) {
@@ -156,7 +156,7 @@ void closeFortuneFile(const FortuneFile& file) {
       if (!failure) failure = std::current_exception();
     }
   };
-  FortuneFile::State& state = file.state();
+  FortuneFile::State& state = detail::FortuneFileAccess::state(file);
   closeCell(state.text, [](detail::TextCell& previous) {
     if (auto* open = std::get_if<detail::OpenText>(&previous)) open->file->close();
   });
@@ -168,7 +168,7 @@ void closeFortuneFile(const FortuneFile& file) {
 
 std::string fortuneFilePath(const FortuneFile& file) { return file.fortunePath(); }
 
-std::string fortuneIndexPath(const FortuneFile& file) { return file.state().indexPath; }
+std::string fortuneIndexPath(const FortuneFile& file) { return detail::FortuneFileAccess::state(file).indexPath; }
 
 Index getIndex(const FortuneFile& file) {
   std::optional<Index> result;
@@ -239,7 +239,7 @@ const Index& Access::index() {
 }
 
 void Access::setIndex(const Index& index) {
-  if (const Index* open = openIndex(); open != nullptr && &open->state() != &index.state()) {
+  if (const Index* open = openIndex(); open != nullptr && &detail::IndexAccess::state(*open) != &detail::IndexAccess::state(index)) {
     closeQuietly(*open);
   }
   index_ = index;
@@ -259,7 +259,7 @@ void Access::dropText() noexcept {
 }
 
 void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action) {
-  FortuneFile::State& state = file.state();
+  FortuneFile::State& state = detail::FortuneFileAccess::state(file);
   Guarded<TextCell>::Held text(state.text);
   if (std::holds_alternative<Closed>(text.value())) throwClosed();
   Guarded<IndexCell>::Held index(state.index);

@@ -694,8 +694,11 @@ void BlockScanner::resumeAt(std::int64_t offset) {
   segmentsDone_ = false;
   std::memset(buffer_.get(), 0, kHistory);
   if (offset >= static_cast<std::int64_t>(kHistory)) {
-    text_.readAt(offset - static_cast<std::int64_t>(kHistory), reinterpret_cast<char*>(buffer_.get()),
-                 kHistory);
+    // Fewer bytes only when the text now ends before `offset`: the history keeps its zeros and
+    // the scan's own read from `offset` finds the end.
+    const std::size_t kept = text_.readAt(offset - static_cast<std::int64_t>(kHistory),
+                                          reinterpret_cast<char*>(buffer_.get()), kHistory);
+    static_cast<void>(kept);
   }
   begin_ = end_ = kHistory;
   endOfFile_ = false;

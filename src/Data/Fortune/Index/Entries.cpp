@@ -145,7 +145,7 @@ void clearIndex(const Index& index) {
 }
 
 std::optional<IndexProblem> checkIndex(const Index& index) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   try {
     return state.header.with([&](std::optional<Header>& header) {
       if (!header) return std::optional(IndexProblem::AccessToClosedIndex());

@@ -54,7 +54,7 @@ namespace {
 
 Index openIndexAt(std::shared_ptr<File> file, bool writable, std::string path, Env* env) {
   const detail::OpenedHeader opened = detail::readHeaderForOpening(*file, writable);
-  return Index(std::make_shared<Index::State>(std::move(file), opened.header, opened.repaired,
+  return detail::IndexAccess::make(std::make_shared<Index::State>(std::move(file), opened.header, opened.repaired,
                                               std::move(path), env, writable));
 }
 
@@ -77,7 +77,7 @@ Index openIndex(const std::string& path, bool writable, Env& env) {
 Index createVirtualIndex() { return openIndex(createMemoryFile("<createVirtualIndex>"), true); }
 
 void closeIndex(const Index& index) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   // The file is closed before the lock is taken, so that an operation holding the lock fails
   // at its next access instead of being waited for.
   std::exception_ptr failure;
@@ -100,7 +100,7 @@ void closeIndex(const Index& index) {
 }
 
 FortuneStats getStats(const Index& index) {
-  const std::optional<Header> header = index.state().header.get();
+  const std::optional<Header> header = detail::IndexAccess::state(index).header.get();
   if (!header) throwClosed();
   return header->stats;
 }
@@ -138,7 +138,7 @@ Header scanStats(File& file, const Header& header) {
 namespace detail {
 
 void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   state.header.with([&](std::optional<Header>& header) {
     const std::shared_ptr<File> file = state.file();
     action(*file, CurrentHeader(header));
@@ -149,7 +149,7 @@ void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHe
 
 void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update,
                       FunctionRef<void(File&)> afterWrite) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   state.header.with([&](std::optional<Header>& header) {
     const std::shared_ptr<File> file = state.file();
     const Header next = update(*file, CurrentHeader(header));
@@ -168,7 +168,7 @@ void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const Curren
 }
 
 void reopenIndex(const Index& index, bool writable) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   if (state.path.empty()) return;
   state.header.with([&](std::optional<Header>& header) {
     if (!header) throwClosed();
@@ -186,7 +186,7 @@ void reopenIndex(const Index& index, bool writable) {
   });
 }
 
-const std::string& indexPath(const Index& index) noexcept { return index.state().path; }
+const std::string& indexPath(const Index& index) noexcept { return detail::IndexAccess::state(index).path; }
 
 void syncIndex(const Index& index) {
   withIndexLocked(index, [](File& file, const CurrentHeader&) { file.sync(); });

@@ -130,12 +130,12 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
   bool renamed = false;
   try {
     // Starts empty; the header is written at the end, even when it is the empty one.
-    const Index fresh(std::make_shared<Index::State>(being, emptyHeader, /*storedDiffers=*/true,
-                                                     std::string(), nullptr, true));
+    const Index fresh = detail::IndexAccess::make(std::make_shared<Index::State>(
+        being, emptyHeader, /*storedDiffers=*/true, std::string(), nullptr, true));
     fill(fresh);
     // The header, unless the fill stored it already.
     modifyHeader(fresh, [](File&, const CurrentHeader& current) { return current.get(); });
-    const Header header = fresh.state().header.get().value();
+    const Header header = detail::IndexAccess::state(fresh).header.get().value();
     if (old && being->sameAsOld()) {
       old->sync();  // as durable as a new file would have been
       return {old, header};
@@ -165,12 +165,12 @@ namespace detail {
 
 Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
   WrittenIndex written = writeBeside(env, path, fill, nullptr);
-  return Index(std::make_shared<Index::State>(std::move(written.file), written.header, false, path,
-                                              &env, true));
+  return IndexAccess::make(std::make_shared<Index::State>(std::move(written.file),
+                                                         written.header, false, path, &env, true));
 }
 
 void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
-  Index::State& state = index.state();
+  Index::State& state = detail::IndexAccess::state(index);
   if (state.path.empty()) {
     clearIndex(index);
     fill(index);

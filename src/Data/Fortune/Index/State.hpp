@@ -56,6 +56,14 @@ struct Index::State {
 
 namespace detail {
 
+// The library's way in to an Index: its shared state, and a new handle on a state.
+struct IndexAccess {
+  static Index::State& state(const Index& index) noexcept { return *index.state_; }
+  static Index make(std::shared_ptr<Index::State> state) noexcept {
+    return Index(std::move(state));
+  }
+};
+
 // modifyHeader, with `afterWrite` run on the file once the new header is stored and before it
 // becomes current. Should afterWrite fail, the current header stays the old one and the stored
 // one is marked as differing, to be rewritten by the next update.

@@ -20,15 +20,15 @@ namespace tallowmere {
 // Entry number i, counted from 0. A number below 0 or not below the count throws an IOError
 // of the user-error kind "getEntry: index out of range: <i>"; a table cut short throws the
 // decoder's "too few bytes".
-IndexEntry getEntry(const Index& index, std::int64_t i);
+[[nodiscard]] IndexEntry getEntry(const Index& index, std::int64_t i);
 
 // All entries in table order, read with one read.
-std::vector<IndexEntry> getEntries(const Index& index);
+[[nodiscard]] std::vector<IndexEntry> getEntries(const Index& index);
 
 // The entries from number `first` on, at most `count` of them (fewer at the end of the table,
 // none from its end on), read with one read. A negative `first` or `count` is out of range
 // ("getEntry: index out of range: <first>").
-std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count);
+[[nodiscard]] std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count);
 
 // Appends entries after the last one and combines their statistics into the header. An empty
 // sequence does nothing at all. A header that then fails its checks is thrown as an
@@ -51,7 +51,7 @@ void clearIndex(const Index& index);
 // checkIndex_ of the current header under the lock, as a value: an IndexProblem thrown on the
 // way (AccessToClosedIndex on a closed index) is returned, not thrown. Other failures
 // propagate.
-std::optional<IndexProblem> checkIndex(const Index& index);
+[[nodiscard]] std::optional<IndexProblem> checkIndex(const Index& index);
 
 // Recomputes the header's statistics from its entries (scanStats) and stores them through
 // modifyHeader. Never changes the number of entries.

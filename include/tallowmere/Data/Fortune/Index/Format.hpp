@@ -53,30 +53,30 @@ struct IndexEntry {
 inline constexpr Header emptyHeader = {FortuneStats::mempty, indexHeaderLength};
 
 // The statistics of one entry: one fortune ending at stringOffset + stringBytes.
-FortuneStats indexEntryStats(const IndexEntry& entry) noexcept;
+[[nodiscard]] FortuneStats indexEntryStats(const IndexEntry& entry) noexcept;
 // The statistics of the entries together: the combination (+) of their indexEntryStats, in one
 // pass.
-FortuneStats indexEntryStats(std::span<const IndexEntry> entries) noexcept;
+[[nodiscard]] FortuneStats indexEntryStats(std::span<const IndexEntry> entries) noexcept;
 
 // Exactly 64 bytes.
-std::string encodeHeader(const Header& header);
+[[nodiscard]] std::string encodeHeader(const Header& header);
 // Decodes the first 64 bytes of `bytes`. A wrong magic number or version throws the
 // HeaderProblemError BadMagicNumber or UnsupportedVersion (the magic number is checked as soon
 // as 4 bytes are present); fewer than 64 bytes otherwise throw an IOError of the user-error
 // kind whose message holds "too few bytes" and "demandInput". Field values are not checked.
-Header decodeHeader(std::string_view bytes);
+[[nodiscard]] Header decodeHeader(std::string_view bytes);
 
 // Exactly 16 bytes.
-std::string encodeIndexEntry(const IndexEntry& entry);
+[[nodiscard]] std::string encodeIndexEntry(const IndexEntry& entry);
 // Appends the encodings of `entries` to `out`, in order.
 void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out);
 // Decodes the entry at `position` in `bytes`; returns it and the position after it. Fewer than
 // 16 bytes from `position` on throw an IOError of the user-error kind ("too few bytes").
-std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes, std::size_t position);
+[[nodiscard]] std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes, std::size_t position);
 
 // Record text forms, for example "IndexEntry {stringOffset = 0, stringBytes = 42, ...}";
 // enclosed in parentheses at precedence 11 or more.
-std::string show(const Header& header, int precedence = 0);
+[[nodiscard]] std::string show(const Header& header, int precedence = 0);
 std::string show(const IndexEntry& entry, int precedence = 0);
 std::ostream& operator<<(std::ostream& out, const Header& header);
 std::ostream& operator<<(std::ostream& out, const IndexEntry& entry);

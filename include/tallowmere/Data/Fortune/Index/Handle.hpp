@@ -24,13 +24,19 @@
 
 namespace tallowmere {
 
+namespace detail {
+struct IndexAccess;
+}  // namespace detail
+
 class Index {
  public:
+  // What the copies of one Index share; defined and used inside the library only.
   struct State;
-  explicit Index(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  State& state() const noexcept { return *state_; }
 
  private:
+  friend struct detail::IndexAccess;
+  explicit Index(std::shared_ptr<State> state) noexcept : state_(std::move(state)) {}
+
   std::shared_ptr<State> state_;
 };
 
@@ -39,9 +45,9 @@ class Index {
 class CurrentHeader {
  public:
   explicit CurrentHeader(const std::optional<Header>& header) : header_(header) {}
-  const Header& get() const;
+  [[nodiscard]] const Header& get() const;
   std::int64_t indexLoc() const { return get().indexLoc; }
-  std::int64_t numFortunes() const { return get().stats.numFortunes; }
+  [[nodiscard]] std::int64_t numFortunes() const { return get().stats.numFortunes; }
   bool isClosed() const noexcept { return !header_.has_value(); }
 
  private:
@@ -56,14 +62,14 @@ class CurrentHeader {
 // number or version, or for a table that starts inside the header; IndexProblemError
 // TableLongerThanFile when the file ends inside the table. Statistics that fail checkStats
 // are rebuilt from the entry table, in memory only.
-Index openIndex(const std::string& path, bool writable, Env& env = Env::disk());
+[[nodiscard]] Index openIndex(const std::string& path, bool writable, Env& env = Env::disk());
 
 // The same opening over a file the caller has opened already (a file of its own kind, say);
 // the Index takes it over.
-Index openIndex(std::unique_ptr<File> file, bool writable);
+[[nodiscard]] Index openIndex(std::unique_ptr<File> file, bool writable);
 
 // A new, empty index whose file lives in memory (named "<createVirtualIndex>").
-Index createVirtualIndex();
+[[nodiscard]] Index createVirtualIndex();
 
 // Closes the file, then marks the header closed (waiting for a running operation to finish).
 // Later operations fail with AccessToClosedIndex or the closed file's IOError. Closing twice
@@ -71,7 +77,7 @@ Index createVirtualIndex();
 void closeIndex(const Index& index);
 
 // The statistics of the current header. Throws AccessToClosedIndex on a closed index.
-FortuneStats getStats(const Index& index);
+[[nodiscard]] FortuneStats getStats(const Index& index);
 
 namespace detail {
 void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action);
@@ -107,11 +113,11 @@ void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHea
 // The header checks against a file, in order: indexLoc below 64, then checkStats, then a file
 // shorter than indexLoc + 16 * numFortunes. Returns the first problem found, or none; throws
 // only the IOError of a failing size query.
-std::optional<IndexProblem> checkIndex_(File& file, const Header& header);
+[[nodiscard]] std::optional<IndexProblem> checkIndex_(File& file, const Header& header);
 
 // The statistics scan: recomputes the statistics of `header` from its first numFortunes
 // entries, read from the file in batches of 256. The count and indexLoc stay; nothing is
 // written. A table cut short throws an IOError of the user-error kind ("too few bytes").
-Header scanStats(File& file, const Header& header);
+[[nodiscard]] Header scanStats(File& file, const Header& header);
 
 }  // namespace tallowmere

@@ -35,22 +35,22 @@ class HeaderProblem {
     TableStartsBeforeHeaderEnds,  // indexLoc below 64
   };
 
-  static HeaderProblem BadMagicNumber(std::uint32_t magic) { return {Kind::BadMagicNumber, magic}; }
+  [[nodiscard]] static HeaderProblem BadMagicNumber(std::uint32_t magic) { return {Kind::BadMagicNumber, magic}; }
   static HeaderProblem UnsupportedVersion(std::uint32_t version) {
     return {Kind::UnsupportedVersion, version};
   }
-  static HeaderProblem StatsProblem(const tallowmere::StatsProblem& problem) {
+  [[nodiscard]] static HeaderProblem StatsProblem(const tallowmere::StatsProblem& problem) {
     return HeaderProblem(problem);
   }
-  static HeaderProblem TableStartsBeforeHeaderEnds() {
+  [[nodiscard]] static HeaderProblem TableStartsBeforeHeaderEnds() {
     return {Kind::TableStartsBeforeHeaderEnds, 0};
   }
 
-  Kind kind() const noexcept { return kind_; }
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
   // The carried number of BadMagicNumber and UnsupportedVersion; 0 for the others.
-  std::uint32_t value() const noexcept { return value_; }
+  [[nodiscard]] std::uint32_t value() const noexcept { return value_; }
   // The carried problem of the StatsProblem variant.
-  std::optional<tallowmere::StatsProblem> statsProblem() const;
+  [[nodiscard]] std::optional<tallowmere::StatsProblem> statsProblem() const;
 
   // Variant first, in declaration order, then the payload (numbers unsigned).
   friend auto operator<=>(const HeaderProblem&, const HeaderProblem&) = default;
@@ -77,10 +77,10 @@ class IndexProblem {
   static IndexProblem HeaderProblem(const tallowmere::HeaderProblem& problem) {
     return IndexProblem(Kind::HeaderProblem, problem);
   }
-  static IndexProblem TableLongerThanFile() { return IndexProblem(Kind::TableLongerThanFile); }
+  [[nodiscard]] static IndexProblem TableLongerThanFile() { return IndexProblem(Kind::TableLongerThanFile); }
   static IndexProblem AccessToClosedIndex() { return IndexProblem(Kind::AccessToClosedIndex); }
 
-  Kind kind() const noexcept { return kind_; }
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
   std::optional<tallowmere::HeaderProblem> headerProblem() const;
 
   friend auto operator<=>(const IndexProblem&, const IndexProblem&) = default;
@@ -95,7 +95,7 @@ class IndexProblem {
   tallowmere::HeaderProblem header_;  // a fixed placeholder unless kind_ is HeaderProblem
 };
 
-std::string show(const HeaderProblem& problem, int precedence = 0);
+[[nodiscard]] std::string show(const HeaderProblem& problem, int precedence = 0);
 std::string show(const IndexProblem& problem, int precedence = 0);
 std::ostream& operator<<(std::ostream& out, const HeaderProblem& problem);
 std::ostream& operator<<(std::ostream& out, const IndexProblem& problem);
@@ -111,7 +111,7 @@ class IndexProblemError : public std::runtime_error {
   IndexProblemError(const IndexProblem& problem, const std::string& message)
       : std::runtime_error(message), problem_(problem) {}
   // The raised value as an IndexProblem (a header problem h as HeaderProblem h).
-  const IndexProblem& problem() const noexcept { return problem_; }
+  [[nodiscard]] const IndexProblem& problem() const noexcept { return problem_; }
 
  private:
   IndexProblem problem_;
@@ -121,14 +121,14 @@ class HeaderProblemError : public IndexProblemError {
  public:
   using IndexProblemError::IndexProblemError;
   // The raised value as a HeaderProblem.
-  HeaderProblem headerProblem() const { return problem().headerProblem().value(); }
+  [[nodiscard]] HeaderProblem headerProblem() const { return problem().headerProblem().value(); }
 };
 
 class StatsProblemError : public HeaderProblemError {
  public:
   using HeaderProblemError::HeaderProblemError;
   // The raised value as a StatsProblem.
-  StatsProblem statsProblem() const { return headerProblem().statsProblem().value(); }
+  [[nodiscard]] StatsProblem statsProblem() const { return headerProblem().statsProblem().value(); }
 };
 
 // Throw a problem as the most derived exception class its nesting allows.
