@@ -41,7 +41,8 @@ class DiskFile final : public File {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override
+      TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     const int fd = descriptor("read");
     if (offset < 0) throw IOError::system(EINVAL, path_, "read");
@@ -65,7 +66,7 @@ class DiskFile final : public File {
     return done;
   }
 
-  void writeAt(std::int64_t offset, std::string_view bytes) override {
+  void writeAt(std::int64_t offset, std::string_view bytes) override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     const int fd = descriptor("write");
     if (offset < 0) throw IOError::system(EINVAL, path_, "write");
@@ -87,12 +88,12 @@ class DiskFile final : public File {
     }
   }
 
-  std::int64_t size() override {
+  std::int64_t size() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     return static_cast<std::int64_t>(stat("size").st_size);
   }
 
-  void setSize(std::int64_t size) override {
+  void setSize(std::int64_t size) override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     const int fd = descriptor("setSize");
     if (size < 0) throw IOError::system(EINVAL, path_, "setSize");
@@ -101,7 +102,7 @@ class DiskFile final : public File {
     }
   }
 
-  void sync() override {
+  void sync() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     const int fd = descriptor("sync");
     // fdatasync also writes the size when it changed, which is all the metadata a reader needs.
@@ -110,7 +111,8 @@ class DiskFile final : public File {
     }
   }
 
-  void startWriteback(std::int64_t offset, std::int64_t length) noexcept override {
+  void startWriteback(std::int64_t offset, std::int64_t length) noexcept override
+      TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     if (fd_ >= 0 && offset >= 0 && length > 0) {
       ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
@@ -118,12 +120,12 @@ class DiskFile final : public File {
     }
   }
 
-  FileIdentity identity() override {
+  FileIdentity identity() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     return identityOf(stat("identity"));
   }
 
-  void close() override {
+  void close() override TM_EXCLUDES(lifetime_) {
     detail::ExclusiveLock lock(lifetime_);
     if (fd_ < 0) return;
     // The descriptor is released even when close fails, so it is forgotten first and the
@@ -133,7 +135,7 @@ class DiskFile final : public File {
     if (::close(fd) != 0 && errno != EINTR) throw IOError::system(errno, path_, "close");
   }
 
-  bool isOpen() override {
+  bool isOpen() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     return fd_ >= 0;
   }
@@ -142,7 +144,7 @@ class DiskFile final : public File {
 
   // flock on the descriptor, waiting for it; `LOCK_UN` releases. A closed file holds no lock,
   // so releasing one is then nothing to do.
-  void flockDescriptor(int operation) {
+  void flockDescriptor(int operation) TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     if (fd_ < 0) {
       if (operation == LOCK_UN) return;

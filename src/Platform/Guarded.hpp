@@ -1,15 +1,18 @@
 // A lock-guarded cell: one value and the Mutex that guards it.
 //
-// with(f) runs f on the value while holding the lock. If f throws, the cell gets back the value
-// it held before f ran and the lock is released before the exception propagates, so a failed
-// operation never leaves half-changed state behind. Re-entry from the holding thread is a
-// UsageError (see Mutex).
+// The cell is itself the Mutex (a private base), so that the thread-safety analysis tracks the
+// cell as the capability and a class holding cells can declare the order in which they are
+// taken (TM_ACQUIRED_AFTER on the cell member).
+// The value is reached only through value(), which requires the cell's lock: hold a Held for
+// the scope of the work and call cell.value() inside it; clang (-Wthread-safety) rejects a
+// value() outside such a scope. Re-entry from the holding thread is a UsageError (see Mutex).
 //
-// Held is the scoped accessor for code that decides for itself what a failure leaves behind:
-// it holds the lock for its own lifetime and restores nothing.
+// What a failure leaves behind is the caller's to decide, under the lock: code that changes the
+// value makes the change its last step (or puts back what it took), so that a failed operation
+// never leaves half-changed state. A reference from value() is for the holding scope only; do
+// not keep it, or anything pointing into the value, beyond the Held.
 #pragma once
 
-#include <functional>
 #include <utility>
 
 #include "Platform/Mutex.hpp"
@@ -17,46 +20,39 @@
 namespace tallowmere::detail {
 
 template <class T>
-class Guarded {
+class TM_CAPABILITY("mutex") Guarded : private Mutex {
  public:
-  Guarded(const char* name, T initial) : mutex_(name), value_(std::move(initial)) {}
+  Guarded(const char* name, T initial) : Mutex(name), value_(std::move(initial)) {}
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
 
-  template <class F>
-  decltype(auto) with(F&& f) {
-    MutexLock lock(mutex_);
-    T saved = value_;
-    try {
-      return std::invoke(std::forward<F>(f), value_);
-    } catch (...) {
-      value_ = std::move(saved);
-      throw;
-    }
-  }
-
-  // The value, with the lock held until the accessor goes away. The reference it hands out
-  // must not be kept beyond that.
+  // Holds the cell's lock for its own lifetime. Neither copyable nor movable, so the lock
+  // cannot leave the scope that took it.
   class TM_SCOPED_CAPABILITY Held {
    public:
-    explicit Held(Guarded& cell) TM_ACQUIRE(cell.mutex_) : cell_(cell) { cell_.mutex_.lock(); }
-    ~Held() TM_RELEASE() { cell_.mutex_.unlock(); }
+    explicit Held(Guarded& cell) TM_ACQUIRE(cell) : cell_(cell) { cell_.lock(); }
+    ~Held() TM_RELEASE() { cell_.unlock(); }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
-
-    T& value() TM_NO_THREAD_SAFETY_ANALYSIS { return cell_.value_; }
+    Held(Held&&) = delete;
+    Held& operator=(Held&&) = delete;
 
    private:
     Guarded& cell_;
   };
 
+  // The value, while the caller holds the lock.
+  T& value() TM_REQUIRES(this) { return value_; }
+  const T& value() const TM_REQUIRES(this) { return value_; }
+
   // Waits until the lock is free and returns a copy of the value.
-  T get() {
-    MutexLock lock(mutex_);
+  T get() TM_EXCLUDES(this) {
+    Held held(*this);
     return value_;
   }
 
  private:
-  Mutex mutex_;
-  T value_ TM_GUARDED_BY(mutex_);
+  T value_ TM_GUARDED_BY(this);
 };
 
 }  // namespace tallowmere::detail

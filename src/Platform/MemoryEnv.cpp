@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -32,10 +31,12 @@ struct Node {
   detail::SharedMutex mutex;
   std::string bytes TM_GUARDED_BY(mutex);
   std::string synced TM_GUARDED_BY(mutex);
-  // The lock: the number of shared holders, or an exclusive holder. Guarded by the
-  // environment's mutex, which its waits need.
-  int sharedHolders = 0;
-  bool exclusiveHolder = false;
+  // The advisory lock: the number of shared holders, or an exclusive holder. Waiters wait on
+  // lockReleased with lockMutex, which a thread takes alone or inside the environment's mutex.
+  detail::Mutex lockMutex{"memory file's advisory lock"};
+  std::condition_variable_any lockReleased;
+  int sharedHolders TM_GUARDED_BY(lockMutex) = 0;
+  bool exclusiveHolder TM_GUARDED_BY(lockMutex) = false;
 };
 
 // Extends `bytes` with zero bytes to `size`. Running out of memory is this file's I/O failure,
@@ -58,7 +59,8 @@ class MemoryFile final : public File {
   MemoryFile(std::shared_ptr<Node> node, std::string name, bool writable)
       : node_(std::move(node)), name_(std::move(name)), writable_(writable) {}
 
-  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+  std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override
+      TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireOpen("read");
     if (offset < 0) throw IOError::system(EINVAL, name_, "read");
@@ -71,7 +73,7 @@ class MemoryFile final : public File {
     return n;
   }
 
-  void writeAt(std::int64_t offset, std::string_view bytes) override {
+  void writeAt(std::int64_t offset, std::string_view bytes) override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireWritable("write");
     if (offset < 0) throw IOError::system(EINVAL, name_, "write");
@@ -87,7 +89,7 @@ class MemoryFile final : public File {
     std::memcpy(node.bytes.data() + offset, bytes.data(), bytes.size());
   }
 
-  std::int64_t size() override {
+  std::int64_t size() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireOpen("size");
     Node& node = *node_;
@@ -95,7 +97,7 @@ class MemoryFile final : public File {
     return static_cast<std::int64_t>(node.bytes.size());
   }
 
-  void setSize(std::int64_t size) override {
+  void setSize(std::int64_t size) override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireWritable("setSize");
     if (size < 0) throw IOError::system(EINVAL, name_, "setSize");
@@ -108,7 +110,7 @@ class MemoryFile final : public File {
     }
   }
 
-  void sync() override {
+  void sync() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireOpen("sync");
     Node& node = *node_;
@@ -116,18 +118,18 @@ class MemoryFile final : public File {
     node.synced = node.bytes;
   }
 
-  FileIdentity identity() override {
+  FileIdentity identity() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     requireOpen("identity");
     return {0, node_->inode};
   }
 
-  void close() override {
+  void close() override TM_EXCLUDES(lifetime_) {
     detail::ExclusiveLock lock(lifetime_);
     open_ = false;
   }
 
-  bool isOpen() override {
+  bool isOpen() override TM_EXCLUDES(lifetime_) {
     detail::SharedLock lock(lifetime_);
     return open_;
   }
@@ -148,7 +150,8 @@ class MemoryFile final : public File {
   const std::shared_ptr<Node> node_;
   const std::string name_;
   const bool writable_;
-  detail::SharedMutex lifetime_;
+  // Taken before the Node's mutex, never inside it.
+  detail::SharedMutex lifetime_ TM_ACQUIRED_BEFORE(Node::mutex);
   bool open_ TM_GUARDED_BY(lifetime_) = true;
 };
 
@@ -173,18 +176,21 @@ std::string parentOf(const std::string& normalised) {
 }  // namespace
 
 struct MemoryEnv::State {
-  std::mutex mutex;
-  std::condition_variable lockReleased;
-  std::uint64_t nextInode = 1;
+  // The namespace's lock; a Node's locks are taken inside it, never the other way round.
+  detail::Mutex mutex TM_ACQUIRED_BEFORE(Node::mutex, Node::lockMutex){"memory file system"};
+  std::uint64_t nextInode TM_GUARDED_BY(mutex) = 1;
   // Paths of files and directories, as they are now and as they were when last synced.
-  std::map<std::string, std::shared_ptr<Node>> files;
-  std::map<std::string, std::shared_ptr<Node>> syncedFiles;
-  std::set<std::string> directories{".", "/"};
-  std::vector<std::shared_ptr<Node>> everyNode;
+  std::map<std::string, std::shared_ptr<Node>> files TM_GUARDED_BY(mutex);
+  std::map<std::string, std::shared_ptr<Node>> syncedFiles TM_GUARDED_BY(mutex);
+  std::set<std::string> directories TM_GUARDED_BY(mutex){".", "/"};
+  std::vector<std::shared_ptr<Node>> everyNode TM_GUARDED_BY(mutex);
 
-  bool isDirectory(const std::string& path) const { return directories.count(path) != 0; }
+  bool isDirectory(const std::string& path) const TM_REQUIRES(mutex) {
+    return directories.count(path) != 0;
+  }
 
-  void requireParent(const std::string& path, const std::string& shown, const char* operation) {
+  void requireParent(const std::string& path, const std::string& shown, const char* operation)
+      TM_REQUIRES(mutex) {
     if (!isDirectory(parentOf(path))) throw IOError::system(ENOENT, shown, operation);
   }
 };
@@ -193,22 +199,21 @@ namespace {
 
 class MemoryLock final : public FileLock {
  public:
-  MemoryLock(std::shared_ptr<MemoryEnv::State> state, std::shared_ptr<Node> node, LockMode mode)
-      : state_(std::move(state)), node_(std::move(node)), mode_(mode) {}
+  MemoryLock(std::shared_ptr<Node> node, LockMode mode) : node_(std::move(node)), mode_(mode) {}
   ~MemoryLock() override {
+    Node& node = *node_;
     {
-      const std::lock_guard<std::mutex> lock(state_->mutex);
+      const detail::MutexLock lock(node.lockMutex);
       if (mode_ == LockMode::Shared) {
-        node_->sharedHolders = std::max(0, node_->sharedHolders - 1);
+        node.sharedHolders = std::max(0, node.sharedHolders - 1);
       } else {
-        node_->exclusiveHolder = false;
+        node.exclusiveHolder = false;
       }
     }
-    state_->lockReleased.notify_all();
+    node.lockReleased.notify_all();
   }
 
  private:
-  std::shared_ptr<MemoryEnv::State> state_;
   std::shared_ptr<Node> node_;
   LockMode mode_;
 };
@@ -220,7 +225,7 @@ MemoryEnv::~MemoryEnv() = default;
 
 std::unique_ptr<File> MemoryEnv::openFile(const std::string& path, OpenMode mode) {
   const std::string key = normalise(path);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (state_->isDirectory(key)) throw IOError::system(EISDIR, path, "open");
   auto found = state_->files.find(key);
   std::shared_ptr<Node> node;
@@ -244,7 +249,7 @@ std::unique_ptr<File> MemoryEnv::openFile(const std::string& path, OpenMode mode
 FileStatus MemoryEnv::status(const std::string& path) noexcept {
   if (path.empty()) return {};
   const std::string key = normalise(path);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (state_->isDirectory(key)) return {FileKind::Directory, {1, std::hash<std::string>{}(key)}, 0};
   const auto found = state_->files.find(key);
   if (found == state_->files.end()) return {};
@@ -255,7 +260,7 @@ FileStatus MemoryEnv::status(const std::string& path) noexcept {
 
 std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {
   const std::string key = normalise(path);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (!state_->isDirectory(key)) {
     throw IOError::system(state_->files.count(key) != 0 ? ENOTDIR : ENOENT, path, "opendir");
   }
@@ -271,7 +276,7 @@ std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {
 void MemoryEnv::renameFile(const std::string& from, const std::string& to) {
   const std::string source = normalise(from);
   const std::string target = normalise(to);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   const auto found = state_->files.find(source);
   if (found == state_->files.end()) throw IOError::system(ENOENT, to, "rename");
   if (state_->isDirectory(target)) throw IOError::system(EISDIR, to, "rename");
@@ -282,13 +287,13 @@ void MemoryEnv::renameFile(const std::string& from, const std::string& to) {
 }
 
 void MemoryEnv::removeFile(const std::string& path) {
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (state_->files.erase(normalise(path)) == 0) throw IOError::system(ENOENT, path, "remove");
 }
 
 void MemoryEnv::syncDirectory(const std::string& path) {
   const std::string key = normalise(path);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (!state_->isDirectory(key)) throw IOError::system(ENOENT, path, "sync");
   std::erase_if(state_->syncedFiles, [&](const auto& entry) { return parentOf(entry.first) == key; });
   for (const auto& [file, node] : state_->files) {
@@ -301,46 +306,53 @@ std::unique_ptr<FileLock> MemoryEnv::lockFile(File& file, LockMode mode) {
   if (memory == nullptr) throw UsageError("lockFile: " + file.name() + " is not a file in memory");
   if (!memory->isOpen()) throw IOError::system(EBADF, file.name(), "lock");
   const std::shared_ptr<Node>& node = memory->node();
-  std::unique_lock<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(node->lockMutex);
+  // The waits release lockMutex and take it again before returning (condition_variable_any
+  // over the Mutex itself), so the conditions are read with it held.
   if (mode == LockMode::Shared) {
-    state_->lockReleased.wait(lock, [&] { return !node->exclusiveHolder; });
+    while (node->exclusiveHolder) node->lockReleased.wait(node->lockMutex);
     ++node->sharedHolders;
   } else {
-    state_->lockReleased.wait(lock, [&] { return !node->exclusiveHolder && node->sharedHolders == 0; });
+    while (node->exclusiveHolder || node->sharedHolders != 0) {
+      node->lockReleased.wait(node->lockMutex);
+    }
     node->exclusiveHolder = true;
   }
-  return std::make_unique<MemoryLock>(state_, node, mode);
+  return std::make_unique<MemoryLock>(node, mode);
 }
 
 void MemoryEnv::createDirectory(const std::string& path) {
   const std::string key = normalise(path);
-  const std::lock_guard<std::mutex> lock(state_->mutex);
+  const detail::MutexLock lock(state_->mutex);
   if (state_->files.count(key) != 0) throw IOError::system(EEXIST, path, "mkdir");
   state_->requireParent(key, path, "mkdir");
   state_->directories.insert(key);
 }
 
 void MemoryEnv::loseUnsyncedData(const std::function<bool(const std::string& path)>& keeps) {
-  {
-    const std::lock_guard<std::mutex> lock(state_->mutex);
-    std::set<const Node*> kept;
-    for (const auto& [path, node] : state_->files) {
-      if (keeps && keeps(path)) kept.insert(node.get());
-    }
-    state_->files = state_->syncedFiles;
-    for (const std::shared_ptr<Node>& each : state_->everyNode) {
-      Node& node = *each;
+  const detail::MutexLock lock(state_->mutex);
+  std::set<const Node*> kept;
+  for (const auto& [path, node] : state_->files) {
+    if (keeps && keeps(path)) kept.insert(node.get());
+  }
+  state_->files = state_->syncedFiles;
+  for (const std::shared_ptr<Node>& each : state_->everyNode) {
+    Node& node = *each;
+    {
       detail::ExclusiveLock data(node.mutex);
       if (kept.count(&node) != 0) {
         node.synced = node.bytes;
       } else {
         node.bytes = node.synced;
       }
+    }
+    {
+      const detail::MutexLock locks(node.lockMutex);
       node.sharedHolders = 0;
       node.exclusiveHolder = false;
     }
+    node.lockReleased.notify_all();
   }
-  state_->lockReleased.notify_all();
 }
 
 std::unique_ptr<File> createMemoryFile(std::string name) {

@@ -14,11 +14,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
 #include <tallowmere/Platform/Env.hpp>
+#include "Data/Fortune/Index/State.hpp"
 #include "Platform/Guarded.hpp"
 
 namespace tallowmere {
@@ -51,8 +54,12 @@ struct FortuneFile::State {
   Env& env;
   const bool syncWrites;
   const unsigned scanThreads;
+  // The lock order: the text cell, then the index cell, then the lock of an Index (which
+  // the index cell holds). Checked by clang where one function takes two of them; a thread
+  // that takes a cell it holds already gets a UsageError at run time (see Mutex).
   detail::Guarded<detail::TextCell> text;
-  detail::Guarded<detail::IndexCell> index;
+  detail::Guarded<detail::IndexCell> index TM_ACQUIRED_AFTER(text)
+      TM_ACQUIRED_BEFORE(Index::State::header);
 };
 
 namespace detail {
@@ -65,13 +72,48 @@ struct FortuneFileAccess {
   }
 };
 
-// One operation's hold on a fortune file.
+}  // namespace detail
+
+// The public operations that take the cells' locks, declared again with what the analysis
+// needs (FortuneFile.hpp cannot name the locks inside the incomplete State): none may be
+// called by a thread that holds either. Keep these in step with FortuneFile.hpp.
+void closeFortuneFile(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+Index getIndex(const FortuneFile& file) TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+std::int64_t getNumFortunes(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+std::vector<IndexEntry> getEntries(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+std::string getFortune(const FortuneFile& file, std::int64_t i)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+void forEachFortune(const FortuneFile& file,
+                    FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+std::vector<std::string> getFortunes(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+void appendFortune(const FortuneFile& file, std::string_view text)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+void rebuildIndex(const FortuneFile& file) TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+void rebuildStrfileData(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+IndexFileReport checkIndexFile(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
+
+namespace detail {
+
+// One operation's hold on a fortune file: the scoped accessor to both cells' values. Only
+// withAccess makes one, after taking both locks, and it lives no longer than they are held;
+// it can be neither copied nor moved out of that scope. The analysis cannot follow the cells'
+// values into it (it has no way to say "while this object lives, those locks are held"), so
+// its members are plain references whose scope withAccess guarantees.
 class Access {
  public:
-  Access(FortuneFile::State& state, TextCell& text, IndexCell& index)
-      : state_(state), text_(text), index_(index) {}
   Access(const Access&) = delete;
   Access& operator=(const Access&) = delete;
+  Access(Access&&) = delete;
+  Access& operator=(Access&&) = delete;
 
   FortuneFile::State& state() const noexcept { return state_; }
 
@@ -103,6 +145,10 @@ class Access {
   void dropText() noexcept;
 
  private:
+  friend void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action);
+  Access(FortuneFile::State& state, TextCell& text, IndexCell& index)
+      : state_(state), text_(text), index_(index) {}
+
   FortuneFile::State& state_;
   TextCell& text_;
   IndexCell& index_;
@@ -112,8 +158,10 @@ class Access {
   std::unique_ptr<FileLock> lock_;
 };
 
-// Runs `action` holding both cells' locks. Throws "Fortune file is closed" when closed.
-void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action);
+// Runs `action` holding both cells' locks (the text cell's, then the index cell's). Throws
+// "Fortune file is closed" when closed.
+void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, detail::FortuneFileAccess::state(file).index);
 
 // The index of a fortune file whose cell holds none yet, by the rules of getIndex.
 Index obtainIndex(Access& access);

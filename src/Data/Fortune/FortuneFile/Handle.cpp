@@ -147,7 +147,7 @@ void closeFortuneFile(const FortuneFile& file) {
   std::exception_ptr failure;
   auto closeCell = [&failure](auto& cell, auto&& close) {
     typename std::remove_reference_t<decltype(cell)>::Held held(cell);
-    auto& value = held.value();
+    auto& value = cell.value();
     if (std::holds_alternative<detail::Closed>(value)) detail::throwClosed();
     auto previous = std::exchange(value, detail::Closed{});
     try {
@@ -260,11 +260,11 @@ void Access::dropText() noexcept {
 
 void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action) {
   FortuneFile::State& state = detail::FortuneFileAccess::state(file);
-  Guarded<TextCell>::Held text(state.text);
-  if (std::holds_alternative<Closed>(text.value())) throwClosed();
-  Guarded<IndexCell>::Held index(state.index);
-  if (std::holds_alternative<Closed>(index.value())) throwClosed();
-  Access access(state, text.value(), index.value());
+  Guarded<TextCell>::Held textLock(state.text);
+  if (std::holds_alternative<Closed>(state.text.value())) throwClosed();
+  Guarded<IndexCell>::Held indexLock(state.index);
+  if (std::holds_alternative<Closed>(state.index.value())) throwClosed();
+  Access access(state, state.text.value(), state.index.value());
   try {
     action(access);
   } catch (...) {

@@ -147,10 +147,10 @@ void clearIndex(const Index& index) {
 std::optional<IndexProblem> checkIndex(const Index& index) {
   Index::State& state = detail::IndexAccess::state(index);
   try {
-    return state.header.with([&](std::optional<Header>& header) {
-      if (!header) return std::optional(IndexProblem::AccessToClosedIndex());
-      return checkIndex_(*state.file(), *header);
-    });
+    detail::HeaderLock held(state.header);
+    const std::optional<Header>& header = state.header.value();
+    if (!header) return IndexProblem::AccessToClosedIndex();
+    return checkIndex_(*state.file(), *header);
   } catch (const IndexProblemError& error) {
     return error.problem();
   }

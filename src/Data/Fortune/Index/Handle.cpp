@@ -87,10 +87,11 @@ void closeIndex(const Index& index) {
     failure = std::current_exception();
   }
   std::shared_ptr<File> current;
-  state.header.with([&](std::optional<Header>& header) {
-    header.reset();
+  {
+    detail::HeaderLock held(state.header);
     current = state.file();  // a rebuild may have put a new file behind the handle meanwhile
-  });
+    state.header.value().reset();
+  }
   try {
     current->close();
   } catch (...) {
@@ -139,51 +140,53 @@ namespace detail {
 
 void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action) {
   Index::State& state = detail::IndexAccess::state(index);
-  state.header.with([&](std::optional<Header>& header) {
-    const std::shared_ptr<File> file = state.file();
-    action(*file, CurrentHeader(header));
-    if (!header) throwClosed();
-    if (const auto problem = checkIndex_(*file, *header)) throwProblem(*problem);
-  });
+  HeaderLock held(state.header);
+  const std::optional<Header>& header = state.header.value();
+  const std::shared_ptr<File> file = state.file();
+  action(*file, CurrentHeader(header));
+  if (!header) throwClosed();
+  if (const auto problem = checkIndex_(*file, *header)) throwProblem(*problem);
 }
 
 void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update,
                       FunctionRef<void(File&)> afterWrite) {
   Index::State& state = detail::IndexAccess::state(index);
-  state.header.with([&](std::optional<Header>& header) {
-    const std::shared_ptr<File> file = state.file();
-    const Header next = update(*file, CurrentHeader(header));
-    if (!header) throwClosed();
-    // Validate before writing, so that a failed change never leaves a header on disk that
-    // the next opening would reject.
-    if (const auto problem = checkIndex_(*file, next)) throwProblem(*problem);
-    if (next != *header || state.storedHeaderDiffers) {
-      state.storedHeaderDiffers = true;  // until the new header is stored and current
-      file->writeAt(0, encodeHeader(next));
-    }
-    afterWrite(*file);
-    header = next;
-    state.storedHeaderDiffers = false;
-  });
+  HeaderLock held(state.header);
+  std::optional<Header>& header = state.header.value();
+  const std::shared_ptr<File> file = state.file();
+  const Header next = update(*file, CurrentHeader(header));
+  if (!header) throwClosed();
+  // Validate before writing, so that a failed change never leaves a header on disk that
+  // the next opening would reject.
+  if (const auto problem = checkIndex_(*file, next)) throwProblem(*problem);
+  if (next != *header || state.storedHeaderDiffers) {
+    state.storedHeaderDiffers = true;  // until the new header is stored and current
+    file->writeAt(0, encodeHeader(next));
+  }
+  afterWrite(*file);
+  // Only now, when nothing can fail any more, does the new header become current.
+  header = next;
+  state.storedHeaderDiffers = false;
 }
 
 void reopenIndex(const Index& index, bool writable) {
   Index::State& state = detail::IndexAccess::state(index);
   if (state.path.empty()) return;
-  state.header.with([&](std::optional<Header>& header) {
-    if (!header) throwClosed();
-    std::shared_ptr<File> file =
-        state.env->openFile(state.path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
-    const OpenedHeader opened = readHeaderForOpening(*file, writable);
-    const std::shared_ptr<File> old = state.file();
-    state.replaceFile(std::move(file));
-    header = opened.header;
-    state.storedHeaderDiffers = opened.repaired;
-    try {
-      old->close();
-    } catch (...) {  // nothing was written through it that a failing close could lose
-    }
-  });
+  HeaderLock held(state.header);
+  std::optional<Header>& header = state.header.value();
+  if (!header) throwClosed();
+  std::shared_ptr<File> file =
+      state.env->openFile(state.path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
+  const OpenedHeader opened = readHeaderForOpening(*file, writable);
+  // Nothing below fails, so the handle gets the new file and header together or neither.
+  const std::shared_ptr<File> old = state.file();
+  state.replaceFile(std::move(file));
+  header = opened.header;
+  state.storedHeaderDiffers = opened.repaired;
+  try {
+    old->close();
+  } catch (...) {  // nothing was written through it that a failing close could lose
+  }
 }
 
 const std::string& indexPath(const Index& index) noexcept { return detail::IndexAccess::state(index).path; }

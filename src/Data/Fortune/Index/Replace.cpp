@@ -176,20 +176,21 @@ void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
     fill(index);
     return;
   }
-  state.header.with([&](std::optional<Header>& header) {
-    if (!header) throwClosed();
-    if (!state.writable) throw IOError::system(EBADF, state.path, "write");
-    const std::shared_ptr<File> old = state.file();
-    WrittenIndex written = writeBeside(*state.env, state.path, fill, old);
-    header = written.header;
-    state.storedHeaderDiffers = false;
-    if (written.file == old) return;
-    state.replaceFile(std::move(written.file));
-    try {
-      old->close();
-    } catch (...) {  // nothing was written through it that a failing close could lose
-    }
-  });
+  HeaderLock held(state.header);
+  std::optional<Header>& header = state.header.value();
+  if (!header) throwClosed();
+  if (!state.writable) throw IOError::system(EBADF, state.path, "write");
+  const std::shared_ptr<File> old = state.file();
+  WrittenIndex written = writeBeside(*state.env, state.path, fill, old);
+  // Nothing below fails, so the handle gets the new file and header together or neither.
+  header = written.header;
+  state.storedHeaderDiffers = false;
+  if (written.file == old) return;
+  state.replaceFile(std::move(written.file));
+  try {
+    old->close();
+  } catch (...) {  // nothing was written through it that a failing close could lose
+  }
 }
 
 }  // namespace detail

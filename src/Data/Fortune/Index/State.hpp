@@ -2,12 +2,14 @@
 // file behind an index whole.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include <tallowmere/Data/Fortune/Index/Entries.hpp>
 #include <tallowmere/Data/Fortune/Index/Handle.hpp>
 #include <tallowmere/Platform/Env.hpp>
 #include "Platform/Guarded.hpp"
@@ -26,11 +28,11 @@ struct Index::State {
 
   // The file in use. Operations take it under the header's lock, so that a replacement (also
   // made under that lock) never changes it in the middle of one; closeIndex takes it without.
-  std::shared_ptr<File> file() const {
+  std::shared_ptr<File> file() const TM_EXCLUDES(fileMutex_) {
     detail::MutexLock lock(fileMutex_);
     return file_;
   }
-  void replaceFile(std::shared_ptr<File> next) {
+  void replaceFile(std::shared_ptr<File> next) TM_REQUIRES(header) TM_EXCLUDES(fileMutex_) {
     detail::MutexLock lock(fileMutex_);
     file_ = std::move(next);
   }
@@ -41,16 +43,17 @@ struct Index::State {
   Env* const env;
   // Whether the file was opened for writing; an index opened read-only is never replaced.
   const bool writable;
-  // The current header; no value once the index is closed. Its lock is the index's only lock.
+  // The current header; no value once the index is closed. Its lock is the index's lock, the
+  // one every operation takes; it comes after a fortune file's cells (see FortuneFile::State).
   detail::Guarded<std::optional<Header>> header;
   // True while the header stored in the file may differ from the current one: opening
   // repaired the statistics in memory, or a header update failed while writing. The next
-  // update then writes its header even if it changes nothing. Used under the header's lock;
-  // atomic only because the lock lives inside `header`.
-  std::atomic<bool> storedHeaderDiffers;
+  // update then writes its header even if it changes nothing.
+  bool storedHeaderDiffers TM_GUARDED_BY(header);
 
  private:
-  mutable detail::Mutex fileMutex_{"index file"};
+  // Taken alone, or inside the header's lock, never the other way round.
+  mutable detail::Mutex fileMutex_ TM_ACQUIRED_AFTER(header){"index file"};
   std::shared_ptr<File> file_ TM_GUARDED_BY(fileMutex_);
 };
 
@@ -64,11 +67,46 @@ struct IndexAccess {
   }
 };
 
+}  // namespace detail
+
+// The public operations that take the index's lock, declared again with what the analysis
+// needs (the public headers cannot name a lock inside the incomplete State): none may be
+// called by a thread that holds the lock. Keep these in step with Index/Handle.hpp and
+// Index/Entries.hpp.
+void closeIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+FortuneStats getStats(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+IndexEntry getEntry(const Index& index, std::int64_t i) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+std::vector<IndexEntry> getEntries(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void appendEntries(const Index& index, std::span<const IndexEntry> entries)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void appendEntry(const Index& index, const IndexEntry& entry)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> next)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEntry>()> next)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void clearIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+std::optional<IndexProblem> checkIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void rebuildStats(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+
+namespace detail {
+
+void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+
+// Holds an index's lock: `HeaderLock held(state.header);`, then state.header.value().
+using HeaderLock = Guarded<std::optional<Header>>::Held;
+
 // modifyHeader, with `afterWrite` run on the file once the new header is stored and before it
 // becomes current. Should afterWrite fail, the current header stays the old one and the stored
 // one is marked as differing, to be rewritten by the next update.
 void modifyHeaderThen(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update,
-                      FunctionRef<void(File&)> afterWrite);
+                      FunctionRef<void(File&)> afterWrite)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // A header read from an opened file and what opening made of it.
 struct OpenedHeader {
@@ -94,19 +132,20 @@ Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const I
 // The same for an open index that lives at a path: under its lock, the new file replaces the
 // old one on disk and behind the handle, with its header. An index without a path is cleared
 // and refilled in place instead. An index opened read-only is refused (IOError, EBADF).
-void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill);
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // Opens the index file at the index's path again (writable or not) and makes it the file and
 // header behind the handle, so that the handle sees what other processes have made of it.
 // Throws what openIndex throws, leaving the handle as it was. Does nothing for an index
 // without a path.
-void reopenIndex(const Index& index, bool writable);
+void reopenIndex(const Index& index, bool writable) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // Where the index lives on disk, and its Env; an empty path for an index in memory.
 const std::string& indexPath(const Index& index) noexcept;
 
 // Makes what was written to the index's file durable.
-void syncIndex(const Index& index);
+void syncIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 }  // namespace detail
 }  // namespace tallowmere
