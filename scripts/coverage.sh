@@ -38,6 +38,7 @@ rm -rf "$build/profiles"
 status=0
 ctest --test-dir "$build" --output-on-failure -j "$jobs" || status=$?
 "$profdata" merge -sparse --failure-mode=all -o "$build/coverage.profdata" "$build"/profiles/*.profraw
+rm -rf "$build/profiles"  # a gigabyte or more, merged now
 
 objects=("$build/tests/tallowmere_tests" -object "$build/tools/tallowmere")
 report() {
