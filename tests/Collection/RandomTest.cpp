@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Collection/CollectionSupport.hpp"
+#include "support/ExitChild.hpp"
 #include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere {
@@ -175,12 +176,13 @@ TEST_F(Selection, MoreFilesThanMayBeOpenAtOnceFailWithTheLimitNamed) {
       (void)randomFortune(paths);
     } catch (const IOError& error) {
       const std::string message = error.what();
-      _exit(error.errorCode() == EMFILE && message.find("(ulimit -n)") != std::string::npos &&
-                    message.find(" 32 ") != std::string::npos
-                ? 0
-                : 3);
+      test::exitChild(error.errorCode() == EMFILE &&
+                              message.find("(ulimit -n)") != std::string::npos &&
+                              message.find(" 32 ") != std::string::npos
+                          ? 0
+                          : 3);
     }
-    _exit(4);
+    test::exitChild(4);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

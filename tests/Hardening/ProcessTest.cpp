@@ -22,6 +22,7 @@
 
 #include <tallowmere/Data/Fortune.hpp>
 #include "support/Command.hpp"
+#include "support/ExitChild.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 
@@ -71,9 +72,9 @@ pid_t inChild(const std::function<void()>& work) {
     work();
   } catch (const std::exception& e) {
     std::cerr << "child: " << e.what() << '\n';
-    _exit(3);
+    test::exitChild(3);
   }
-  _exit(0);
+  test::exitChild(0);
 }
 
 std::string oldSaying(int i) { return "An old saying, number " + std::to_string(i); }
@@ -336,7 +337,7 @@ TEST(LibraryProcesses, AFileSizeLimitLeavesTheTextAndTheIndexAsTheyWere) {
       try {
         change(openFortuneFile('%', true, path));
       } catch (const IOError& e) {
-        _exit(e.errorCode() == EFBIG ? 5 : 6);
+        test::exitChild(e.errorCode() == EFBIG ? 5 : 6);
       }
     });
   };
