@@ -58,6 +58,7 @@ static int run(const std::string& path) {
   });
   openFile(path, OpenMode::ReadOnly)->sync();
   openFile(path + ".ix", OpenMode::ReadOnly)->sync();
+  Env::disk().syncDirectory(parentDirectory(path));
   // [guide:end]
 
   // [guide:rebuild]
