@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Proves that an installed tallowmere works for its users: installs the build in BUILD (default
-# build/) into a temporary prefix, builds the example program against that prefix with CMake
-# (find_package) and with pkg-config, runs both, and runs the installed command on the
-# installed collection.
+# Proves that an installed tallowmere works for its users: checks that docs/guide.md shows the
+# examples as they are (scripts/check-docs.sh), installs the build in BUILD (default build/)
+# into a temporary prefix, builds every example program (examples/*.cpp) against that prefix
+# with CMake (find_package) and with pkg-config, runs each build of each, and runs the installed
+# command on the installed collection.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,9 @@ build=${1:-build}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
+
+echo "== the guide's snippets"
+scripts/check-docs.sh
 
 echo "== install into $prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -33,23 +37,60 @@ expect_fortune() {
   fi
 }
 
-echo "== the example, built with CMake"
-cmake -S examples -B "$tmp/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$tmp/example" >/dev/null
-expect_fortune "$tmp/example/draw"
+# Every example program, by name: examples/NAME.cpp.
+examples=()
+for source in examples/*.cpp; do
+  name=${source##*/}
+  examples+=("${name%.cpp}")
+done
 
-echo "== the example, built with pkg-config"
+# Runs the example NAME built as BINARY the way its header describes. The ones that write work
+# below TMPDIR, which must be empty again when they are done.
+scratch=$tmp/scratch
+mkdir "$scratch"
+run_example() {
+  local name=$1 binary=$2
+  echo "-- $name"
+  case $name in
+    draw) expect_fortune "$binary" ;;
+    collection)
+      TMPDIR=$scratch "$binary"
+      TMPDIR=$scratch "$binary" "$tallowmere_datadir/data" ;;
+    *) TMPDIR=$scratch "$binary" ;;
+  esac
+  if [ -n "$(ls -A "$scratch")" ]; then
+    echo "check-install: $name left files behind in TMPDIR: $(ls -A "$scratch")" >&2
+    exit 1
+  fi
+}
+
+echo "== the examples, built with CMake"
+cmake -S examples -B "$tmp/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$tmp/example" -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+for name in "${examples[@]}"; do
+  if [ ! -x "$tmp/example/$name" ]; then
+    echo "check-install: examples/CMakeLists.txt does not build examples/$name.cpp" >&2
+    exit 1
+  fi
+  run_example "$name" "$tmp/example/$name"
+done
+
+echo "== the examples, built with pkg-config"
 pcfile=$(find "$prefix" -name tallowmere.pc -print -quit)
 test -n "$pcfile"
 export PKG_CONFIG_PATH=$(dirname "$pcfile")
-# shellcheck disable=SC2046 # the flags are meant to split into words
 cflags=$(pkg-config --cflags tallowmere)
 case " $cflags " in
   *" -I$prefix/include "*) ;;
   *) echo "check-install: pkg-config gives $cflags, not -I$prefix/include" >&2; exit 1 ;;
 esac
-"${CXX:-g++}" examples/draw.cpp $cflags $(pkg-config --libs tallowmere) -o "$tmp/draw"
-expect_fortune "$tmp/draw"
+mkdir "$tmp/pkg-config"
+for name in "${examples[@]}"; do
+  # shellcheck disable=SC2046,SC2086 # the flags are meant to split into words
+  "${CXX:-g++}" "examples/$name.cpp" $cflags $(pkg-config --libs tallowmere) \
+    -o "$tmp/pkg-config/$name"
+  run_example "$name" "$tmp/pkg-config/$name"
+done
 
 echo "== the installed command"
 tallowmere=$prefix/bin/tallowmere
