@@ -47,7 +47,8 @@ BENCHMARK(getFortuneWarm);
 void randomFortuneOverCollection(benchmark::State& state) {
   TempDir dir;
   const std::vector<std::string> files = copyClassicCollection(dir);
-  if (files.empty()) state.SkipWithError("no classic fortune collection (apt-get install fortunes)");
+  if (files.empty())
+    state.SkipWithError("no classic fortune collection (apt-get install fortunes)");
   for (auto _ : state) benchmark::DoNotOptimize(randomFortune(files));
   state.SetLabel(std::to_string(files.size()) + " files");
 }
@@ -78,7 +79,8 @@ BENCHMARK(getEntriesOfLargeIndex)->Unit(benchmark::kMillisecond);
 // argument 1 every append is synced to the disk before it returns (the default), with 0 not.
 void appendFortuneToThousand(benchmark::State& state) {
   TempDir dir;
-  const std::string path = dir.writeFile("sayings", joinFortunes(sampleFortunes(Script::Ascii, 1000)));
+  const std::string path =
+      dir.writeFile("sayings", joinFortunes(sampleFortunes(Script::Ascii, 1000)));
   const FortuneFile file =
       openFortuneFile(U'%', true, path, {.env = &Env::disk(), .sync = state.range(0) != 0});
   rebuildIndex(file);
@@ -100,7 +102,9 @@ void rebuildIndexOf(benchmark::State& state, Script script) {
   state.SetLabel(std::to_string(getNumFortunes(file)) + " fortunes");
   closeFortuneFile(file);
 }
-BENCHMARK_CAPTURE(rebuildIndexOf, ascii, Script::Ascii)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(rebuildIndexOf, ascii, Script::Ascii)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(rebuildIndexOf, cyrillic, Script::Cyrillic)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -20,9 +20,15 @@ std::string word(Script script, std::mt19937& random) {
   const std::size_t letters = 1 + random() % (script == Script::Chinese ? 3 : 8);
   for (std::size_t i = 0; i < letters; ++i) {
     switch (script) {
-      case Script::Ascii: out.push_back(static_cast<char>('a' + random() % 26)); break;
-      case Script::Cyrillic: detail::appendUtf8(out, static_cast<char32_t>(0x430 + random() % 32)); break;
-      case Script::Chinese: detail::appendUtf8(out, static_cast<char32_t>(0x4E00 + random() % 0x5000)); break;
+      case Script::Ascii:
+        out.push_back(static_cast<char>('a' + random() % 26));
+        break;
+      case Script::Cyrillic:
+        detail::appendUtf8(out, static_cast<char32_t>(0x430 + random() % 32));
+        break;
+      case Script::Chinese:
+        detail::appendUtf8(out, static_cast<char32_t>(0x4E00 + random() % 0x5000));
+        break;
     }
   }
   return out;

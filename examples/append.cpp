@@ -19,7 +19,8 @@ using namespace tallowmere;
 // A new, empty directory below the temporary directory.
 static std::filesystem::path makeScratchDirectory() {
   std::string name = (std::filesystem::temp_directory_path() / "tallowmere-append-XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  if (mkdtemp(name.data()) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
   return name;
 }
 
@@ -40,8 +41,9 @@ static int run(const std::string& path) {
 
   // The text holds the fortunes with a delimiter line between them.
   std::cout << contentsOf(path);
-  if (contentsOf(path) != "Never trust a quiet printer.\n%\n"
-                          "A fortune may have many lines.\nThis one has two.\n") {
+  if (contentsOf(path) !=
+      "Never trust a quiet printer.\n%\n"
+      "A fortune may have many lines.\nThis one has two.\n") {
     std::cerr << "append: unexpected text in " << path << '\n';
     return 1;
   }

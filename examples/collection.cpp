@@ -77,11 +77,10 @@ int main(int argc, char** argv) {
   // [guide:filter]
   // Only short fortunes: the entries that pass a test, every one of them equally likely.
   withFortuneFiles(U'%', false, files, [](const std::vector<FortuneFile>& open) {
-    const Categorical<FilteredFortunes> shortOnes = fortuneDistributionWhere(
-        [](const FortuneFile&, std::int64_t, const IndexEntry& entry) {
-          return entry.stringChars <= 60;
-        },
-        open);
+    const Categorical<FilteredFortunes> shortOnes =
+        fortuneDistributionWhere([](const FortuneFile&, std::int64_t,
+                                    const IndexEntry& entry) { return entry.stringChars <= 60; },
+                                 open);
     if (shortOnes.totalWeight() == 0) {
       std::cout << "no fortune is that short\n";
       return;

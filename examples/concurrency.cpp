@@ -23,8 +23,10 @@
 using namespace tallowmere;
 
 static std::filesystem::path makeScratchDirectory() {
-  std::string name = (std::filesystem::temp_directory_path() / "tallowmere-concurrency-XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  std::string name =
+      (std::filesystem::temp_directory_path() / "tallowmere-concurrency-XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
   return name;
 }
 
@@ -66,7 +68,7 @@ static bool run(const std::string& path) {
     threads.emplace_back([file, t] {  // copies of a handle share it
       for (int i = 0; i < 10; ++i) {
         appendFortune(file, "Thread " + std::to_string(t) + ", fortune " + std::to_string(i));
-        getFortune(file, getNumFortunes(file) - 1);  // the last one, whoever appended it
+        (void)getFortune(file, getNumFortunes(file) - 1);  // the last one, whoever appended it
       }
     });
   }
@@ -78,9 +80,11 @@ static bool run(const std::string& path) {
   // A program that edits the text without the library takes the same lock: flock(2) on the
   // text file itself (not on its index), exclusive for a change.
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
-  if (fd < 0 || flock(fd, LOCK_EX) != 0) throw std::system_error(errno, std::generic_category(), path);
+  if (fd < 0 || flock(fd, LOCK_EX) != 0)
+    throw std::system_error(errno, std::generic_category(), path);
   const std::string byHand = "%\nAdded without the library, under the lock.\n";
-  const bool written = write(fd, byHand.data(), byHand.size()) == static_cast<ssize_t>(byHand.size());
+  const bool written =
+      write(fd, byHand.data(), byHand.size()) == static_cast<ssize_t>(byHand.size());
   close(fd);  // releases the lock
   // The index does not list that fortune yet: rebuild it (the next append would, too).
   withFortuneFile(U'%', true, path, [](const FortuneFile& f) { rebuildIndex(f); });

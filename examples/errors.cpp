@@ -21,7 +21,8 @@ using namespace tallowmere;
 
 static std::filesystem::path makeScratchDirectory() {
   std::string name = (std::filesystem::temp_directory_path() / "tallowmere-errors-XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  if (mkdtemp(name.data()) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
   return name;
 }
 
@@ -70,21 +71,22 @@ static bool run(const std::filesystem::path& directory) {
 
   // [guide:user-errors]
   // A read-only handle needs an existing file: IOError of the user-error kind, with path().
-  Outcome outcome = attempt([&] { openFortuneFile(U'%', false, path + ".missing"); });
+  Outcome outcome = attempt([&] { (void)openFortuneFile(U'%', false, path + ".missing"); });
   // [guide:end]
   ok &= expect("a missing file", Outcome::BadInput, outcome);
 
   // [guide:out-of-range]
   // Fortune numbers run from 0 to getNumFortunes - 1.
   outcome = attempt([&] {
-    withFortuneFile(U'%', false, path, [](const FortuneFile& f) { getFortune(f, 7); });
+    withFortuneFile(U'%', false, path, [](const FortuneFile& f) { (void)getFortune(f, 7); });
   });
   // [guide:end]
   ok &= expect("a number out of range", Outcome::BadInput, outcome);
 
   ok &= expect("text that is not UTF-8", Outcome::BadInput, attempt([&] {
-    withFortuneFile(U'%', true, path, [](const FortuneFile& f) { appendFortune(f, "\xff"); });
-  }));
+                 withFortuneFile(U'%', true, path,
+                                 [](const FortuneFile& f) { appendFortune(f, "\xff"); });
+               }));
 
   // [guide:system-errors]
   // A writable handle opens (and creates) its files on first use: a directory that does not
@@ -98,8 +100,9 @@ static bool run(const std::filesystem::path& directory) {
 
   // A read-only handle refuses changes with the system error EBADF.
   ok &= expect("an append to a read-only file", Outcome::SystemFailure, attempt([&] {
-    withFortuneFile(U'%', false, path, [](const FortuneFile& f) { appendFortune(f, "No."); });
-  }));
+                 withFortuneFile(U'%', false, path,
+                                 [](const FortuneFile& f) { appendFortune(f, "No."); });
+               }));
 
   // [guide:damaged]
   // Sixty-four bytes of rubbish where the index header belongs.
@@ -119,7 +122,7 @@ static bool run(const std::filesystem::path& directory) {
   outcome = attempt([&] {
     FortuneFile file = openFortuneFile(U'%', false, path);
     closeFortuneFile(file);
-    getNumFortunes(file);
+    (void)getNumFortunes(file);
   });
   // [guide:end]
   ok &= expect("a closed handle", Outcome::ProgramBug, outcome);
@@ -129,7 +132,8 @@ static bool run(const std::filesystem::path& directory) {
   outcome = attempt([&] {
     withFortuneFile(U'%', false, path, [](const FortuneFile& f) {
       forEachFortune(f, [&](std::int64_t, const IndexEntry&, std::string_view) {
-        getNumFortunes(f);  // UsageError: the lock was taken again by the thread that holds it
+        (void)getNumFortunes(
+            f);  // UsageError: the lock was taken again by the thread that holds it
       });
     });
   });
@@ -137,8 +141,9 @@ static bool run(const std::filesystem::path& directory) {
   ok &= expect("a handle used inside its own callback", Outcome::ProgramBug, outcome);
 
   ok &= expect("the rebuilt index", Outcome::Done, attempt([&] {
-    withFortuneFile(U'%', true, path, [](const FortuneFile& f) { appendFortune(f, "Boo."); });
-  }));
+                 withFortuneFile(U'%', true, path,
+                                 [](const FortuneFile& f) { appendFortune(f, "Boo."); });
+               }));
   return ok;
 }
 

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <typeinfo>
 
-#define FUZZ_CHECK(condition)                                                               \
-  do {                                                                                       \
-    if (!(condition)) ::tallowmere::fuzz::fail(__FILE__, __LINE__, #condition);              \
+#define FUZZ_CHECK(condition)                                                   \
+  do {                                                                          \
+    if (!(condition)) ::tallowmere::fuzz::fail(__FILE__, __LINE__, #condition); \
   } while (false)
 
 namespace tallowmere::fuzz {

@@ -89,8 +89,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // overflows.
   Controls controls(data, size);
   constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
-  const std::size_t positions[] = {0, 64, 80, size >= 16 ? size - 16 : 0, size >= 15 ? size - 15 : 0,
-                                   size, size + 1, controls.u32() % (size + 32), kMax - 15, kMax};
+  const std::size_t positions[] = {0,
+                                   64,
+                                   80,
+                                   size >= 16 ? size - 16 : 0,
+                                   size >= 15 ? size - 15 : 0,
+                                   size,
+                                   size + 1,
+                                   controls.u32() % (size + 32),
+                                   kMax - 15,
+                                   kMax};
   for (const std::size_t position : positions) {
     onlyThrows<>([&] { fuzzEntry(bytes, position); });
   }

@@ -51,8 +51,8 @@ std::int64_t fileSize(const Index& index) {
 
 void checkEntryNumbers(const Index& index, const std::optional<Entries>& entries,
                        std::int64_t count, std::uint32_t chosen) {
-  const std::int64_t numbers[] = {-1, 0, count - 1, count, count + 1,
-                                  static_cast<std::int64_t>(chosen % (count + 2))};
+  const std::int64_t numbers[] = {
+      -1, 0, count - 1, count, count + 1, static_cast<std::int64_t>(chosen % (count + 2))};
   for (const std::int64_t i : numbers) {
     std::optional<IndexEntry> entry;
     try {

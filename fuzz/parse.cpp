@@ -43,30 +43,44 @@ std::int64_t i64(Controls& in) {
 
 StatsProblem makeStatsProblem(Controls& in) {
   switch (in.byte() % 7) {
-    case 0: return StatsProblem::NegativeCount(i64(in));
-    case 1: return StatsProblem::NegativeLength(i64(in));
-    case 2: return StatsProblem::NegativeOffset(i64(in));
-    case 3: return StatsProblem::LengthsWithoutEntries();
-    case 4: return StatsProblem::EntriesWithoutLengths();
-    case 5: return StatsProblem::MaxLengthLessThanMinLength();
-    default: return StatsProblem::InconsistentLengthsForOneEntry();
+    case 0:
+      return StatsProblem::NegativeCount(i64(in));
+    case 1:
+      return StatsProblem::NegativeLength(i64(in));
+    case 2:
+      return StatsProblem::NegativeOffset(i64(in));
+    case 3:
+      return StatsProblem::LengthsWithoutEntries();
+    case 4:
+      return StatsProblem::EntriesWithoutLengths();
+    case 5:
+      return StatsProblem::MaxLengthLessThanMinLength();
+    default:
+      return StatsProblem::InconsistentLengthsForOneEntry();
   }
 }
 
 HeaderProblem makeHeaderProblem(Controls& in) {
   switch (in.byte() % 4) {
-    case 0: return HeaderProblem::BadMagicNumber(in.u32());
-    case 1: return HeaderProblem::UnsupportedVersion(in.u32());
-    case 2: return HeaderProblem::StatsProblem(makeStatsProblem(in));
-    default: return HeaderProblem::TableStartsBeforeHeaderEnds();
+    case 0:
+      return HeaderProblem::BadMagicNumber(in.u32());
+    case 1:
+      return HeaderProblem::UnsupportedVersion(in.u32());
+    case 2:
+      return HeaderProblem::StatsProblem(makeStatsProblem(in));
+    default:
+      return HeaderProblem::TableStartsBeforeHeaderEnds();
   }
 }
 
 IndexProblem makeIndexProblem(Controls& in) {
   switch (in.byte() % 3) {
-    case 0: return IndexProblem::HeaderProblem(makeHeaderProblem(in));
-    case 1: return IndexProblem::TableLongerThanFile();
-    default: return IndexProblem::AccessToClosedIndex();
+    case 0:
+      return IndexProblem::HeaderProblem(makeHeaderProblem(in));
+    case 1:
+      return IndexProblem::TableLongerThanFile();
+    default:
+      return IndexProblem::AccessToClosedIndex();
   }
 }
 

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzSupport.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "FuzzSupport.hpp"
 
 namespace tallowmere::fuzz {
 namespace {

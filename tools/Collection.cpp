@@ -53,9 +53,12 @@ SearchPath classicPath(FortuneType kind) {
 
 std::string kindName(FortuneType kind) {
   switch (kind) {
-    case FortuneType::All: return "any";
-    case FortuneType::Normal: return "inoffensive";
-    case FortuneType::Offensive: return "offensive";
+    case FortuneType::All:
+      return "any";
+    case FortuneType::Normal:
+      return "inoffensive";
+    case FortuneType::Offensive:
+      return "offensive";
   }
   return "any";
 }
@@ -69,8 +72,8 @@ Collection collectCollection(FortuneType kind, FileSet& files) {
   Collection data{getFortuneSearchPath(kind), "the data directory (" + getFortuneDir(kind) + ")"};
   files.addSearchPath(data.path);
   if (!files.paths().empty()) return data;
-  const Collection classic{classicPath(kind), data.where + " and the classic collection (" +
-                                                  classicDirectory() + ")"};
+  const Collection classic{classicPath(kind),
+                           data.where + " and the classic collection (" + classicDirectory() + ")"};
   files.addSearchPath(classic.path);
   return classic;
 }
@@ -108,14 +111,16 @@ bool FileSet::add(std::string path, const FileStatus& status, bool walked) {
     if (!fresh) {
       std::error_code ignored;
       std::string& first = paths_[at->second];
-      if (std::filesystem::is_symlink(first, ignored) && !std::filesystem::is_symlink(path, ignored)) {
+      if (std::filesystem::is_symlink(first, ignored) &&
+          !std::filesystem::is_symlink(path, ignored)) {
         first = std::move(path);
       }
       return false;
     }
   }
   paths_.push_back(std::move(path));
-  sizes_.push_back(walked && identity != FileIdentity{} ? std::optional(status.size) : std::nullopt);
+  sizes_.push_back(walked && identity != FileIdentity{} ? std::optional(status.size)
+                                                        : std::nullopt);
   return true;
 }
 

@@ -28,8 +28,8 @@ const OptionSpec* findLong(std::span<const OptionSpec> specs, std::string_view n
 }
 
 // "--name" or "--name=value" at args[i]; may consume args[i + 1] as the value.
-void parseLong(std::span<const OptionSpec> specs, std::span<const std::string> args,
-               std::size_t& i, ParsedCommandLine& out) {
+void parseLong(std::span<const OptionSpec> specs, std::span<const std::string> args, std::size_t& i,
+               ParsedCommandLine& out) {
   const std::string_view word = std::string_view(args[i]).substr(2);
   const std::size_t equals = word.find('=');
   const std::string_view name = word.substr(0, equals);

@@ -9,8 +9,8 @@
 
 #include "Collection.hpp"
 #include "CommandLine.hpp"
-#include "Report.hpp"
 #include "Pattern.hpp"
+#include "Report.hpp"
 #include "Sources.hpp"
 #include "Weights.hpp"
 
@@ -22,9 +22,9 @@ namespace {
 struct Selection {
   std::vector<Source> sources;
   std::vector<FortuneSource> files;
-  std::vector<std::size_t> sourceOf;   // for each file
-  std::vector<std::string> skipped;    // files in directories that are not text
-  std::string where;                   // where the files were looked for, without operands
+  std::vector<std::size_t> sourceOf;  // for each file
+  std::vector<std::string> skipped;   // files in directories that are not text
+  std::string where;                  // where the files were looked for, without operands
 };
 
 bool isDirectory(const std::string& path) {
@@ -103,9 +103,12 @@ Selection selectFiles(const DrawOptions& options) {
 bool wanted(const DrawOptions& options, const IndexEntry& entry) {
   if (entry.stringChars <= 0) return false;
   switch (options.length) {
-    case DrawOptions::Length::Short: return entry.stringChars <= options.lengthLimit;
-    case DrawOptions::Length::Long: return entry.stringChars > options.lengthLimit;
-    case DrawOptions::Length::Any: break;
+    case DrawOptions::Length::Short:
+      return entry.stringChars <= options.lengthLimit;
+    case DrawOptions::Length::Long:
+      return entry.stringChars > options.lengthLimit;
+    case DrawOptions::Length::Any:
+      break;
   }
   return true;
 }
@@ -121,7 +124,7 @@ bool reweighted(const DrawOptions& options, const Selection& selection) {
 // its wanted fortunes (every one equally likely), or as shares or -e ask.
 struct Wanted {
   std::vector<std::vector<std::int64_t>> positions;  // for each file
-  std::vector<double> weights;                        // for each file
+  std::vector<double> weights;                       // for each file
 };
 
 Wanted wantedFortunes(const DrawOptions& options, Selection& selection) {
@@ -217,8 +220,7 @@ int drawOne(const DrawOptions& options, Selection& selection) {
     chosen = Drawn{*file, positions[static_cast<std::size_t>(at)]};
   }
   FortuneSource& file = selection.files[chosen->first];
-  const std::string text =
-      aboutFile(file.path(), [&] { return fortuneOf(file, chosen->second); });
+  const std::string text = aboutFile(file.path(), [&] { return fortuneOf(file, chosen->second); });
   if (options.showFile) {
     std::cout << '(' << file.path() << ")\n" << encodeUtf8(options.delimiter) << '\n';
   }

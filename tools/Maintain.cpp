@@ -7,16 +7,16 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <optional>
 
+#include <tallowmere/Data/Fortune.hpp>
 #include "Check.hpp"
 #include "Collection.hpp"
 #include "CommandLine.hpp"
-#include <tallowmere/Data/Fortune.hpp>
 #include "Help.hpp"
 #include "Report.hpp"
 #include "Sources.hpp"
@@ -46,9 +46,15 @@ Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std:
   ParsedCommandLine line = parseCommandLine(specs, args);
   for (const ParsedOption& option : line.options) {
     switch (option.definition->shortName) {
-      case 'd': parsed.delimiter = parseDelimiter(option.value); break;
-      case 'a': parsed.kind = FortuneType::All; break;
-      case 'o': parsed.kind = FortuneType::Offensive; break;
+      case 'd':
+        parsed.delimiter = parseDelimiter(option.value);
+        break;
+      case 'a':
+        parsed.kind = FortuneType::All;
+        break;
+      case 'o':
+        parsed.kind = FortuneType::Offensive;
+        break;
       default:
         parsed.help = parsed.help || option.definition->longName == "help";
         parsed.dat = parsed.dat || option.definition->longName == "dat";
@@ -80,8 +86,8 @@ auto withFortuneFileForWriting(char32_t delimiter, const std::string& path, bool
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw FileError(path, std::filesystem::is_directory(status) ? "is a directory"
-                                                                : "not a regular file");
+    throw FileError(
+        path, std::filesystem::is_directory(status) ? "is a directory" : "not a regular file");
   }
   if (!create && !std::filesystem::exists(status)) throw FileError(path, "no such file");
   // The command has only this work to do: a long text is indexed on every core.
@@ -112,7 +118,8 @@ void requireFortuneText(const std::string& path) {
   if (std::filesystem::is_regular_file(status)) return;
   if (std::filesystem::is_directory(status)) throw FileError(path, "is a directory");
   if (std::filesystem::exists(status)) throw FileError(path, "not a regular file");
-  if (error && error != std::errc::no_such_file_or_directory) throw FileError(path, error.message());
+  if (error && error != std::errc::no_such_file_or_directory)
+    throw FileError(path, error.message());
   throw FileError(path, "no such file");
 }
 
@@ -207,7 +214,8 @@ std::size_t readStandardInput(char* buffer, std::size_t size) {
   for (;;) {
     const ssize_t n = ::read(0, buffer, size);
     if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno != EINTR) throw std::runtime_error(std::string("standard input: ") + std::strerror(errno));
+    if (errno != EINTR)
+      throw std::runtime_error(std::string("standard input: ") + std::strerror(errno));
   }
 }
 
@@ -216,16 +224,16 @@ int runAdd(const Arguments& args) {
   const std::string& path = args.operands[0];
   std::string_view given;
   if (args.operands.size() == 2) given = args.operands[1];
-  FortuneText text(
-      args.operands.size() == 2
-          ? std::function<std::size_t(char*, std::size_t)>([&given](char* buffer, std::size_t size) {
-              const std::size_t n = std::min(size, given.size());
-              std::copy_n(given.data(), n, buffer);
-              given.remove_prefix(n);
-              return n;
-            })
-          : readStandardInput,
-      encodeUtf8(args.delimiter));
+  FortuneText text(args.operands.size() == 2 ? std::function<std::size_t(char*, std::size_t)>(
+                                                   [&given](char* buffer, std::size_t size) {
+                                                     const std::size_t n =
+                                                         std::min(size, given.size());
+                                                     std::copy_n(given.data(), n, buffer);
+                                                     given.remove_prefix(n);
+                                                     return n;
+                                                   })
+                                             : readStandardInput,
+                   encodeUtf8(args.delimiter));
   text.readAhead();
   aboutFile(path, [&] {
     withFortuneFileForWriting(args.delimiter, path, true, [&text](const FortuneFile& file) {
@@ -319,9 +327,10 @@ bool isSubcommand(std::string_view name) {
 }
 
 int runSubcommand(std::string_view name, std::span<const std::string> args) {
-  const std::span<const OptionSpec> specs = name == "list"    ? std::span<const OptionSpec>(listOptions)
-                                            : name == "index" ? std::span<const OptionSpec>(indexOptions)
-                                                              : std::span<const OptionSpec>(fileOptions);
+  const std::span<const OptionSpec> specs =
+      name == "list"    ? std::span<const OptionSpec>(listOptions)
+      : name == "index" ? std::span<const OptionSpec>(indexOptions)
+                        : std::span<const OptionSpec>(fileOptions);
   const Arguments parsed = parseArguments(specs, args);
   if (parsed.help) {
     printHelp(std::cout);

@@ -28,9 +28,7 @@ class ClassicSource final : public OpenSource {
   ClassicSource(const StrfileData& data, File& text) : data_(data), text_(text) {}
   std::int64_t count() override { return data_.header.numStrings; }
   std::vector<IndexEntry> entries() override { return strfileEntries(data_, text_); }
-  IndexEntry entry(std::int64_t i) override {
-    return strfileEntry(data_, number(i), text_);
-  }
+  IndexEntry entry(std::int64_t i) override { return strfileEntry(data_, number(i), text_); }
   std::string fortune(std::int64_t i) override { return strfileFortune(data_, number(i), text_); }
 
  private:
@@ -136,10 +134,10 @@ void FortuneSource::forEachFortune(
   }
   if (kind() == Kind::Unindexed) openFile(path_, OpenMode::ReadOnly)->close();
   withFortuneFile(delimiter_, false, path_, [&](const FortuneFile& file) {
-    tallowmere::forEachFortune(file, [&](std::int64_t i, const IndexEntry& entry,
-                                         std::string_view bytes) {
-      visit(i, entry.stringChars, bytes);
-    });
+    tallowmere::forEachFortune(
+        file, [&](std::int64_t i, const IndexEntry& entry, std::string_view bytes) {
+          visit(i, entry.stringChars, bytes);
+        });
   });
 }
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
-#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 
 namespace tallowmere::cli {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <tallowmere/Platform/Random.hpp>
 #include "CommandLine.hpp"
 #include "Draw.hpp"
 #include "Help.hpp"
 #include "Maintain.hpp"
-#include <tallowmere/Platform/Random.hpp>
 #include "Report.hpp"
 
 namespace tallowmere::cli {
@@ -21,14 +21,14 @@ namespace tallowmere::cli {
 namespace {
 
 constexpr std::array drawOptionSpecs{
-    OptionSpec{'a', "all", false},         OptionSpec{'o', "offensive", false},
-    OptionSpec{'e', "equal", false},       OptionSpec{'s', "short", false},
-    OptionSpec{'l', "long", false},        OptionSpec{'n', "length", true},
-    OptionSpec{'m', "match", true},        OptionSpec{'i', "ignore-case", false},
-    OptionSpec{'c', "show-file", false},   OptionSpec{'f', "files", false},
-    OptionSpec{'d', "delimiter", true},    OptionSpec{'w', "wait", false},
-    OptionSpec{'\0', "seed", true},
-    OptionSpec{'\0', "help", false},       OptionSpec{'\0', "version", false},
+    OptionSpec{'a', "all", false},       OptionSpec{'o', "offensive", false},
+    OptionSpec{'e', "equal", false},     OptionSpec{'s', "short", false},
+    OptionSpec{'l', "long", false},      OptionSpec{'n', "length", true},
+    OptionSpec{'m', "match", true},      OptionSpec{'i', "ignore-case", false},
+    OptionSpec{'c', "show-file", false}, OptionSpec{'f', "files", false},
+    OptionSpec{'d', "delimiter", true},  OptionSpec{'w', "wait", false},
+    OptionSpec{'\0', "seed", true},      OptionSpec{'\0', "help", false},
+    OptionSpec{'\0', "version", false},
 };
 
 // Options that end the program at once.
@@ -40,25 +40,49 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
   for (const ParsedOption& option : line.options) {
     const std::string& value = option.value;
     switch (option.definition->shortName) {
-      case 'a': options.kind = FortuneType::All; break;
-      case 'o': options.kind = FortuneType::Offensive; break;
-      case 'e': options.equal = true; break;
-      case 's': options.length = DrawOptions::Length::Short; break;
-      case 'l': options.length = DrawOptions::Length::Long; break;
+      case 'a':
+        options.kind = FortuneType::All;
+        break;
+      case 'o':
+        options.kind = FortuneType::Offensive;
+        break;
+      case 'e':
+        options.equal = true;
+        break;
+      case 's':
+        options.length = DrawOptions::Length::Short;
+        break;
+      case 'l':
+        options.length = DrawOptions::Length::Long;
+        break;
       case 'n':
         options.lengthLimit = parseInt64(value, "--length");
         if (options.lengthLimit < 0) throw BadUsage("--length must not be negative: " + value);
         break;
-      case 'm': options.pattern = value; break;
-      case 'i': options.ignoreCase = true; break;
-      case 'c': options.showFile = true; break;
-      case 'f': options.listFiles = true; break;
-      case 'd': options.delimiter = parseDelimiter(value); break;
-      case 'w': options.wait = true; break;
+      case 'm':
+        options.pattern = value;
+        break;
+      case 'i':
+        options.ignoreCase = true;
+        break;
+      case 'c':
+        options.showFile = true;
+        break;
+      case 'f':
+        options.listFiles = true;
+        break;
+      case 'd':
+        options.delimiter = parseDelimiter(value);
+        break;
+      case 'w':
+        options.wait = true;
+        break;
       default:
-        if (option.definition->longName == "seed") seedGlobalGenerator(parseUInt64(value, "--seed"));
+        if (option.definition->longName == "seed")
+          seedGlobalGenerator(parseUInt64(value, "--seed"));
         if (option.definition->longName == "help" && action == Action::Draw) action = Action::Help;
-        if (option.definition->longName == "version" && action == Action::Draw) action = Action::Version;
+        if (option.definition->longName == "version" && action == Action::Draw)
+          action = Action::Version;
     }
   }
   options.operands = std::move(line.operands);
@@ -71,9 +95,14 @@ int run(std::span<const std::string> args) {
   }
   DrawOptions options;
   switch (readDrawOptions(args, options)) {
-    case Action::Help: printHelp(std::cout); return 0;
-    case Action::Version: printVersion(std::cout); return 0;
-    case Action::Draw: break;
+    case Action::Help:
+      printHelp(std::cout);
+      return 0;
+    case Action::Version:
+      printVersion(std::cout);
+      return 0;
+    case Action::Draw:
+      break;
   }
   return runDraw(options);
 }

@@ -70,7 +70,8 @@ class DiskFile final : public File {
     detail::SharedLock lock(lifetime_);
     const int fd = descriptor("write");
     if (offset < 0) throw IOError::system(EINVAL, path_, "write");
-    if (bytes.size() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset)) {
+    if (bytes.size() >
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset)) {
       throw IOError::system(EFBIG, path_, "write");
     }
     std::size_t done = 0;
@@ -151,7 +152,8 @@ class DiskFile final : public File {
       throw IOError::system(EBADF, path_, "lock");
     }
     while (::flock(fd_, operation) != 0) {
-      if (errno != EINTR) throw IOError::system(errno, path_, operation == LOCK_UN ? "unlock" : "lock");
+      if (errno != EINTR)
+        throw IOError::system(errno, path_, operation == LOCK_UN ? "unlock" : "lock");
     }
   }
 
@@ -205,9 +207,15 @@ class DiskEnv final : public Env {
     // (Every transfer is a pread or pwrite, which a FIFO refuses at once.)
     int flags = O_CLOEXEC | O_NONBLOCK;
     switch (mode) {
-      case OpenMode::ReadOnly: flags |= O_RDONLY; break;
-      case OpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
-      case OpenMode::Truncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+      case OpenMode::ReadOnly:
+        flags |= O_RDONLY;
+        break;
+      case OpenMode::ReadWrite:
+        flags |= O_RDWR | O_CREAT;
+        break;
+      case OpenMode::Truncate:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
     }
     const int fd = openDescriptor(path, flags);
 

@@ -29,8 +29,7 @@ std::string File::readAt(std::int64_t offset, std::size_t size) {
   // small pieces until the end or `size` bytes, so the buffer still grows only with the data.
   while (result.size() < size) {
     const std::size_t want = std::min(sizeof piece, size - result.size());
-    const std::size_t n =
-        readAt(offset + static_cast<std::int64_t>(result.size()), piece, want);
+    const std::size_t n = readAt(offset + static_cast<std::int64_t>(result.size()), piece, want);
     result.append(piece, n);
     if (n < want) break;
   }

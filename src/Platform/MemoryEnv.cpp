@@ -266,7 +266,8 @@ std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {
   }
   std::vector<std::string> names{".", ".."};
   const auto addChild = [&](const std::string& child) {
-    if (child != key && parentOf(child) == key) names.push_back(child.substr(child.find_last_of('/') + 1));
+    if (child != key && parentOf(child) == key)
+      names.push_back(child.substr(child.find_last_of('/') + 1));
   };
   for (const std::string& dir : state_->directories) addChild(dir);
   for (const auto& [file, node] : state_->files) addChild(file);
@@ -295,7 +296,8 @@ void MemoryEnv::syncDirectory(const std::string& path) {
   const std::string key = normalise(path);
   const detail::MutexLock lock(state_->mutex);
   if (!state_->isDirectory(key)) throw IOError::system(ENOENT, path, "sync");
-  std::erase_if(state_->syncedFiles, [&](const auto& entry) { return parentOf(entry.first) == key; });
+  std::erase_if(state_->syncedFiles,
+                [&](const auto& entry) { return parentOf(entry.first) == key; });
   for (const auto& [file, node] : state_->files) {
     if (parentOf(file) == key) state_->syncedFiles[file] = node;
   }

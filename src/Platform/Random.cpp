@@ -31,8 +31,8 @@ std::uint64_t mixGamma(std::uint64_t z) noexcept {
 }
 
 std::uint64_t initialSeed() noexcept {
-  std::uint64_t seed =
-      static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+  std::uint64_t seed = static_cast<std::uint64_t>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count());
   std::uint64_t random = 0;
   if (::getrandom(&random, sizeof random, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof random)) {
     // The kernel's generator: one system call, where std::random_device first asks the

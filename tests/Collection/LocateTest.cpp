@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune.hpp>
+#include "Collection/CollectionSupport.hpp"
 #include "support/FaultyFile.hpp"
 #include "support/ForwardingEnv.hpp"
 
@@ -105,12 +105,14 @@ TEST_F(FortuneFileWalk, AWalkThatGoesOnReportsUnreadableSubdirectoriesAndNamesEv
     EXPECT_EQ(file.identity, Env::disk().status(file.path).identity) << file.path;
   }
   // "more" is reached twice (also through the link loop), and skipped each time.
-  EXPECT_EQ(sorted(paths), sorted({at("cookies"), at("c.DAT"), at("d."), at("dangling"),
-                                   at("elsewhere/linked")}));
+  EXPECT_EQ(sorted(paths),
+            sorted({at("cookies"), at("c.DAT"), at("d."), at("dangling"), at("elsewhere/linked")}));
   EXPECT_FALSE(reported.empty());
   for (const std::string& path : reported) EXPECT_EQ(fs::path(path).filename(), "more");
   // The start directory still fails the walk.
-  EXPECT_THROW((void)walkFortuneFiles(true, at("more"), [](const IOError&) {}, env), IOError);
+  EXPECT_THROW((void)walkFortuneFiles(
+                   true, at("more"), [](const IOError&) {}, env),
+               IOError);
 }
 
 TEST_F(FortuneFileWalk, RecursiveListingSkipsHiddenAndIndexNames) {

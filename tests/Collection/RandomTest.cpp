@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include <tallowmere/Data/Fortune.hpp>
 #include "Collection/CollectionSupport.hpp"
 #include "support/ExitChild.hpp"
-#include <tallowmere/Data/Fortune.hpp>
 
 namespace tallowmere {
 namespace {
@@ -52,7 +52,9 @@ TEST(Distributions, NothingToDrawFailsAsAUserError) {
   SplitMix64 generator(1);
   EXPECT_EQ(userErrorOf([&] { (void)Categorical<int>().sample(generator); }),
             "Categorical: cannot sample a distribution with no events");
-  EXPECT_EQ(userErrorOf([&] { (void)sampleFrom(generator, fromWeightedList<int>({{0.0f, 1}, {0.0f, 2}})); }),
+  EXPECT_EQ(userErrorOf([&] {
+              (void)sampleFrom(generator, fromWeightedList<int>({{0.0f, 1}, {0.0f, 2}}));
+            }),
             "Categorical: cannot sample a distribution whose total weight is 0");
 }
 
@@ -93,7 +95,8 @@ TEST(Generator, SeedingRepeatsSplitsAndConcurrentSplitsAreDistinct) {
   std::vector<std::thread> workers;
   for (std::size_t t = 0; t < threads; ++t) {
     workers.emplace_back([&outputs, t] {
-      for (std::size_t i = 0; i < splits; ++i) outputs[t].push_back(splitGlobalGenerator().nextWord64());
+      for (std::size_t i = 0; i < splits; ++i)
+        outputs[t].push_back(splitGlobalGenerator().nextWord64());
     });
   }
   for (std::thread& worker : workers) worker.join();
@@ -112,7 +115,8 @@ class Selection : public ::testing::Test {
 };
 
 TEST_F(Selection, NoFilesAnywhereGivesTheFixedText) {
-  EXPECT_EQ(randomFortune({}), "Very few profundities can be expressed in less than 80 characters.");
+  EXPECT_EQ(randomFortune({}),
+            "Very few profundities can be expressed in less than 80 characters.");
   std::filesystem::create_directories(data.path("data/normal/empty"));
   EXPECT_EQ(randomFortune({}), noFortuneFilesText);
 }
@@ -151,7 +155,9 @@ TEST_F(Selection, EveryFortuneEquallyLikelyAcrossFilesOfDifferentSize) {
 
 TEST_F(Selection, FailuresAfterOpeningCloseEverything) {
   const std::string good = writeFortunes(dir, "good", {"fine"});
-  EXPECT_EQ(userErrorOf([&] { (void)randomFortune({good, dir.path("absent")}); }),
+  EXPECT_EQ(userErrorOf([&] {
+              (void)randomFortune({good, dir.path("absent")});
+            }),
             "openFortuneFile: file does not exist: \"" + dir.path("absent") + "\"");
 
   // Files whose indexes hold no fortune: nothing to draw.

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune.hpp>
 #include <tallowmere/Paths_tallowmere.hpp>
+#include "Collection/CollectionSupport.hpp"
 
 namespace tallowmere {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune.hpp>
+#include "Collection/CollectionSupport.hpp"
 
 namespace tallowmere {
 namespace {
@@ -92,15 +92,15 @@ TEST_F(Traversal, ClosedFileFailsBeforeAnyCallback) {
   FortuneFile other = openFortuneFile(U'%', false, file->fortunePath());
   closeFortuneFile(other);
   int calls = 0;
-  EXPECT_THROW((void)filterFortunes([&](const IndexEntry&) { return ++calls > 0; }, other), UsageError);
+  EXPECT_THROW((void)filterFortunes([&](const IndexEntry&) { return ++calls > 0; }, other),
+               UsageError);
   EXPECT_EQ(calls, 0);
 }
 
 TEST(TraversalEdges, FileWithoutFortunesRunsNoCallback) {
   TempDir dir;
   // A writable file without an index file gets an empty index, whatever its text holds.
-  const FortuneFile file =
-      openFortuneFile(U'%', true, writeFortunes(dir, "unindexed", {"x", "y"}));
+  const FortuneFile file = openFortuneFile(U'%', true, writeFortunes(dir, "unindexed", {"x", "y"}));
   int calls = 0;
   const auto count = [&](auto&&...) { return ++calls > 0; };
   EXPECT_TRUE(mapFortunesWithIndexM(count, file).empty());
@@ -116,8 +116,8 @@ TEST(TraversalEdges, NarrowPositionTypeEndsAtItsLargestValue) {
   TempDir dir;
   const FortuneFile file =
       openFortuneFile(U'%', false, writeFortunes(dir, "many", std::vector<std::string>(130, "x")));
-  const std::vector<std::int8_t> positions =
-      filterFortunesWithIndex<std::int8_t>([](std::int8_t, const IndexEntry&) { return true; }, file);
+  const std::vector<std::int8_t> positions = filterFortunesWithIndex<std::int8_t>(
+      [](std::int8_t, const IndexEntry&) { return true; }, file);
   ASSERT_EQ(positions.size(), 128u);
   EXPECT_EQ(positions.back(), 127);
   EXPECT_EQ(mapFortunesWithIndexM([](std::int64_t i, const IndexEntry&) { return i; }, file).size(),

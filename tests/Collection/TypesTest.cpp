@@ -80,8 +80,8 @@ TEST(FortuneTypeText, ReadsNamesWithSpaceAndParentheses) {
   EXPECT_EQ(read<FortuneType>(" ( Offensive ) "), Offensive);
   EXPECT_EQ(read<FortuneType>("((All))"), All);
   for (FortuneType t : {All, Normal, Offensive}) EXPECT_EQ(read<FortuneType>(show(t)), t);
-  for (const char* bad : {"normal", "", "Normal Normal", "Normalx", "(Normal", "((All)", "All)",
-                          "1", "[All]"}) {
+  for (const char* bad :
+       {"normal", "", "Normal Normal", "Normalx", "(Normal", "((All)", "All)", "1", "[All]"}) {
     EXPECT_FALSE(read<FortuneType>(bad).has_value()) << bad;
   }
 }

@@ -15,8 +15,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune.hpp>
+#include "Collection/CollectionSupport.hpp"
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
 
@@ -111,9 +111,11 @@ TEST_F(CommandTest, DrawsOnlyFromTheFilesNamedOrFromTheSearchPathOfTheKind) {
     const Outcome nothing = run(args);
     EXPECT_EQ(nothing.status, 1);
     EXPECT_EQ(nothing.out, "");
-    EXPECT_EQ(nothing.err, "tallowmere: no fortune files of the inoffensive kind: looked in the "
-                           "data directory (" + dir.path("share/data/normal") +
-                           ") and the classic collection (/nonexistent/classic)\n");
+    EXPECT_EQ(nothing.err,
+              "tallowmere: no fortune files of the inoffensive kind: looked in the "
+              "data directory (" +
+                  dir.path("share/data/normal") +
+                  ") and the classic collection (/nonexistent/classic)\n");
   }
 }
 
@@ -206,9 +208,10 @@ TEST_F(CommandTest, ADirectoryTakesItsShareAsAWhole) {
 
 TEST_F(CommandTest, OptionsFollowTheUsualConventions) {
   write("mixed", {"tiny", "a little longer"});
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-sn", "5", "mixed"}, {"-sn5", "mixed"},
-        {"mixed", "--short", "--length=5"}, {"-l", "--length", "4", "-s", "mixed"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-sn", "5", "mixed"},
+                                               {"-sn5", "mixed"},
+                                               {"mixed", "--short", "--length=5"},
+                                               {"-l", "--length", "4", "-s", "mixed"}}) {
     EXPECT_EQ(run(args).out, "tiny\n") << args.front();
   }
   EXPECT_EQ(run({"add", "mixed", "--", "-- said nobody"}).status, 0);
@@ -243,13 +246,21 @@ TEST_F(CommandTest, MatchPrintsEveryMatchingFortuneWithItsFileOnStandardError) {
   EXPECT_THAT(bad.err, StartsWith("tallowmere: bad regular expression '('"));
   // The quick test that runs before the regular expression never drops a match: optional and
   // repeated parts, groups, brackets, escapes, case folding, text that is not UTF-8.
-  write("words", {"color", "colour", "abababc", "xxy", "a.txt", "notes.txt", "b\xFF\xFE" "d",
+  write("words", {"color", "colour", "abababc", "xxy", "a.txt", "notes.txt",
+                  "b\xFF\xFE"
+                  "d",
                   "\xC3\x89t\xC3\xA9"});
   const std::map<std::string, std::string> matches = {
-      {"colou?r", "color\n%\ncolour\n%\n"}, {"(ab)*c", "color\n%\ncolour\n%\nabababc\n%\n"},
-      {"x+y", "xxy\n%\n"},                    {"\\.txt$", "a.txt\n%\nnotes.txt\n%\n"},
-      {"[ab]\\.t", "a.txt\n%\n"},           {"^b.*d$", "b\xEF\xBF\xBD\xEF\xBF\xBD" "d\n%\n"},
-      {"\xC3\xA9$", "\xC3\x89t\xC3\xA9\n%\n"},  {"x{2}y", "xxy\n%\n"}};
+      {"colou?r", "color\n%\ncolour\n%\n"},
+      {"(ab)*c", "color\n%\ncolour\n%\nabababc\n%\n"},
+      {"x+y", "xxy\n%\n"},
+      {"\\.txt$", "a.txt\n%\nnotes.txt\n%\n"},
+      {"[ab]\\.t", "a.txt\n%\n"},
+      {"^b.*d$",
+       "b\xEF\xBF\xBD\xEF\xBF\xBD"
+       "d\n%\n"},
+      {"\xC3\xA9$", "\xC3\x89t\xC3\xA9\n%\n"},
+      {"x{2}y", "xxy\n%\n"}};
   for (const auto& [regex, out] : matches) EXPECT_EQ(run({"-m", regex, "words"}).out, out) << regex;
   EXPECT_EQ(run({"-i", "-m", "COLO(U)?R", "words"}).out, "color\n%\ncolour\n%\n");
   const Outcome none = run({"-m", "tea party", "words", "drinks"});
@@ -363,9 +374,8 @@ TEST_F(CommandTest, CheckFindsDifferencesDeepInALongTable) {
     const std::size_t at = 64 + 16 * number + 4;
     std::string bytes = sound.substr(at, 4);
     bytes[3] = static_cast<char>(bytes[3] - 1);
-    EXPECT_EQ(checked(at, bytes),
-              "many: the index does not match the text from fortune " + std::to_string(number) +
-                  advice);
+    EXPECT_EQ(checked(at, bytes), "many: the index does not match the text from fortune " +
+                                      std::to_string(number) + advice);
   }
   // maxChars 13 instead of 12: valid, but not what the text gives.
   EXPECT_EQ(checked(16, std::string("\0\0\0\x0d", 4)),
@@ -407,8 +417,8 @@ TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
 
 // A file of the classic tools: the text, every fortune followed by a delimiter line, and its
 // data file as strfile writes it.
-void writeClassic(const TempDir& dir, const std::string& name, const std::vector<std::string>& fortunes,
-                  std::uint32_t flags = 0) {
+void writeClassic(const TempDir& dir, const std::string& name,
+                  const std::vector<std::string>& fortunes, std::uint32_t flags = 0) {
   std::string text;
   for (const std::string& fortune : fortunes) text += fortune + "\n%\n";
   dir.writeFile(name, text);
@@ -420,7 +430,9 @@ TEST_F(CommandTest, TheClassicCollectionIsReadThroughItsDataFilesEachFileOnce) {
   writeClassic(dir, "classic/wisdom", {"Wise one", "Wise two"});
   writeClassic(dir, "classic/off/rude", {rot13("Rude one")}, StrfileHeader::rotated);
   std::filesystem::create_symlink("wisdom", dir.path("classic/wisdom.u8"));
-  dir.writeFile("classic/prog", std::string("\x7f" "ELF\0\0\0", 7));
+  dir.writeFile("classic/prog", std::string("\x7f"
+                                            "ELF\0\0\0",
+                                            7));
   const std::vector<std::string> classic = {"tallowmere_datadir=" + dir.path("share"),
                                             "tallowmere_classicdir=" + dir.path("classic")};
   const auto runClassic = [&](const std::vector<std::string>& args) {
@@ -434,8 +446,8 @@ TEST_F(CommandTest, TheClassicCollectionIsReadThroughItsDataFilesEachFileOnce) {
   EXPECT_EQ(runClassic({"-f"}).out, "100.00% " + dir.path("classic/wisdom") + "\n skipped " +
                                         dir.path("classic/prog") + " (not a text file)\n");
   EXPECT_EQ(runClassic({"-a", "-m", "[Rr]ude"}).out, "Rude one\n%\n");
-  EXPECT_EQ(runClassic({"prog"}).err,
-            "tallowmere: " + dir.path("classic/prog") + ": not a text file; fortune files hold text\n");
+  EXPECT_EQ(runClassic({"prog"}).err, "tallowmere: " + dir.path("classic/prog") +
+                                          ": not a text file; fortune files hold text\n");
   EXPECT_EQ(run({"count", "classic/wisdom"}).out, "2\n");
   EXPECT_EQ(run({"get", "classic/off/rude", "0"}).out, "Rude one\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path("classic/wisdom.ix")));
@@ -469,7 +481,8 @@ TEST_F(CommandTest, AddKeepsTheClassicLayoutAndTheDataFileAsStrfileWouldWriteThe
     dir.writeFile("copy", text);
     ASSERT_EQ(std::system(("/usr/bin/strfile -s " + dir.path("copy") + " >/dev/null").c_str()), 0);
     EXPECT_EQ(dir.readFile("copy.dat"), dir.readFile("mine.dat"));
-    FILE* found = ::popen(("/usr/games/fortune -m Three " + dir.path("mine") + " 2>/dev/null").c_str(), "r");
+    FILE* found =
+        ::popen(("/usr/games/fortune -m Three " + dir.path("mine") + " 2>/dev/null").c_str(), "r");
     ASSERT_NE(found, nullptr);
     char line[64] = {};
     EXPECT_NE(std::fgets(line, sizeof line, found), nullptr);
@@ -515,9 +528,9 @@ TEST_F(CommandTest, ManyMoreFilesThanMayBeOpenAtOnce) {
   std::vector<std::string> check = {"check"};
   for (int i = 0; i < 200; i += 2) check.push_back(names[static_cast<std::size_t>(i)]);
   EXPECT_EQ(limited(check).status, 0);
-  const Outcome listed = outcomeOf(runCommand(dir.path(), {"list"},
-                                              "", {"TALLOWMERE_PATH=" + dir.path("many")},
-                                              std::chrono::seconds(60), 32));
+  const Outcome listed =
+      outcomeOf(runCommand(dir.path(), {"list"}, "", {"TALLOWMERE_PATH=" + dir.path("many")},
+                           std::chrono::seconds(60), 32));
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 200);
 }

@@ -3,8 +3,8 @@
 #include <functional>
 #include <stdexcept>
 
-#include "FortuneFile/Support.hpp"
 #include <tallowmere/Platform/MemoryEnv.hpp>
+#include "FortuneFile/Support.hpp"
 #include "support/ForwardingEnv.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
@@ -146,8 +146,12 @@ TEST_F(FortuneFileAppend, AFortuneInPiecesIsWrittenAsItComesOrNotAtAll) {
   const std::string before = text();
   const std::string index = dir.readFile("f.ix");
   const std::vector<std::function<void()>> refused = {
-      [&] { appendFortune(file, inPieces({std::string(3 << 20, 'y'), "\xFF"})); },
-      [&] { appendFortune(file, inPieces({"ok", "\xE2\x82"})); },
+      [&] {
+        appendFortune(file, inPieces({std::string(3 << 20, 'y'), "\xFF"}));
+      },
+      [&] {
+        appendFortune(file, inPieces({"ok", "\xE2\x82"}));
+      },
       [&] {
         int calls = 0;
         appendFortune(file, [&]() -> std::string_view {

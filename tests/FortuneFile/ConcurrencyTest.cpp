@@ -19,7 +19,8 @@ TEST(FortuneFileThreads, ReadersAndWritersSeeOnlyCompletedAppends) {
   constexpr int writers = 3, perWriter = 40;
   std::set<std::string> known = {"first", "second"};
   for (int w = 0; w < writers; ++w) {
-    for (int i = 0; i < perWriter; ++i) known.insert("w" + std::to_string(w) + " #" + std::to_string(i));
+    for (int i = 0; i < perWriter; ++i)
+      known.insert("w" + std::to_string(w) + " #" + std::to_string(i));
   }
 
   std::atomic<bool> done = false;

@@ -29,10 +29,13 @@ class FortuneFileHandle : public ::testing::Test {
 
 TEST_F(FortuneFileHandle, ReadOnlyOpenNeedsAnExistingFile) {
   for (const std::string& path : {dir.path("missing"), dir.path()}) {
-    const std::string message = messageOf<IOError>([&] { (void)openFortuneFile('%', false, path); });
+    const std::string message =
+        messageOf<IOError>([&] { (void)openFortuneFile('%', false, path); });
     EXPECT_EQ(message, "openFortuneFile: file does not exist: \"" + path + "\"");
   }
-  const std::string odd = dir.path("q\"\\\xC3\xA9" "1\n");
+  const std::string odd = dir.path(
+      "q\"\\\xC3\xA9"
+      "1\n");
   EXPECT_EQ(messageOf<IOError>([&] { (void)openFortuneFile('%', false, odd); }),
             "openFortuneFile: file does not exist: \"" + dir.path() + "/q\\\"\\\\\\233\\&1\\n\"");
   EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
@@ -60,9 +63,9 @@ TEST_F(FortuneFileHandle, ClosedFileRefusesEveryOperation) {
   EXPECT_THROW((void)getStats(index), IndexProblemError);
   for (const FortuneFile& file : {unused, used}) {
     const std::vector<std::function<void()>> uses = {
-        [&] { closeFortuneFile(file); },    [&] { (void)getIndex(file); },
-        [&] { (void)getNumFortunes(file); },      [&] { (void)getFortune(file, 0); },
-        [&] { (void)getFortunes(file); },         [&] { appendFortune(file, "C"); },
+        [&] { closeFortuneFile(file); },     [&] { (void)getIndex(file); },
+        [&] { (void)getNumFortunes(file); }, [&] { (void)getFortune(file, 0); },
+        [&] { (void)getFortunes(file); },    [&] { appendFortune(file, "C"); },
         [&] { rebuildIndex(file); }};
     for (const auto& use : uses) EXPECT_EQ(messageOf<UsageError>(use), "Fortune file is closed");
   }

@@ -43,8 +43,7 @@ Entries scannedInChunks(std::string_view text, char32_t delimiter, std::size_t c
 // rebuildIndex uses where the processor has them).
 Entries scannedByBaseline(std::string_view text, char32_t delimiter,
                           std::size_t chunkSize = detail::scanChunkSize) {
-  return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize,
-                                         detail::ScanVectors::Baseline);
+  return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize, detail::ScanVectors::Baseline);
 }
 
 // The block scanner spreading the text over two workers in segments of `segmentSize` bytes,
@@ -71,7 +70,9 @@ TEST(RebuildIndex, CutsKnownTextsIntoEntries) {
       {"", {}},
       {"\xC3\xA9t\xC3\xA9", {{0, 5, 3, 1}}},
       // Invalid sequences count as one character each; one at the very end is left out.
-      {"a\xFF" "b", {{0, 3, 3, 1}}},
+      {"a\xFF"
+       "b",
+       {{0, 3, 3, 1}}},
       {"\xC0\x80|\xE2\x82|\xED\xA0\x80|\xF5\x80\x80\x80|\xF8x", {{0, 17, 10, 1}}},
       {"A\n%\nB\xE2", {{0, 1, 1, 1}, {4, 1, 1, 1}}},
       {"B\xF0\x9F\x98", {{0, 1, 1, 1}}},
@@ -86,8 +87,8 @@ TEST(RebuildIndex, DecodesCharactersAcrossTheChunkBoundary) {
     const auto length = static_cast<std::int64_t>(ch.size());
     for (std::int64_t before = 4096 - length + 1; before < 4096; ++before) {
       const std::string text = std::string(static_cast<std::size_t>(before), 'a') + ch + "\n%\nB";
-      EXPECT_EQ(rebuilt(text), (Entries{{0, before + length, before + 1, 1},
-                                        {before + length + 3, 1, 1, 1}}));
+      EXPECT_EQ(rebuilt(text),
+                (Entries{{0, before + length, before + 1, 1}, {before + length + 3, 1, 1, 1}}));
     }
   }
   // A lead byte that ends the first chunk, followed by an ASCII byte, and one that ends the file.
@@ -97,10 +98,26 @@ TEST(RebuildIndex, DecodesCharactersAcrossTheChunkBoundary) {
 
 // Texts from pieces that make the step machine and the decoder branch a lot.
 std::string randomText(std::mt19937& random) {
-  static const std::vector<std::string> pieces = {
-      "\n", "\n", "%", "%", "\xC2\xA7", "a", "b", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
-      "\xFF", "\x80", "\xC0\x80", "\xE2\x82", "\xF0\x9F", "\xED\xA0\x80", "\xF5\x80\x80\x80",
-      "\n%\n", "\n\xC2\xA7\n", "\xEF\xBF\xBD"};
+  static const std::vector<std::string> pieces = {"\n",
+                                                  "\n",
+                                                  "%",
+                                                  "%",
+                                                  "\xC2\xA7",
+                                                  "a",
+                                                  "b",
+                                                  "\xC3\xA9",
+                                                  "\xE2\x82\xAC",
+                                                  "\xF0\x9F\x98\x80",
+                                                  "\xFF",
+                                                  "\x80",
+                                                  "\xC0\x80",
+                                                  "\xE2\x82",
+                                                  "\xF0\x9F",
+                                                  "\xED\xA0\x80",
+                                                  "\xF5\x80\x80\x80",
+                                                  "\n%\n",
+                                                  "\n\xC2\xA7\n",
+                                                  "\xEF\xBF\xBD"};
   const std::size_t count = random() % 10 == 0 ? 1500 + random() % 2500 : random() % 40;
   std::string text;
   for (std::size_t i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
@@ -191,7 +208,8 @@ TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
 // the branching pieces of randomText.
 TEST(RebuildIndex, LongMixedTextsAgreeWithTheReferenceScan) {
   std::mt19937 random(7);
-  const std::array<std::string, 4> runs = {"plain words", "\xD1\x81\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE",
+  const std::array<std::string, 4> runs = {"plain words",
+                                           "\xD1\x81\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE",
                                            "\xE6\x96\x87\xE5\xAD\x97", "\n%\n"};
   for (int round = 0; round < 4; ++round) {
     std::string text;
@@ -269,7 +287,8 @@ TEST(RebuildIndex, SegmentThreadsThatEndEarlyHandTheScanBackToTheReader) {
 TEST(RebuildIndex, ClassifiesBlocksByteByByte) {
   std::mt19937 random(99);
   // Bytes of every class, the delimiters' bytes often among them.
-  const std::string alphabet = "\n%a\x00\x7F\x80\xA7\xBF\xC0\xC2\xDF\xE0\xE2\xEF\xF0\xF4\xF7\xF8\xFF";
+  const std::string alphabet =
+      "\n%a\x00\x7F\x80\xA7\xBF\xC0\xC2\xDF\xE0\xE2\xEF\xF0\xF4\xF7\xF8\xFF";
   for (int round = 0; round < 2000; ++round) {
     std::array<unsigned char, 64> block{};
     for (unsigned char& byte : block) {
@@ -279,7 +298,8 @@ TEST(RebuildIndex, ClassifiesBlocksByteByByte) {
     const std::size_t length = 1 + static_cast<std::size_t>(round) % 4;
     std::array<unsigned char, 4> delimiter{};
     for (std::size_t j = 0; j < length; ++j) delimiter[j] = block[random() % 64];
-    const detail::BlockMasks expected = detail::classifyBlockPlainly(block.data(), delimiter, length);
+    const detail::BlockMasks expected =
+        detail::classifyBlockPlainly(block.data(), delimiter, length);
     for (const auto vectors : {detail::ScanVectors::Widest, detail::ScanVectors::Baseline}) {
       ASSERT_TRUE(detail::classifyBlock(block.data(), delimiter, length, vectors) == expected)
           << "round " << round;

@@ -31,8 +31,9 @@ Plain plainly(std::string_view bytes) {
 }
 
 TEST(Utf8, HelpersAgreeWithThePlainLoopAfterAsciiRunsOfEveryLength) {
-  const std::vector<std::string> pieces = {"\xFF", "\x80", "\xC3\xA9", "\xE2\x82\xAC", "\xE2\x82",
-                                           "\xF0\x9F\x98\x80", "\xED\xA0\x80", "\xEF\xBF\xBD", "\n"};
+  const std::vector<std::string> pieces = {"\xFF",         "\x80",         "\xC3\xA9",
+                                           "\xE2\x82\xAC", "\xE2\x82",     "\xF0\x9F\x98\x80",
+                                           "\xED\xA0\x80", "\xEF\xBF\xBD", "\n"};
   std::mt19937 random(5);
   for (std::size_t run = 0; run < 40; ++run) {
     for (const std::string& piece : pieces) {

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Platform/MemoryEnv.hpp>
+#include "Collection/CollectionSupport.hpp"
 #include "support/FaultyFile.hpp"
 #include "support/ReferenceScan.hpp"
 
@@ -64,8 +64,10 @@ struct Case {
 
 const Case kCases[] = {
     {"rebuild", true, IndexBefore::Current, true, [](const FortuneFile& f) { rebuildIndex(f); }},
-    {"rebuild-cold", true, IndexBefore::Current, false, [](const FortuneFile& f) { rebuildIndex(f); }},
-    {"append", true, IndexBefore::Current, true, [](const FortuneFile& f) { appendFortune(f, kAdded); }},
+    {"rebuild-cold", true, IndexBefore::Current, false,
+     [](const FortuneFile& f) { rebuildIndex(f); }},
+    {"append", true, IndexBefore::Current, true,
+     [](const FortuneFile& f) { appendFortune(f, kAdded); }},
     {"append-cold", true, IndexBefore::Current, false,
      [](const FortuneFile& f) { appendFortune(f, kAdded); }},
     {"append-unindexed", true, IndexBefore::Missing, false,
@@ -123,7 +125,8 @@ class FortuneFileFaults : public ::testing::Test {
     const std::string& bytes = c.index == IndexBefore::Classic ? classicText : text;
     put(env, kPath,
         c.index == IndexBefore::Stale
-            ? test::fortuneText({fortunes.begin(), fortunes.begin() + static_cast<std::ptrdiff_t>(halfCount)})
+            ? test::fortuneText(
+                  {fortunes.begin(), fortunes.begin() + static_cast<std::ptrdiff_t>(halfCount)})
             : bytes);
     if (c.index != IndexBefore::Missing) put(env, std::string(kPath) + ".ix", indexOf(bytes));
   }

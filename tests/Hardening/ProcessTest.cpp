@@ -135,7 +135,8 @@ TEST(CommandProcesses, EightProcessesAppendingAtOnceLoseNothingAndLeaveAMatching
       if (text.rfind("p" + std::to_string(p) + " ", 0) == 0) mine.push_back(text);
     }
     ASSERT_EQ(mine.size(), std::size_t{kEach}) << "process " << p;
-    for (int i = 0; i < kEach; ++i) EXPECT_EQ(mine[static_cast<std::size_t>(i)], writerSaying(p, i));
+    for (int i = 0; i < kEach; ++i)
+      EXPECT_EQ(mine[static_cast<std::size_t>(i)], writerSaying(p, i));
   }
   expectConsistent(dir, "shared");
   EXPECT_EQ(runCommand(dir.path(), {"check", "shared"}).out, "shared: ok, 200 fortunes\n");
@@ -352,9 +353,8 @@ TEST(LibraryProcesses, AFileSizeLimitLeavesTheTextAndTheIndexAsTheyWere) {
   // Another program changed the text, so the new index differs from the old one.
   text = "A new first saying\n%\n" + text;
   dir.writeFile("jar", text);
-  const pid_t rebuilder = limited(index.size() / 2, [](const FortuneFile& file) {
-    rebuildIndex(file);
-  });
+  const pid_t rebuilder =
+      limited(index.size() / 2, [](const FortuneFile& file) { rebuildIndex(file); });
   EXPECT_EQ(test::waitBounded(rebuilder, 60s).status, 5);
   EXPECT_EQ(dir.readFile("jar"), text);
   EXPECT_EQ(dir.readFile("jar.ix"), index);

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "Collection/CollectionSupport.hpp"
 #include <tallowmere/Data/Fortune.hpp>
+#include "Collection/CollectionSupport.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 #include "support/Watchdog.hpp"
@@ -112,9 +112,7 @@ void expectClosed(bool (*closed)(const std::exception&), const Operations& ops) 
 }
 
 // Appender `t`'s i-th entry: recognisable, and valid for the statistics.
-IndexEntry entryOf(int t, long i) {
-  return {100000 * t + i, 1 + i % 20, 1 + i % 20, 1 + i % 3};
-}
+IndexEntry entryOf(int t, long i) { return {100000 * t + i, 1 + i % 20, 1 + i % 20, 1 + i % 3}; }
 
 TEST(StressThreads, OneIndexSharedByReadersAppendersAStatisticsRebuildAndAClose) {
   const test::Watchdog watchdog("OneIndexSharedBy...");
@@ -300,7 +298,8 @@ TEST(StressThreads, OneFortuneFileSharedByReadersAppendersRebuildsDrawsAndAClose
     }
     EXPECT_EQ(getEntries(getIndex(stored)), test::referenceScan(text, U'%'));
   });
-  std::cout << kAppenders + 6 << " threads; " << appended << " fortunes appended before the close\n";
+  std::cout << kAppenders + 6 << " threads; " << appended
+            << " fortunes appended before the close\n";
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST(IndexFaults, EveryFailedStepLeavesTheIndexAsItWas) {
       try {
         operation.run(index);
       } catch (const IOError& error) {
-        ASSERT_EQ(error.errorCode(), EIO) << operation.name << " step " << k << ": " << error.what();
+        ASSERT_EQ(error.errorCode(), EIO)
+            << operation.name << " step " << k << ": " << error.what();
       }
       if (!plan->fired()) break;  // ran to the end without reaching step k
       ++faults;

@@ -61,7 +61,8 @@ TEST(IndexFormat, HeaderFieldsAreStoredMaximumBeforeMinimumAndRoundTrip) {
 }
 
 TEST(IndexFormat, EntriesKeepTheLowThirtyTwoBitsAndReadBackZeroExtended) {
-  EXPECT_EQ(hex(encodeIndexEntry({0, 42, 40, 3})), "00 00 00 00 00 00 00 2A 00 00 00 28 00 00 00 03");
+  EXPECT_EQ(hex(encodeIndexEntry({0, 42, 40, 3})),
+            "00 00 00 00 00 00 00 2A 00 00 00 28 00 00 00 03");
   const std::string stored = encodeIndexEntry({7, 1, -1, 0x100000002});
   EXPECT_EQ(hex(stored), "00 00 00 07 00 00 00 01 FF FF FF FF 00 00 00 02");
   const auto [entry, next] = decodeIndexEntry("xx" + stored, 2);
@@ -120,11 +121,12 @@ TEST(IndexFormat, EntryStatisticsDescribeOneFortune) {
 }
 
 TEST(IndexFormat, RecordTextForms) {
-  EXPECT_EQ(show(emptyHeader),
-            "Header {stats = FortuneStats {numFortunes = Sum {getSum = 0}, offsetAfter = Max "
-            "{getMax = -9223372036854775808}, minChars = Min {getMin = 9223372036854775807}, "
-            "maxChars = Max {getMax = -9223372036854775808}, minLines = Min {getMin = "
-            "9223372036854775807}, maxLines = Max {getMax = -9223372036854775808}}, indexLoc = 64}");
+  EXPECT_EQ(
+      show(emptyHeader),
+      "Header {stats = FortuneStats {numFortunes = Sum {getSum = 0}, offsetAfter = Max "
+      "{getMax = -9223372036854775808}, minChars = Min {getMin = 9223372036854775807}, "
+      "maxChars = Max {getMax = -9223372036854775808}, minLines = Min {getMin = "
+      "9223372036854775807}, maxLines = Max {getMax = -9223372036854775808}}, indexLoc = 64}");
   EXPECT_EQ(show(IndexEntry{0, 42, 40, 3}),
             "IndexEntry {stringOffset = 0, stringBytes = 42, stringChars = 40, stringLines = 3}");
   EXPECT_EQ(show(IndexEntry{-1, 0, 0, 0}, 11),

@@ -60,7 +60,8 @@ TEST_F(IndexHandle, WritableOpenDoesNotInitialiseAShortFile) {
 }
 
 TEST_F(IndexHandle, TableMustFitInTheFile) {
-  const std::string full = indexBytes({kThreeValid, 64}, {{0, 1, 10, 1}, {1, 1, 50, 4}, {2, 298, 30, 2}});
+  const std::string full =
+      indexBytes({kThreeValid, 64}, {{0, 1, 10, 1}, {1, 1, 50, 4}, {2, 298, 30, 2}});
   ASSERT_EQ(full.size(), 112u);
   dir.writeFile("short.ix", full.substr(0, 111));
   try {
@@ -82,7 +83,8 @@ TEST_F(IndexHandle, TableStartingInsideTheHeaderIsRejected) {
     (void)openIndex(dir.path("loc.ix"), false);
     FAIL();
   } catch (const HeaderProblemError& e) {
-    EXPECT_EQ(e.problem(), IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds()));
+    EXPECT_EQ(e.problem(),
+              IndexProblem::HeaderProblem(HeaderProblem::TableStartsBeforeHeaderEnds()));
     EXPECT_STREQ(e.what(), "HeaderProblem TableStartsBeforeHeaderEnds");
   }
 }
@@ -161,10 +163,11 @@ TEST_F(IndexHandle, ActionThatUsesItsOwnIndexIsAUsageError) {
   const Index index = openIndex(dir.path("r.ix"), true);
   EXPECT_THROW(withIndex(index, [&](File&, const CurrentHeader&) { return getEntries(index); }),
                UsageError);
-  EXPECT_THROW(modifyHeader(index, [&](File&, const CurrentHeader& h) {
-                 (void)getStats(index);
-                 return h.get();
-               }),
+  EXPECT_THROW(modifyHeader(index,
+                            [&](File&, const CurrentHeader& h) {
+                              (void)getStats(index);
+                              return h.get();
+                            }),
                UsageError);
   appendEntry(index, {0, 1, 1, 1});  // and the lock is free again
   EXPECT_EQ(getStats(index).numFortunes, 1);

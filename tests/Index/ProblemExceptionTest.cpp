@@ -34,15 +34,16 @@ std::optional<IndexProblem> asIndexProblem(const std::function<void()>& raise) {
   return caughtAs<IndexProblemError>(raise, [](const IndexProblemError& e) { return e.problem(); });
 }
 std::optional<HeaderProblem> asHeaderProblem(const std::function<void()>& raise) {
-  return caughtAs<HeaderProblemError>(raise,
-                                      [](const HeaderProblemError& e) { return e.headerProblem(); });
+  return caughtAs<HeaderProblemError>(
+      raise, [](const HeaderProblemError& e) { return e.headerProblem(); });
 }
 std::optional<StatsProblem> asStatsProblem(const std::function<void()>& raise) {
   return caughtAs<StatsProblemError>(raise,
                                      [](const StatsProblemError& e) { return e.statsProblem(); });
 }
 std::optional<std::string> message(const std::function<void()>& raise) {
-  return caughtAs<std::exception>(raise, [](const std::exception& e) { return std::string(e.what()); });
+  return caughtAs<std::exception>(raise,
+                                  [](const std::exception& e) { return std::string(e.what()); });
 }
 
 struct Conversion {
@@ -85,15 +86,16 @@ TEST(ProblemExceptions, HandlersSeeExactlyTheConversionTable) {
     EXPECT_EQ(asHeaderProblem(row.raise), row.asHeader) << row.what;
     EXPECT_EQ(asStatsProblem(row.raise), row.asStats) << row.what;
     // Every handler that catches it sees the same message.
-    EXPECT_EQ(caughtAs<IndexProblemError>(row.raise, [](const auto& e) { return std::string(e.what()); }),
-              row.what);
+    EXPECT_EQ(
+        caughtAs<IndexProblemError>(row.raise, [](const auto& e) { return std::string(e.what()); }),
+        row.what);
   }
 }
 
 TEST(ProblemExceptions, ThrowsTheMostDerivedClassOfTheNesting) {
   auto thrownType = [](const std::function<void()>& raise) {
-    return caughtAs<std::exception>(raise,
-                                    [](const std::exception& e) { return std::type_index(typeid(e)); });
+    return caughtAs<std::exception>(
+        raise, [](const std::exception& e) { return std::type_index(typeid(e)); });
   };
   const HeaderProblem stats = HeaderProblem::StatsProblem(StatsProblem::LengthsWithoutEntries());
   EXPECT_EQ(thrownType([] { throwProblem(StatsProblem::EntriesWithoutLengths()); }),
@@ -107,7 +109,9 @@ TEST(ProblemExceptions, ThrowsTheMostDerivedClassOfTheNesting) {
 }
 
 TEST(ProblemExceptions, OtherFailuresPassEveryProblemHandler) {
-  const std::function<void()> raise = [] { throw IOError::userError("getEntry: index out of range: 9"); };
+  const std::function<void()> raise = [] {
+    throw IOError::userError("getEntry: index out of range: 9");
+  };
   EXPECT_EQ(asIndexProblem(raise), std::nullopt);
   EXPECT_EQ(asHeaderProblem(raise), std::nullopt);
   EXPECT_EQ(asStatsProblem(raise), std::nullopt);

@@ -109,13 +109,13 @@ TEST(ProblemRead, RejectsFormsThatNeedParenthesesOrAreIncomplete) {
        {"", "()", "NegativeCount -3", "NegativeCount", "NegativeCount 3 4", "NegativeCounts 3",
         "negativeCount 3", "(NegativeCount 3", "NegativeCount 3)", "NegativeCount 3.5",
         "NegativeCount 3e2", "NegativeCount 0x", "NegativeCount (- -3)", "NegativeCount (-(3))",
-        "LengthsWithoutEntries 3", "NegativeCount 3 LengthsWithoutEntries", "TableLongerThanFile"}) {
+        "LengthsWithoutEntries 3", "NegativeCount 3 LengthsWithoutEntries",
+        "TableLongerThanFile"}) {
     EXPECT_EQ(read<StatsProblem>(text), std::nullopt) << text;
   }
-  for (const char* text :
-       {"StatsProblem NegativeOffset 7", "BadMagicNumber -1", "StatsProblem",
-        "StatsProblem StatsProblem LengthsWithoutEntries", "NegativeCount (-3)",
-        "TableStartsBeforeHeaderEnds 0"}) {
+  for (const char* text : {"StatsProblem NegativeOffset 7", "BadMagicNumber -1", "StatsProblem",
+                           "StatsProblem StatsProblem LengthsWithoutEntries", "NegativeCount (-3)",
+                           "TableStartsBeforeHeaderEnds 0"}) {
     EXPECT_EQ(read<HeaderProblem>(text), std::nullopt) << text;
   }
   for (const char* text :
@@ -127,9 +127,9 @@ TEST(ProblemRead, RejectsFormsThatNeedParenthesesOrAreIncomplete) {
 
 TEST(ProblemRead, SurvivesDeeplyNestedParentheses) {
   const std::size_t depth = 200000;
-  const std::string text =
-      std::string(depth, '(') + "HeaderProblem (BadMagicNumber (" + std::string(depth, '(') +
-      "-1" + std::string(depth, ')') + "))" + std::string(depth, ')');
+  const std::string text = std::string(depth, '(') + "HeaderProblem (BadMagicNumber (" +
+                           std::string(depth, '(') + "-1" + std::string(depth, ')') + "))" +
+                           std::string(depth, ')');
   EXPECT_EQ(read<IndexProblem>(text),
             IndexProblem::HeaderProblem(HeaderProblem::BadMagicNumber(0xFFFFFFFFU)));
   EXPECT_EQ(read<IndexProblem>(text.substr(1)), std::nullopt);

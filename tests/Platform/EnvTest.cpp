@@ -92,7 +92,8 @@ TYPED_TEST(EnvBehaviour, NamesFilesAndDirectoriesAndReplacesByRenaming) {
   EXPECT_EQ(this->errorOf([&] { (void)env.openFile(path("sub"), OpenMode::ReadWrite); }), EISDIR);
   EXPECT_EQ(this->errorOf([&] { env.removeFile(path("a")); }), ENOENT);
   EXPECT_EQ(this->errorOf([&] { (void)env.listDirectory(path("missing")); }), ENOENT);
-  EXPECT_EQ(this->errorOf([&] { (void)env.openFile(path("no/such"), OpenMode::ReadWrite); }), ENOENT);
+  EXPECT_EQ(this->errorOf([&] { (void)env.openFile(path("no/such"), OpenMode::ReadWrite); }),
+            ENOENT);
 }
 
 TYPED_TEST(EnvBehaviour, AnExclusiveLockWaitsForEveryOtherHandle) {

@@ -23,10 +23,14 @@ FortuneStats randomStats(std::mt19937_64& random) {
   std::uniform_int_distribution<std::int64_t> small(-3, 3);
   auto pick = [&] {
     switch (random() % 4) {
-      case 0: return lowest;
-      case 1: return highest;
-      case 2: return small(random);
-      default: return any(random);
+      case 0:
+        return lowest;
+      case 1:
+        return highest;
+      case 2:
+        return small(random);
+      default:
+        return any(random);
     }
   };
   return {pick(), pick(), pick(), pick(), pick(), pick()};
@@ -124,14 +128,20 @@ TEST(FortuneStatsValidation, AppliesTheRulesInOrder) {
       {"no fortunes, a line maximum set", emptyWithMaxLines, StatsProblem::LengthsWithoutEntries()},
       {"no fortunes, plain lengths", withCount(0), StatsProblem::LengthsWithoutEntries()},
       {"negative count", withCount(-1), StatsProblem::NegativeCount(-1)},
-      {"negative count, negative offset", {-2, -9, 10, 10, 10, 10}, StatsProblem::NegativeCount(-2)},
+      {"negative count, negative offset",
+       {-2, -9, 10, 10, 10, 10},
+       StatsProblem::NegativeCount(-2)},
       {"offset before lengths", {1, -5, 10, -1, 10, 10}, StatsProblem::NegativeOffset(-5)},
       {"maxChars before minChars", {2, 100, -3, -1, 10, 10}, StatsProblem::NegativeLength(-1)},
       {"negative minChars", {2, 100, -3, 4, 10, 10}, StatsProblem::NegativeLength(-3)},
-      {"one fortune, two lengths", {1, 100, 3, 5, 10, 10}, StatsProblem::InconsistentLengthsForOneEntry()},
+      {"one fortune, two lengths",
+       {1, 100, 3, 5, 10, 10},
+       StatsProblem::InconsistentLengthsForOneEntry()},
       {"two fortunes, two lengths", {2, 100, 3, 5, 10, 10}, std::nullopt},
       {"maximum below minimum", {3, 100, 5, 3, 10, 10}, StatsProblem::MaxLengthLessThanMinLength()},
-      {"one fortune, max below min", {1, 100, 5, 3, 10, 10}, StatsProblem::MaxLengthLessThanMinLength()},
+      {"one fortune, max below min",
+       {1, 100, 5, 3, 10, 10},
+       StatsProblem::MaxLengthLessThanMinLength()},
       {"line bounds ignored with entries", linesNegative, std::nullopt},
       {"character bounds still empty", charsStillEmpty, StatsProblem::NegativeLength(lowest)},
       {"offset zero with entries", {1, 0, 7, 7, 1, 1}, std::nullopt},

@@ -70,8 +70,7 @@ TEST(StrfileRead, ReadsAClassicFileThroughItsDataFileOnlyWhenTheDataFileFitsTheT
   EXPECT_EQ(readStrfileHeader("rude.dat", env), read->header);
   const auto file = env.openFile("rude", OpenMode::ReadOnly);
   EXPECT_EQ(strfileFortune(*read, 1, *file), "Second\non two lines");
-  EXPECT_EQ(strfileEntries(*read, *file),
-            (std::vector<IndexEntry>{{0, 9, 9, 1}, {12, 19, 19, 2}}));
+  EXPECT_EQ(strfileEntries(*read, *file), (std::vector<IndexEntry>{{0, 9, 9, 1}, {12, 19, 19, 2}}));
   std::vector<std::string> visited;
   forEachStrfileFortune(*read, *file, [&](std::uint32_t number, std::string_view bytes) {
     EXPECT_EQ(number, visited.size());

@@ -43,7 +43,8 @@ pid_t PreparedCommand::start(int input, int output, int error) const {
   if (child != 0) return child;
   const rlimit files{openFiles_, openFiles_};
   if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0 ||
-      chdir(directory_.c_str()) != 0 || (openFiles_ != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)) {
+      chdir(directory_.c_str()) != 0 ||
+      (openFiles_ != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)) {
     _exit(126);
   }
   execve(argv_[0], argv_.data(), envp_.data());
@@ -57,7 +58,8 @@ CommandOutcome waitBounded(pid_t child, std::chrono::milliseconds bound) {
   for (;;) {
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
-    if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+    if (done < 0 && errno != EINTR)
+      throw std::system_error(errno, std::generic_category(), "waitpid");
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       waitpid(child, &status, 0);

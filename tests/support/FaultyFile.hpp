@@ -54,7 +54,8 @@ class FaultyFile : public File {
     if (plan_->fails()) {
       // A failing write may have stored part of its bytes, as a full disk does; but a write
       // within one sector of 512 bytes is stored whole or not at all, as disks do.
-      const bool oneSector = offset / 512 == (offset + static_cast<std::int64_t>(bytes.size()) - 1) / 512;
+      const bool oneSector =
+          offset / 512 == (offset + static_cast<std::int64_t>(bytes.size()) - 1) / 512;
       if (!oneSector && (!plan_->sticky || plan_->count == plan_->failAt)) {
         inner_->writeAt(offset, bytes.substr(0, bytes.size() / 2));
       }

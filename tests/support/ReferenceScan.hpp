@@ -28,8 +28,10 @@ inline RefChar referenceDecode(std::string_view b) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(b[i]); };
   const unsigned lead = byte(0);
   if (lead <= 0x7F) return {0, lead, 1, false};
-  std::size_t need = lead >= 0xC0 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
-                     : lead >= 0xF0 && lead <= 0xF7 ? 3 : 0;
+  std::size_t need = lead >= 0xC0 && lead <= 0xDF   ? 1
+                     : lead >= 0xE0 && lead <= 0xEF ? 2
+                     : lead >= 0xF0 && lead <= 0xF7 ? 3
+                                                    : 0;
   if (need == 0) return {0, 0xFFFD, 1, true};
   std::size_t have = 0;
   while (have < need && have + 1 < b.size() && byte(have + 1) >= 0x80 && byte(have + 1) <= 0xBF) {

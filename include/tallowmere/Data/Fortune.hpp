@@ -24,7 +24,7 @@
 #include <tallowmere/Data/Fortune/Random.hpp>
 #include <tallowmere/Data/Fortune/SearchPath.hpp>
 #include <tallowmere/Data/Fortune/Stats.hpp>
-#include <tallowmere/Data/Fortune/Traverse.hpp>
 #include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Data/Fortune/Traverse.hpp>
 #include <tallowmere/Data/Fortune/Types.hpp>
 #include <tallowmere/Data/Fortune/Utf8.hpp>

@@ -39,7 +39,8 @@ class SplitMix64 {
 // An integer drawn uniformly from lo to hi, both included, without bias. An empty range
 // (hi < lo) consumes nothing and yields lo, so that a caller indexing an empty table with the
 // result gets its own out-of-range failure instead of a hang.
-[[nodiscard]] std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo, std::int64_t hi) noexcept;
+[[nodiscard]] std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo,
+                                        std::int64_t hi) noexcept;
 
 // Splits the process-wide generator: it moves on to its next state in one atomic step and the
 // caller receives the other half. Safe from any thread.

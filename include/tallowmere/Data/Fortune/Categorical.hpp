@@ -33,8 +33,8 @@ class RVar {
  public:
   // Any callable that draws a T from a generator.
   template <class F>
-    requires(!std::same_as<std::remove_cvref_t<F>, RVar> && std::is_invocable_r_v<T, F&, SplitMix64&>)
-  RVar(F f)  // NOLINT(google-explicit-constructor): distributions convert implicitly
+  requires(!std::same_as<std::remove_cvref_t<F>, RVar> && std::is_invocable_r_v<T, F&, SplitMix64&>)
+      RVar(F f)  // NOLINT(google-explicit-constructor): distributions convert implicitly
       : draw_(std::move(f)) {}
 
   [[nodiscard]] T operator()(SplitMix64& generator) const { return draw_(generator); }
@@ -66,7 +66,9 @@ class Categorical {
 
   [[nodiscard]] const std::vector<Event>& events() const noexcept { return events_; }
   std::size_t numEvents() const noexcept { return events_.size(); }
-  [[nodiscard]] double totalWeight() const noexcept { return cumulative_.empty() ? 0.0 : cumulative_.back(); }
+  [[nodiscard]] double totalWeight() const noexcept {
+    return cumulative_.empty() ? 0.0 : cumulative_.back();
+  }
 
   // One event's value. With no events, or a total weight of 0, nothing can be drawn: throws
   // an IOError of the user-error kind saying which, and consumes nothing from the generator.

@@ -40,10 +40,9 @@ auto withFortuneFiles(char32_t delimiter, bool writable, const std::vector<std::
     detail::withFortuneFilesDo(delimiter, writable, paths, options, action);
   } else {
     std::optional<Result> result;
-    detail::withFortuneFilesDo(delimiter, writable, paths, options,
-                               [&](const std::vector<FortuneFile>& files) {
-                                 result.emplace(action(files));
-                               });
+    detail::withFortuneFilesDo(
+        delimiter, writable, paths, options,
+        [&](const std::vector<FortuneFile>& files) { result.emplace(action(files)); });
     return std::move(*result);
   }
 }

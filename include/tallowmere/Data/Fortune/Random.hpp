@@ -37,7 +37,8 @@ inline constexpr std::string_view noFortuneFilesText =
 // The open files, each weighted by its fortune count (read from its index header) as a
 // 32-bit float. No files: throws an IOError of the user-error kind
 // "defaultFortuneDistribution: no fortune files".
-[[nodiscard]] Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files);
+[[nodiscard]] Categorical<FortuneFile> defaultFortuneDistribution(
+    std::span<const FortuneFile> files);
 
 // A file paired with the uniform distribution over its positions that passed a test.
 using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;

@@ -67,11 +67,17 @@ class StatsProblem {
     InconsistentLengthsForOneEntry,  // one fortune with minChars != maxChars
   };
 
-  [[nodiscard]] static StatsProblem NegativeCount(std::int64_t count) { return {Kind::NegativeCount, count}; }
+  [[nodiscard]] static StatsProblem NegativeCount(std::int64_t count) {
+    return {Kind::NegativeCount, count};
+  }
   static StatsProblem NegativeLength(std::int64_t length) { return {Kind::NegativeLength, length}; }
-  [[nodiscard]] static StatsProblem NegativeOffset(std::int64_t offset) { return {Kind::NegativeOffset, offset}; }
+  [[nodiscard]] static StatsProblem NegativeOffset(std::int64_t offset) {
+    return {Kind::NegativeOffset, offset};
+  }
   static StatsProblem LengthsWithoutEntries() { return {Kind::LengthsWithoutEntries, 0}; }
-  [[nodiscard]] static StatsProblem EntriesWithoutLengths() { return {Kind::EntriesWithoutLengths, 0}; }
+  [[nodiscard]] static StatsProblem EntriesWithoutLengths() {
+    return {Kind::EntriesWithoutLengths, 0};
+  }
   static StatsProblem MaxLengthLessThanMinLength() { return {Kind::MaxLengthLessThanMinLength, 0}; }
   [[nodiscard]] static StatsProblem InconsistentLengthsForOneEntry() {
     return {Kind::InconsistentLengthsForOneEntry, 0};

@@ -130,8 +130,9 @@ struct StrfileSpan {
 // the end of the text. Throws when number >= numStrings or the offset is past the end of the
 // text. The File overload reads from the offset in chunks, only as far as the fortune goes.
 [[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
-                                 std::string_view text);
-[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+                                               std::string_view text);
+[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
+                                               File& text);
 
 // Rotates the letters A-Z and a-z by 13 places; every other byte is unchanged. Its own
 // inverse.
@@ -145,12 +146,13 @@ struct StrfileSpan {
 // The header of the data file at `dataPath`, when it decodes and the file is as long as its
 // table says; no value otherwise. Reads the header alone.
 [[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
-                                               Env& env = Env::disk());
+                                                             Env& env = Env::disk());
 
 // The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
 // when there is none, or it is damaged or does not fit the text. Reads the data file whole.
-[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
-                                          Env& env = Env::disk());
+[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
+                                                        const std::string& textPath,
+                                                        Env& env = Env::disk());
 
 // Fortune `number`'s text. Throws as locateStrfileFortune does.
 [[nodiscard]] std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);

@@ -2,10 +2,11 @@
 // the entries that pass a test.
 //
 // Every variant reads the whole entry table once (getEntries of the file, holding its locks
-// only for that read, so a rebuild on another thread is never seen half done) and then calls the callback for each entry in position
-// order, one call after the other. Callbacks see the IndexEntry, not the text; one that needs
-// the text reads it with getFortune, and may do so (or append to the file) without waiting on
-// the index lock. Entries appended during the traversal are not visited.
+// only for that read, so a rebuild on another thread is never seen half done) and then calls the
+// callback for each entry in position order, one call after the other. Callbacks see the
+// IndexEntry, not the text; one that needs the text reads it with getFortune, and may do so (or
+// append to the file) without waiting on the index lock. Entries appended during the traversal are
+// not visited.
 //
 // Positions count from 0 in the integer type Pos that the caller chooses (64-bit signed by
 // default): mapFortunesWithIndexM<std::int8_t>(...). When the file holds more entries than Pos
@@ -54,15 +55,16 @@ void forEachFortune(const FortuneFile& file, Visit&& visit) {
 
 // The results of call(position, entry) in position order; nothing for a void call.
 template <FortunePosition Pos, class Call>
-auto collectFortunes(const FortuneFile& file, Call&& call)
-    -> std::conditional_t<std::is_void_v<std::invoke_result_t<Call&, Pos, const IndexEntry&>>, void,
-                          std::vector<std::decay_t<std::invoke_result_t<Call&, Pos, const IndexEntry&>>>> {
+auto collectFortunes(const FortuneFile& file, Call&& call) -> std::conditional_t<
+    std::is_void_v<std::invoke_result_t<Call&, Pos, const IndexEntry&>>, void,
+    std::vector<std::decay_t<std::invoke_result_t<Call&, Pos, const IndexEntry&>>>> {
   using Result = std::invoke_result_t<Call&, Pos, const IndexEntry&>;
   if constexpr (std::is_void_v<Result>) {
     forEachFortune<Pos>(file, call);
   } else {
     std::vector<std::decay_t<Result>> results;
-    forEachFortune<Pos>(file, [&](Pos i, const IndexEntry& entry) { results.push_back(call(i, entry)); });
+    forEachFortune<Pos>(file,
+                        [&](Pos i, const IndexEntry& entry) { results.push_back(call(i, entry)); });
     return results;
   }
 }
@@ -89,7 +91,8 @@ auto mapFortunesWithIndexM(Callback&& callback, const FortuneFile& file) {
 template <class Function>
 auto mapFortunes(Function&& function, const FortuneFile& file) {
   return detail::collectFortunes<std::int64_t>(
-      file, [&](std::int64_t, const IndexEntry& entry) -> decltype(auto) { return function(entry); });
+      file,
+      [&](std::int64_t, const IndexEntry& entry) -> decltype(auto) { return function(entry); });
 }
 
 // action(entry) for every entry.
@@ -115,7 +118,8 @@ auto mapFortunesWithIndex(Function&& function, const FortuneFile& file) {
 // The positions whose entry passes test(entry).
 template <FortunePosition Pos = std::int64_t, class Test>
 [[nodiscard]] std::vector<Pos> filterFortunes(Test&& test, const FortuneFile& file) {
-  return detail::filterPositions<Pos>(file, [&](Pos, const IndexEntry& entry) { return test(entry); });
+  return detail::filterPositions<Pos>(file,
+                                      [&](Pos, const IndexEntry& entry) { return test(entry); });
 }
 
 template <FortunePosition Pos = std::int64_t, class Test>
@@ -136,10 +140,16 @@ template <FortunePosition Pos = std::int64_t, class Test>
 
 // Plain fields of a statistics record, for callers that want numbers rather than the record
 // (obtain one with getStats(getIndex(file))).
-[[nodiscard]] constexpr std::int64_t numFortunes(const FortuneStats& stats) noexcept { return stats.numFortunes; }
+[[nodiscard]] constexpr std::int64_t numFortunes(const FortuneStats& stats) noexcept {
+  return stats.numFortunes;
+}
 constexpr std::int64_t minChars(const FortuneStats& stats) noexcept { return stats.minChars; }
-[[nodiscard]] constexpr std::int64_t maxChars(const FortuneStats& stats) noexcept { return stats.maxChars; }
+[[nodiscard]] constexpr std::int64_t maxChars(const FortuneStats& stats) noexcept {
+  return stats.maxChars;
+}
 constexpr std::int64_t minLines(const FortuneStats& stats) noexcept { return stats.minLines; }
-[[nodiscard]] constexpr std::int64_t maxLines(const FortuneStats& stats) noexcept { return stats.maxLines; }
+[[nodiscard]] constexpr std::int64_t maxLines(const FortuneStats& stats) noexcept {
+  return stats.maxLines;
+}
 
 }  // namespace tallowmere

@@ -37,7 +37,9 @@ constexpr FortuneType maxBound<FortuneType>() noexcept {
 }
 
 // The number of a value: 0, 1 or 2.
-[[nodiscard]] constexpr std::int64_t fromEnum(FortuneType type) noexcept { return static_cast<std::int64_t>(type); }
+[[nodiscard]] constexpr std::int64_t fromEnum(FortuneType type) noexcept {
+  return static_cast<std::int64_t>(type);
+}
 
 // The value numbered `n`. Outside 0 to 2 throws UsageError
 // "toEnum{FortuneType}: tag (<n>) is outside of enumeration's range (0,2)".
@@ -59,7 +61,8 @@ FortuneType pred(FortuneType type);
 [[nodiscard]] std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then);
 // from, then, ... by the step then - from, while not past `to`. A step of 0 that would repeat
 // `from` without end throws UsageError instead.
-[[nodiscard]] std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then, FortuneType to);
+[[nodiscard]] std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then,
+                                                      FortuneType to);
 
 // Text forms: "All", "Normal", "Offensive"; a sequence as "[All,Normal]" (no blanks).
 [[nodiscard]] std::string show(FortuneType type, int precedence = 0);

@@ -80,17 +80,16 @@ void append(std::vector<std::string>& to, std::vector<std::string> more) {
 
 }  // namespace
 
-std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory,
-                                          Env& env) {
-  return walk(env, recursive, [](std::string_view name) { return isFortuneFileName(name); },
-              directory);
+std::vector<std::string> listFortuneFiles(bool recursive, const std::string& directory, Env& env) {
+  return walk(
+      env, recursive, [](std::string_view name) { return isFortuneFileName(name); }, directory);
 }
 
 std::vector<FoundFortuneFile> walkFortuneFiles(bool recursive, const std::string& directory,
                                                FunctionRef<void(const IOError&)> unreadable,
                                                Env& env) {
-  Walk w{env, recursive, [](std::string_view name) { return isFortuneFileName(name); },
-         &unreadable, {}, {}};
+  Walk w{env,         recursive, [](std::string_view name) { return isFortuneFileName(name); },
+         &unreadable, {},        {}};
   w.start(directory);
   return std::move(w.found);
 }
@@ -109,8 +108,8 @@ std::vector<std::string> defaultFortuneFiles(FortuneType type) {
 
 std::vector<std::string> findFortuneFile(bool recursive, const std::string& directory,
                                          const std::string& name, Env& env) {
-  return walk(env, recursive, [&name](std::string_view entry) { return entry == name; },
-              directory);
+  return walk(
+      env, recursive, [&name](std::string_view entry) { return entry == name; }, directory);
 }
 
 std::vector<std::string> findFortuneFileIn(const SearchPath& path, const std::string& name,

@@ -34,7 +34,8 @@ void withFortuneFilesDo(char32_t delimiter, bool writable, const std::vector<std
   std::vector<FortuneFile> files;
   files.reserve(paths.size());
   try {
-    for (const std::string& path : paths) files.push_back(openFortuneFile(delimiter, writable, path, options));
+    for (const std::string& path : paths)
+      files.push_back(openFortuneFile(delimiter, writable, path, options));
     action(files);
   } catch (...) {
     closeAllQuietly(files);

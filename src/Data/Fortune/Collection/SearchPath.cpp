@@ -7,8 +7,8 @@
 #include <utility>
 
 #include <tallowmere/Paths_tallowmere.hpp>
-#include "Platform/Environment.hpp"
 #include <tallowmere/Platform/Env.hpp>
+#include "Platform/Environment.hpp"
 
 namespace tallowmere {
 namespace {
@@ -17,8 +17,9 @@ constexpr std::string_view generalVariable = "TALLOWMERE_PATH";
 
 std::string perTypeVariable(FortuneType type) {
   std::string name = std::string(generalVariable) + "_" + show(type);
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+  std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
   return name;
 }
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <ostream>
 
-#include "Data/Fortune/detail/TextForm.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/detail/TextForm.hpp"
 
 namespace tallowmere {
 namespace {
@@ -35,19 +35,19 @@ std::optional<FortuneType> readType(detail::TextReader& reader, int precedence) 
 
 // "[" then the elements separated by "," then "]", the whole in any number of parentheses.
 std::optional<std::vector<FortuneType>> readTypes(detail::TextReader& reader, int precedence) {
-  return reader.optionalParens(
-      precedence, [&reader](int) -> std::optional<std::vector<FortuneType>> {
-        if (!reader.punctuation('[')) return std::nullopt;
-        std::vector<FortuneType> types;
-        if (reader.punctuation(']')) return types;
-        do {
-          const auto type = readType(reader, 0);
-          if (!type) return std::nullopt;
-          types.push_back(*type);
-        } while (reader.punctuation(','));
-        if (!reader.punctuation(']')) return std::nullopt;
-        return types;
-      });
+  return reader.optionalParens(precedence,
+                               [&reader](int) -> std::optional<std::vector<FortuneType>> {
+                                 if (!reader.punctuation('[')) return std::nullopt;
+                                 std::vector<FortuneType> types;
+                                 if (reader.punctuation(']')) return types;
+                                 do {
+                                   const auto type = readType(reader, 0);
+                                   if (!type) return std::nullopt;
+                                   types.push_back(*type);
+                                 } while (reader.punctuation(','));
+                                 if (!reader.punctuation(']')) return std::nullopt;
+                                 return types;
+                               });
 }
 
 constexpr std::int64_t lowest = fromEnum(minBound<FortuneType>());
@@ -87,7 +87,8 @@ std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to) {
 }
 
 std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then) {
-  return enumFromThenTo(from, then, then >= from ? maxBound<FortuneType>() : minBound<FortuneType>());
+  return enumFromThenTo(from, then,
+                        then >= from ? maxBound<FortuneType>() : minBound<FortuneType>());
 }
 
 std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then, FortuneType to) {

@@ -6,12 +6,12 @@
 #include <string>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
-#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 
@@ -67,7 +67,7 @@ struct PlannedAppend {
   std::string prefix;
   std::string suffix;
   detail::PendingAppend pending;  // its entry still without the fortune's lengths
-  bool classic;                   // committed by rebuilding the index, whose last, empty entry moves
+  bool classic;  // committed by rebuilding the index, whose last, empty entry moves
 };
 
 PlannedAppend planAppend(detail::Access& access, std::optional<std::int64_t> length) {
@@ -95,8 +95,9 @@ PlannedAppend planAppend(detail::Access& access, std::optional<std::int64_t> len
   // character (a rebuild leaves no more); the write covers it, and an undo puts it back.
   const std::int64_t covered = std::max<std::int64_t>(size - offset, 0);
   if (covered > 4) {
-    throw IOError::userError(state.path + ": unexpected bytes after the last fortune; nothing "
-                                          "was added",
+    throw IOError::userError(state.path +
+                                 ": unexpected bytes after the last fortune; nothing "
+                                 "was added",
                              state.path);
   }
   plan.pending = {IndexEntry{offset + static_cast<std::int64_t>(plan.prefix.size()), 0, 0, 0},

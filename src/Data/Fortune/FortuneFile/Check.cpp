@@ -107,7 +107,8 @@ IndexFileReport check(detail::Access& access) {
     if (e.errorCode() == ENOENT) return {IndexFileState::Missing, {}, 0, 0};
     // The one failure of the library's own in opening an index: a file that ends inside its
     // header or table.
-    if (e.isUserError()) return damaged("the file is cut short (too few bytes for its header or table)");
+    if (e.isUserError())
+      return damaged("the file is cut short (too few bytes for its header or table)");
     throw;
   }
   const Index& index = stored->get();
@@ -120,7 +121,8 @@ IndexFileReport check(detail::Access& access) {
   if (stats.numFortunes > 0 && stats.offsetAfter > text.size()) {
     return {IndexFileState::Stale, {}, 0, 0};
   }
-  const Comparison comparison = compareWithText(state.delimiter, text, index, stats.numFortunes, state.scanThreads);
+  const Comparison comparison =
+      compareWithText(state.delimiter, text, index, stats.numFortunes, state.scanThreads);
   if (comparison.firstDifference) {
     return {IndexFileState::DiffersFromText, {}, *comparison.firstDifference, 0};
   }

@@ -3,10 +3,10 @@
 #include <optional>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
-#include "Data/Fortune/FortuneFile/Cells.hpp"
-#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Cells.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
 
 namespace tallowmere {
 
@@ -58,8 +58,9 @@ void rebuildStrfileData(const FortuneFile& file) {
     std::optional<StrfileOptions> options = existingOptions(state.env, strfilePathOf(state.path));
     if (!options) {
       if (state.delimiter > 0x7F) {
-        throw IOError::userError(state.path + ": a data file of the classic tools takes a "
-                                              "delimiter of one byte (an ASCII character)",
+        throw IOError::userError(state.path +
+                                     ": a data file of the classic tools takes a "
+                                     "delimiter of one byte (an ASCII character)",
                                  state.path);
       }
       options = StrfileOptions{static_cast<char>(state.delimiter), 0, false};

@@ -6,12 +6,12 @@
 #include <utility>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
-#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 
@@ -37,11 +37,21 @@ std::string quotePath(std::string_view path) {
     if (afterNumericEscape && digit) out += "\\&";
     afterNumericEscape = false;
     switch (code) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (code >= 0x20 && code < 0x7F) {
           out.push_back(static_cast<char>(code));
@@ -138,7 +148,8 @@ FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string
   if (!writable && !options.env->status(path).isFile()) {
     throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path), path);
   }
-  return detail::FortuneFileAccess::make(std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
+  return detail::FortuneFileAccess::make(
+      std::make_shared<FortuneFile::State>(path, delimiter, writable, options));
 }
 
 void closeFortuneFile(const FortuneFile& file) {
@@ -168,7 +179,9 @@ void closeFortuneFile(const FortuneFile& file) {
 
 std::string fortuneFilePath(const FortuneFile& file) { return file.fortunePath(); }
 
-std::string fortuneIndexPath(const FortuneFile& file) { return detail::FortuneFileAccess::state(file).indexPath; }
+std::string fortuneIndexPath(const FortuneFile& file) {
+  return detail::FortuneFileAccess::state(file).indexPath;
+}
 
 Index getIndex(const FortuneFile& file) {
   std::optional<Index> result;
@@ -239,7 +252,8 @@ const Index& Access::index() {
 }
 
 void Access::setIndex(const Index& index) {
-  if (const Index* open = openIndex(); open != nullptr && &detail::IndexAccess::state(*open) != &detail::IndexAccess::state(index)) {
+  if (const Index* open = openIndex();
+      open != nullptr && &detail::IndexAccess::state(*open) != &detail::IndexAccess::state(index)) {
     closeQuietly(*open);
   }
   index_ = index;

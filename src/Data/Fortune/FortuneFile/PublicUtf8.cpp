@@ -1,6 +1,6 @@
 // The library's UTF-8 codec for programs (Data/Fortune/Utf8.hpp).
-#include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include <tallowmere/Data/Fortune/Utf8.hpp>
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 namespace tallowmere {
 

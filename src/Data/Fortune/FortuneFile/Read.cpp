@@ -5,17 +5,16 @@
 #include <optional>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
-#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
 
 std::int64_t getNumFortunes(const FortuneFile& file) {
   std::int64_t count = 0;
-  detail::withAccess(file, [&](detail::Access& access) {
-    count = getStats(access.index()).numFortunes;
-  });
+  detail::withAccess(file,
+                     [&](detail::Access& access) { count = getStats(access.index()).numFortunes; });
   return count;
 }
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -132,7 +132,9 @@ inline std::uint64_t shiftIn(std::uint64_t x, std::uint64_t before, unsigned s) 
 }
 
 // Bits 0 to `last`.
-inline std::uint64_t bitsThrough(unsigned last) noexcept { return ~std::uint64_t{0} >> (63 - last); }
+inline std::uint64_t bitsThrough(unsigned last) noexcept {
+  return ~std::uint64_t{0} >> (63 - last);
+}
 
 inline std::int64_t countBits(std::uint64_t x) noexcept {
 #if defined(__x86_64__) && !defined(__POPCNT__)
@@ -251,7 +253,8 @@ struct Avx2Classifier {
     return maskOf(_mm256_cmpeq_epi8(low, splat(byte)), _mm256_cmpeq_epi8(high, splat(byte)));
   }
   // Bytes from 0x80 up to the signed `bound` (exclusive).
-  [[gnu::target("avx2")]] static std::uint64_t below(__m256i low, __m256i high, int bound) noexcept {
+  [[gnu::target("avx2")]] static std::uint64_t below(__m256i low, __m256i high,
+                                                     int bound) noexcept {
     return maskOf(_mm256_cmpgt_epi8(splat(bound), low), _mm256_cmpgt_epi8(splat(bound), high));
   }
 
@@ -302,10 +305,14 @@ BlockMasks classifyBlock(const unsigned char* block, const std::array<unsigned c
                          std::size_t delimiterLength, ScanVectors vectors) noexcept {
   const auto classify = [&]<class Classifier>(Classifier) {
     switch (delimiterLength) {
-      case 1: return Classifier::template classify<1>(block, delimiter);
-      case 2: return Classifier::template classify<2>(block, delimiter);
-      case 3: return Classifier::template classify<3>(block, delimiter);
-      default: return Classifier::template classify<4>(block, delimiter);
+      case 1:
+        return Classifier::template classify<1>(block, delimiter);
+      case 2:
+        return Classifier::template classify<2>(block, delimiter);
+      case 3:
+        return Classifier::template classify<3>(block, delimiter);
+      default:
+        return Classifier::template classify<4>(block, delimiter);
     }
   };
 #if defined(TALLOWMERE_SCAN_AVX2)
@@ -364,9 +371,9 @@ inline ScannedBlock classifyAfter(const unsigned char* block,
   if ((m.continuation | before.lead) != 0) {
     const std::uint64_t cont1 = shiftIn(m.continuation, before.continuation, 1);
     const std::uint64_t cont2 = shiftIn(m.continuation, before.continuation, 2);
-    taken = m.continuation & (shiftIn(m.lead, before.lead, 1) |
-                              (shiftIn(m.lead3, before.lead3, 2) & cont1) |
-                              (shiftIn(m.lead4, before.lead4, 3) & cont2 & cont1));
+    taken = m.continuation &
+            (shiftIn(m.lead, before.lead, 1) | (shiftIn(m.lead3, before.lead3, 2) & cont1) |
+             (shiftIn(m.lead4, before.lead4, 3) & cont2 & cont1));
   }
   s.charStarts = valid & ~taken;
   std::uint64_t ends = m.newline & shiftIn(m.newline, before.newline, K + 1);
@@ -383,8 +390,9 @@ template <class Classifier, std::size_t K>
 inline IndexEntry* scanBlock(const unsigned char* block, std::size_t length,
                              const std::array<unsigned char, 4>& delimiter, BlockScanState& s,
                              IndexEntry* out) noexcept {
-  const std::uint64_t valid =
-      length == 64 ? ~std::uint64_t{0} : length == 0 ? 0 : ~std::uint64_t{0} >> (64 - length);
+  const std::uint64_t valid = length == 64  ? ~std::uint64_t{0}
+                              : length == 0 ? 0
+                                            : ~std::uint64_t{0} >> (64 - length);
   const ScannedBlock b = classifyAfter<Classifier, K>(block, delimiter, s.before, valid);
   for (std::uint64_t ends = b.delimiterEnds; ends != 0; ends &= ends - 1) {
     const auto bit = static_cast<unsigned>(std::countr_zero(ends));
@@ -415,8 +423,8 @@ inline IndexEntry* scanBlock(const unsigned char* block, std::size_t length,
 // that the state lives in registers.
 template <class Classifier, std::size_t K>
 inline std::size_t scanBlocks(const unsigned char* data, std::size_t& at, std::size_t end,
-                              const std::array<unsigned char, 4>& delimiter,
-                              BlockScanState& state, IndexEntry* out, std::size_t room) noexcept {
+                              const std::array<unsigned char, 4>& delimiter, BlockScanState& state,
+                              IndexEntry* out, std::size_t room) noexcept {
   BlockScanState s = state;
   IndexEntry* const first = out;
   IndexEntry* const last = out + room;
@@ -455,20 +463,28 @@ BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) no
 #if defined(TALLOWMERE_SCAN_AVX2)
   if (vectors == ScanVectors::Widest && haveAvx2()) {
     switch (length) {
-      case 1: return scanBlocksAvx2<1>;
-      case 2: return scanBlocksAvx2<2>;
-      case 3: return scanBlocksAvx2<3>;
-      default: return scanBlocksAvx2<4>;
+      case 1:
+        return scanBlocksAvx2<1>;
+      case 2:
+        return scanBlocksAvx2<2>;
+      case 3:
+        return scanBlocksAvx2<3>;
+      default:
+        return scanBlocksAvx2<4>;
     }
   }
 #else
   static_cast<void>(vectors);
 #endif
   switch (length) {
-    case 1: return scanBlocksBase<1>;
-    case 2: return scanBlocksBase<2>;
-    case 3: return scanBlocksBase<3>;
-    default: return scanBlocksBase<4>;
+    case 1:
+      return scanBlocksBase<1>;
+    case 2:
+      return scanBlocksBase<2>;
+    case 3:
+      return scanBlocksBase<3>;
+    default:
+      return scanBlocksBase<4>;
   }
 }
 
@@ -499,9 +515,9 @@ BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) no
 
 // What a worker found in one segment, counted from the segment's start.
 struct SegmentResult {
-  std::int64_t from = 0;       // where the segment starts
-  std::int64_t to = 0;         // where it ends
-  BlockScanState state;        // after the blocks scanned: state.offset is where they end
+  std::int64_t from = 0;  // where the segment starts
+  std::int64_t to = 0;    // where it ends
+  BlockScanState state;   // after the blocks scanned: state.offset is where they end
   std::vector<IndexEntry> entries;
   std::exception_ptr error;
 };
@@ -614,8 +630,10 @@ class BlockScanner::Segments {
       const std::size_t whole = got / kBlock * kBlock;
       for (std::size_t at = 0; at < whole;) {
         const std::size_t room = std::min(found.size(), maxEntries_ - result.entries.size());
-        const std::size_t n = scanWholeBlocks_(buffer, at, whole, delimiter_, s, found.data(), room);
-        result.entries.insert(result.entries.end(), found.begin(), found.begin() + static_cast<std::ptrdiff_t>(n));
+        const std::size_t n =
+            scanWholeBlocks_(buffer, at, whole, delimiter_, s, found.data(), room);
+        result.entries.insert(result.entries.end(), found.begin(),
+                              found.begin() + static_cast<std::ptrdiff_t>(n));
         if (n == 0 && room < kBlock) return;  // full
       }
       if (got < want) return;  // the text was cut
@@ -676,7 +694,8 @@ BlockScanner::BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize
     const std::int64_t size = text_.size();
     if (size >= segments.minTextSize && size > static_cast<std::int64_t>(2 * kBlock)) {
       const std::int64_t end = (size - static_cast<std::int64_t>(2 * kBlock)) /
-                               static_cast<std::int64_t>(kBlock) * static_cast<std::int64_t>(kBlock);
+                               static_cast<std::int64_t>(kBlock) *
+                               static_cast<std::int64_t>(kBlock);
       try {
         if (end > 0) segments_ = std::make_unique<Segments>(*this, end, segments);
       } catch (const std::system_error&) {  // no thread could be started: scan alone
@@ -714,9 +733,8 @@ void BlockScanner::refill() {
   begin_ -= keepFrom;
   end_ -= keepFrom;
   while (!endOfFile_ && (end_ - begin_ < kBlock || capacity_ - end_ >= chunkSize_)) {
-    const std::size_t got =
-        text_.readSome(reinterpret_cast<char*>(buffer_.get() + end_),
-                       std::min(chunkSize_, capacity_ - end_));
+    const std::size_t got = text_.readSome(reinterpret_cast<char*>(buffer_.get() + end_),
+                                           std::min(chunkSize_, capacity_ - end_));
     endOfFile_ = got == 0;
     end_ += got;
     bytesRead_ += static_cast<std::int64_t>(got);
@@ -735,10 +753,14 @@ std::size_t BlockScanner::scanLastBlock(IndexEntry* out) noexcept {
     return scanBlock<BaseClassifier, K>(last.data(), length, delimiter_, state_, out) - out;
   };
   switch (delimiterLength_) {
-    case 1: return static_cast<std::size_t>(scan.operator()<1>());
-    case 2: return static_cast<std::size_t>(scan.operator()<2>());
-    case 3: return static_cast<std::size_t>(scan.operator()<3>());
-    default: return static_cast<std::size_t>(scan.operator()<4>());
+    case 1:
+      return static_cast<std::size_t>(scan.operator()<1>());
+    case 2:
+      return static_cast<std::size_t>(scan.operator()<2>());
+    case 3:
+      return static_cast<std::size_t>(scan.operator()<3>());
+    default:
+      return static_cast<std::size_t>(scan.operator()<4>());
   }
 }
 

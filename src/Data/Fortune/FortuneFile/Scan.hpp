@@ -101,11 +101,11 @@ class CharScanner {
 
 // One 64-byte block of text as bit masks: bit i describes byte i.
 struct BlockMasks {
-  std::uint64_t newline = 0;       // 0x0A
-  std::uint64_t continuation = 0;  // 0x80 to 0xBF
-  std::uint64_t lead = 0;          // 0xC0 to 0xF7: announces 1 to 3 continuation bytes
-  std::uint64_t lead3 = 0;         // 0xE0 to 0xF7: announces 2 or 3
-  std::uint64_t lead4 = 0;         // 0xF0 to 0xF7: announces 3
+  std::uint64_t newline = 0;                 // 0x0A
+  std::uint64_t continuation = 0;            // 0x80 to 0xBF
+  std::uint64_t lead = 0;                    // 0xC0 to 0xF7: announces 1 to 3 continuation bytes
+  std::uint64_t lead3 = 0;                   // 0xE0 to 0xF7: announces 2 or 3
+  std::uint64_t lead4 = 0;                   // 0xF0 to 0xF7: announces 3
   std::array<std::uint64_t, 4> delimiter{};  // delimiter[j]: the j-th byte of the delimiter
 
   bool operator==(const BlockMasks&) const = default;

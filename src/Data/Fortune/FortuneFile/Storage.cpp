@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
 #include "Data/Fortune/detail/Coding.hpp"
-#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere::detail {
 
@@ -19,30 +19,30 @@ constexpr std::size_t kPendingLength = static_cast<std::size_t>(indexEntryLength
 
 // The record of an unfinished append past the end of the index's table, if there is one.
 std::optional<PendingAppend> readPendingAppend(const Index& index) {
-  return withIndex(index, [](File& file, const CurrentHeader& header) -> std::optional<PendingAppend> {
-    const std::string bytes = file.readAt(tableEnd(header.get()), kPendingLength);
-    if (bytes.size() < kPendingLength) return std::nullopt;
-    const auto marker = static_cast<std::size_t>(indexEntryLength);
-    if (getFixed32(bytes, marker) != kPendingMagic) return std::nullopt;
-    PendingAppend pending{decodeIndexEntry(bytes, 0).first, getFixed32(bytes, marker + 4),
-                          getFixed32(bytes, marker + 8), getFixed32(bytes, marker + 12),
-                          std::string()};
-    const std::int64_t covered = pending.sizeBefore - pending.writeStart;
-    if (covered < 0 || covered > static_cast<std::int64_t>(kMaxCovered) ||
-        pending.writeEnd < pending.sizeBefore) {
-      return std::nullopt;
-    }
-    pending.covered = bytes.substr(marker + 16, static_cast<std::size_t>(covered));
-    return pending;
-  });
+  return withIndex(
+      index, [](File& file, const CurrentHeader& header) -> std::optional<PendingAppend> {
+        const std::string bytes = file.readAt(tableEnd(header.get()), kPendingLength);
+        if (bytes.size() < kPendingLength) return std::nullopt;
+        const auto marker = static_cast<std::size_t>(indexEntryLength);
+        if (getFixed32(bytes, marker) != kPendingMagic) return std::nullopt;
+        PendingAppend pending{decodeIndexEntry(bytes, 0).first, getFixed32(bytes, marker + 4),
+                              getFixed32(bytes, marker + 8), getFixed32(bytes, marker + 12),
+                              std::string()};
+        const std::int64_t covered = pending.sizeBefore - pending.writeStart;
+        if (covered < 0 || covered > static_cast<std::int64_t>(kMaxCovered) ||
+            pending.writeEnd < pending.sizeBefore) {
+          return std::nullopt;
+        }
+        pending.covered = bytes.substr(marker + 16, static_cast<std::size_t>(covered));
+        return pending;
+      });
 }
 
 // Drops whatever lies past the end of the index's table: a marker, or the stale bytes of an
 // older writer.
 void cutIndexAtTable(const Index& index) {
-  withIndex(index, [](File& file, const CurrentHeader& header) {
-    file.setSize(tableEnd(header.get()));
-  });
+  withIndex(index,
+            [](File& file, const CurrentHeader& header) { file.setSize(tableEnd(header.get())); });
 }
 
 // Puts the text back as it was before an append that never committed: the bytes the write

@@ -17,9 +17,9 @@ namespace tallowmere::detail {
 inline constexpr char32_t replacementCharacter = 0xFFFD;
 
 struct Utf8Char {
-  char32_t value;       // the character, or U+FFFD for an invalid sequence
-  std::uint32_t length; // bytes it occupies, 1 to 4
-  bool valid;           // false for an invalid sequence (a genuine U+FFFD is valid)
+  char32_t value;        // the character, or U+FFFD for an invalid sequence
+  std::uint32_t length;  // bytes it occupies, 1 to 4
+  bool valid;            // false for an invalid sequence (a genuine U+FFFD is valid)
 };
 
 // Decodes the character at the front of `bytes` (`size` > 0). An invalid sequence occupies:

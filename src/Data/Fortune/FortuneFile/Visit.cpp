@@ -8,8 +8,8 @@ namespace tallowmere {
 
 namespace {
 
-constexpr std::int64_t kBatch = 4096;           // entries read at once
-constexpr std::int64_t kWindow = 4 << 20;       // bytes of text read at once
+constexpr std::int64_t kBatch = 4096;      // entries read at once
+constexpr std::int64_t kWindow = 4 << 20;  // bytes of text read at once
 
 // The text of one fortune after another, read through a window that moves forward: fortunes in
 // text order cost one read per window, others (and long ones) a read of their own.

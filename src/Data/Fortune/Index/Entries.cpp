@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "Data/Fortune/Index/State.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/Index/State.hpp"
 
 namespace tallowmere {
 namespace {

@@ -4,8 +4,8 @@
 #include <ostream>
 
 #include <tallowmere/Data/Fortune/Index/Problems.hpp>
-#include "Data/Fortune/detail/Coding.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/detail/Coding.hpp"
 
 namespace tallowmere {
 namespace {
@@ -135,15 +135,16 @@ std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes, std:
   const std::size_t have = position <= bytes.size() ? bytes.size() - position : 0;
   if (have < kLength) throwTooFewBytes("decodeIndexEntry", kLength, have, position);
   IndexEntry entry{detail::getFixed32(bytes, position), detail::getFixed32(bytes, position + 4),
-                   detail::getFixed32(bytes, position + 8), detail::getFixed32(bytes, position + 12)};
+                   detail::getFixed32(bytes, position + 8),
+                   detail::getFixed32(bytes, position + 12)};
   return {entry, position + kLength};
 }
 
 std::string show(const Header& header, int precedence) {
-  return showRecord("Header",
-                    "stats = " + show(header.stats, 0) +
-                        ", indexLoc = " + std::to_string(header.indexLoc),
-                    precedence);
+  return showRecord(
+      "Header",
+      "stats = " + show(header.stats, 0) + ", indexLoc = " + std::to_string(header.indexLoc),
+      precedence);
 }
 
 std::string show(const IndexEntry& entry, int precedence) {

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include <tallowmere/Data/Fortune/Index/Entries.hpp>
-#include "Data/Fortune/Index/State.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/Index/State.hpp"
 
 namespace tallowmere {
 namespace {
@@ -54,8 +54,8 @@ namespace {
 
 Index openIndexAt(std::shared_ptr<File> file, bool writable, std::string path, Env* env) {
   const detail::OpenedHeader opened = detail::readHeaderForOpening(*file, writable);
-  return detail::IndexAccess::make(std::make_shared<Index::State>(std::move(file), opened.header, opened.repaired,
-                                              std::move(path), env, writable));
+  return detail::IndexAccess::make(std::make_shared<Index::State>(
+      std::move(file), opened.header, opened.repaired, std::move(path), env, writable));
 }
 
 }  // namespace
@@ -189,7 +189,9 @@ void reopenIndex(const Index& index, bool writable) {
   }
 }
 
-const std::string& indexPath(const Index& index) noexcept { return detail::IndexAccess::state(index).path; }
+const std::string& indexPath(const Index& index) noexcept {
+  return detail::IndexAccess::state(index).path;
+}
 
 void syncIndex(const Index& index) {
   withIndexLocked(index, [](File& file, const CurrentHeader&) { file.sync(); });

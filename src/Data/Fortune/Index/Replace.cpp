@@ -12,8 +12,8 @@
 #include <memory>
 
 #include <tallowmere/Data/Fortune/Index/Entries.hpp>
-#include "Data/Fortune/Index/State.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/Index/State.hpp"
 
 namespace tallowmere {
 namespace {
@@ -34,7 +34,8 @@ class IndexBeingWritten final : public File {
   std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
     if (file_) return file_->readAt(offset, buffer, size);
     if (offset >= end_) return 0;
-    return old_->readAt(offset, buffer, std::min<std::size_t>(size, static_cast<std::size_t>(end_ - offset)));
+    return old_->readAt(offset, buffer,
+                        std::min<std::size_t>(size, static_cast<std::size_t>(end_ - offset)));
   }
 
   void writeAt(std::int64_t offset, std::string_view bytes) override {
@@ -60,9 +61,7 @@ class IndexBeingWritten final : public File {
   void startWriteback(std::int64_t offset, std::int64_t length) noexcept override {
     if (file_) file_->startWriteback(offset, length);
   }
-  FileIdentity identity() override {
-    return file_ ? file_->identity() : FileIdentity{};
-  }
+  FileIdentity identity() override { return file_ ? file_->identity() : FileIdentity{}; }
   void close() override {
     if (file_) file_->close();
   }
@@ -165,8 +164,8 @@ namespace detail {
 
 Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
   WrittenIndex written = writeBeside(env, path, fill, nullptr);
-  return IndexAccess::make(std::make_shared<Index::State>(std::move(written.file),
-                                                         written.header, false, path, &env, true));
+  return IndexAccess::make(std::make_shared<Index::State>(std::move(written.file), written.header,
+                                                          false, path, &env, true));
 }
 
 void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {

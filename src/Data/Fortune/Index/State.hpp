@@ -77,8 +77,10 @@ void closeIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index
 FortuneStats getStats(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update)
     TM_EXCLUDES(detail::IndexAccess::state(index).header);
-IndexEntry getEntry(const Index& index, std::int64_t i) TM_EXCLUDES(detail::IndexAccess::state(index).header);
-std::vector<IndexEntry> getEntries(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+IndexEntry getEntry(const Index& index, std::int64_t i)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+std::vector<IndexEntry> getEntries(const Index& index)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
 std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count)
     TM_EXCLUDES(detail::IndexAccess::state(index).header);
 void appendEntries(const Index& index, std::span<const IndexEntry> entries)
@@ -90,7 +92,8 @@ void unfoldEntries(const Index& index, FunctionRef<std::optional<IndexEntry>()> 
 void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEntry>()> next)
     TM_EXCLUDES(detail::IndexAccess::state(index).header);
 void clearIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
-std::optional<IndexProblem> checkIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+std::optional<IndexProblem> checkIndex(const Index& index)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
 void rebuildStats(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 namespace detail {
@@ -139,7 +142,8 @@ void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill)
 // header behind the handle, so that the handle sees what other processes have made of it.
 // Throws what openIndex throws, leaving the handle as it was. Does nothing for an index
 // without a path.
-void reopenIndex(const Index& index, bool writable) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void reopenIndex(const Index& index, bool writable)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // Where the index lives on disk, and its Env; an empty path for an index in memory.
 const std::string& indexPath(const Index& index) noexcept;

@@ -2,8 +2,8 @@
 #include <ostream>
 
 #include <tallowmere/Data/Fortune/Stats.hpp>
-#include "Data/Fortune/detail/TextForm.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/detail/TextForm.hpp"
 
 namespace tallowmere {
 namespace {
@@ -34,12 +34,9 @@ std::optional<StatsProblem> checkCharacterBounds(const FortuneStats& stats) noex
 
 FortuneStats operator+(const FortuneStats& a, const FortuneStats& b) noexcept {
   return {
-      wrappingAdd(a.numFortunes, b.numFortunes),
-      std::max(a.offsetAfter, b.offsetAfter),
-      std::min(a.minChars, b.minChars),
-      std::max(a.maxChars, b.maxChars),
-      std::min(a.minLines, b.minLines),
-      std::max(a.maxLines, b.maxLines),
+      wrappingAdd(a.numFortunes, b.numFortunes), std::max(a.offsetAfter, b.offsetAfter),
+      std::min(a.minChars, b.minChars),          std::max(a.maxChars, b.maxChars),
+      std::min(a.minLines, b.minLines),          std::max(a.maxLines, b.maxLines),
   };
 }
 
@@ -89,8 +86,7 @@ bool statsAreValid(const FortuneStats& stats) noexcept { return !checkStats(stat
 std::string show(const FortuneStats& stats, int precedence) {
   // Each value is wrapped in the name of its combination role.
   auto field = [](const char* name, const char* role, const char* accessor, std::int64_t value) {
-    return std::string(name) + " = " + role + " {" + accessor + " = " + std::to_string(value) +
-           "}";
+    return std::string(name) + " = " + role + " {" + accessor + " = " + std::to_string(value) + "}";
   };
   std::string text = "FortuneStats {";
   text += field("numFortunes", "Sum", "getSum", stats.numFortunes) + ", ";

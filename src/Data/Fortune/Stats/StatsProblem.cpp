@@ -12,9 +12,12 @@ using Kind = StatsProblem::Kind;
 
 // Variant names, indexed by Kind.
 constexpr std::array<std::string_view, 7> kindNames = {
-    "NegativeCount",         "NegativeLength",
-    "NegativeOffset",        "LengthsWithoutEntries",
-    "EntriesWithoutLengths", "MaxLengthLessThanMinLength",
+    "NegativeCount",
+    "NegativeLength",
+    "NegativeOffset",
+    "LengthsWithoutEntries",
+    "EntriesWithoutLengths",
+    "MaxLengthLessThanMinLength",
     "InconsistentLengthsForOneEntry",
 };
 
@@ -29,12 +32,18 @@ std::optional<Kind> kindNamed(std::string_view name) {
 
 StatsProblem make(Kind kind, std::int64_t value) {
   switch (kind) {
-    case Kind::NegativeCount: return StatsProblem::NegativeCount(value);
-    case Kind::NegativeLength: return StatsProblem::NegativeLength(value);
-    case Kind::NegativeOffset: return StatsProblem::NegativeOffset(value);
-    case Kind::LengthsWithoutEntries: return StatsProblem::LengthsWithoutEntries();
-    case Kind::EntriesWithoutLengths: return StatsProblem::EntriesWithoutLengths();
-    case Kind::MaxLengthLessThanMinLength: return StatsProblem::MaxLengthLessThanMinLength();
+    case Kind::NegativeCount:
+      return StatsProblem::NegativeCount(value);
+    case Kind::NegativeLength:
+      return StatsProblem::NegativeLength(value);
+    case Kind::NegativeOffset:
+      return StatsProblem::NegativeOffset(value);
+    case Kind::LengthsWithoutEntries:
+      return StatsProblem::LengthsWithoutEntries();
+    case Kind::EntriesWithoutLengths:
+      return StatsProblem::EntriesWithoutLengths();
+    case Kind::MaxLengthLessThanMinLength:
+      return StatsProblem::MaxLengthLessThanMinLength();
     case Kind::InconsistentLengthsForOneEntry:
       return StatsProblem::InconsistentLengthsForOneEntry();
   }

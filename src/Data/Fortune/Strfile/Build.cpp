@@ -14,8 +14,8 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
-#include "Data/Fortune/Strfile/Text.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/Strfile/Text.hpp"
 
 namespace tallowmere {
 namespace {

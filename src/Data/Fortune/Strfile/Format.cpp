@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
-#include "Data/Fortune/detail/Coding.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/detail/Coding.hpp"
 
 namespace tallowmere {
 namespace {

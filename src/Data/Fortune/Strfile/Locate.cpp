@@ -2,8 +2,8 @@
 #include <string>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
-#include "Data/Fortune/Strfile/Text.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/Strfile/Text.hpp"
 
 namespace tallowmere {
 namespace {

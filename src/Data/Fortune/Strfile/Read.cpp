@@ -1,10 +1,10 @@
 // Reading a classic fortune file through its data file.
 #include <algorithm>
 
-#include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include <tallowmere/Data/Fortune/Strfile.hpp>
-#include "Data/Fortune/Strfile/Text.hpp"
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Strfile/Text.hpp"
 
 namespace tallowmere {
 namespace {
@@ -101,7 +101,8 @@ void forEachStrfileFortune(const StrfileData& data, File& text,
       bytes = std::string_view(window).substr(start - windowStart, *end - start);
     } else {  // longer than a window
       const StrfileSpan span = locateStrfileFortune(data, i, text);
-      own = text.readAt(static_cast<std::int64_t>(span.offset), static_cast<std::size_t>(span.length));
+      own = text.readAt(static_cast<std::int64_t>(span.offset),
+                        static_cast<std::size_t>(span.length));
       bytes = own;
     }
     if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);

@@ -28,7 +28,9 @@ inline void storeFixed32(char* out, std::int64_t value) {
 
 // Reads four bytes at `at` (the caller checks that they are there).
 inline std::uint32_t getFixed32(std::string_view in, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(in[at + i])); };
+  const auto byte = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(in[at + i]));
+  };
   return (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
 }
 

@@ -14,9 +14,12 @@ bool isIdentifierPart(char c) noexcept { return isIdentifierStart(c) || isDigit(
 // The value of `c` as a digit in `base` (8, 10 or 16), or -1.
 int digitValue(char c, int base) noexcept {
   int value = -1;
-  if (isDigit(c)) value = c - '0';
-  else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+  if (isDigit(c))
+    value = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    value = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    value = c - 'A' + 10;
   return value < base ? value : -1;
 }
 

@@ -28,7 +28,8 @@ namespace tallowmere {
 // The entries from number `first` on, at most `count` of them (fewer at the end of the table,
 // none from its end on), read with one read. A negative `first` or `count` is out of range
 // ("getEntry: index out of range: <first>").
-[[nodiscard]] std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first, std::int64_t count);
+[[nodiscard]] std::vector<IndexEntry> getEntries(const Index& index, std::int64_t first,
+                                                 std::int64_t count);
 
 // Appends entries after the last one and combines their statistics into the header. An empty
 // sequence does nothing at all. A header that then fails its checks is thrown as an

@@ -33,8 +33,8 @@ inline constexpr std::int64_t indexHeaderLength = 64;
 inline constexpr std::int64_t indexEntryLength = 16;
 
 struct Header {
-  FortuneStats stats;    // statistics of the table's entries; stats.numFortunes entries
-  std::int64_t indexLoc; // byte offset of the entry table
+  FortuneStats stats;     // statistics of the table's entries; stats.numFortunes entries
+  std::int64_t indexLoc;  // byte offset of the entry table
 
   friend bool operator==(const Header&, const Header&) = default;
 };
@@ -72,7 +72,8 @@ inline constexpr Header emptyHeader = {FortuneStats::mempty, indexHeaderLength};
 void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out);
 // Decodes the entry at `position` in `bytes`; returns it and the position after it. Fewer than
 // 16 bytes from `position` on throw an IOError of the user-error kind ("too few bytes").
-[[nodiscard]] std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes, std::size_t position);
+[[nodiscard]] std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes,
+                                                                  std::size_t position);
 
 // Record text forms, for example "IndexEntry {stringOffset = 0, stringBytes = 42, ...}";
 // enclosed in parentheses at precedence 11 or more.

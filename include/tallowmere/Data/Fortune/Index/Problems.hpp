@@ -35,7 +35,9 @@ class HeaderProblem {
     TableStartsBeforeHeaderEnds,  // indexLoc below 64
   };
 
-  [[nodiscard]] static HeaderProblem BadMagicNumber(std::uint32_t magic) { return {Kind::BadMagicNumber, magic}; }
+  [[nodiscard]] static HeaderProblem BadMagicNumber(std::uint32_t magic) {
+    return {Kind::BadMagicNumber, magic};
+  }
   static HeaderProblem UnsupportedVersion(std::uint32_t version) {
     return {Kind::UnsupportedVersion, version};
   }
@@ -77,7 +79,9 @@ class IndexProblem {
   static IndexProblem HeaderProblem(const tallowmere::HeaderProblem& problem) {
     return IndexProblem(Kind::HeaderProblem, problem);
   }
-  [[nodiscard]] static IndexProblem TableLongerThanFile() { return IndexProblem(Kind::TableLongerThanFile); }
+  [[nodiscard]] static IndexProblem TableLongerThanFile() {
+    return IndexProblem(Kind::TableLongerThanFile);
+  }
   static IndexProblem AccessToClosedIndex() { return IndexProblem(Kind::AccessToClosedIndex); }
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
@@ -86,9 +90,8 @@ class IndexProblem {
   friend auto operator<=>(const IndexProblem&, const IndexProblem&) = default;
 
  private:
-  explicit IndexProblem(Kind kind,
-                        tallowmere::HeaderProblem header =
-                            tallowmere::HeaderProblem::TableStartsBeforeHeaderEnds())
+  explicit IndexProblem(Kind kind, tallowmere::HeaderProblem header =
+                                       tallowmere::HeaderProblem::TableStartsBeforeHeaderEnds())
       : kind_(kind), header_(header) {}
 
   Kind kind_;
