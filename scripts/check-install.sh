@@ -87,7 +87,7 @@ esac
 mkdir "$tmp/pkg-config"
 for name in "${examples[@]}"; do
   # shellcheck disable=SC2046,SC2086 # the flags are meant to split into words
-  "${CXX:-g++}" "examples/$name.cpp" $cflags $(pkg-config --libs tallowmere) \
+  "${CXX:-g++}" -Wall -Wextra -Werror "examples/$name.cpp" $cflags $(pkg-config --libs tallowmere) \
     -o "$tmp/pkg-config/$name"
   run_example "$name" "$tmp/pkg-config/$name"
 done
