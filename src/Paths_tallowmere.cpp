@@ -51,7 +51,7 @@ std::string getDataDir() {
 std::string getSysconfDir() { return fromEnvironment("tallowmere_sysconfdir", underPrefix("etc")); }
 
 std::string getDataFileName(const std::string& name) {
-  const std::string dir = getDataDir();
+  std::string dir = getDataDir();
   if (dir.empty() || dir == ".") return name;
   if (name.empty()) return dir;
   if (dir.back() == pathSeparator) return dir + name;

@@ -72,8 +72,8 @@ Collection collectCollection(FortuneType kind, FileSet& files) {
   Collection data{getFortuneSearchPath(kind), "the data directory (" + getFortuneDir(kind) + ")"};
   files.addSearchPath(data.path);
   if (!files.paths().empty()) return data;
-  const Collection classic{classicPath(kind),
-                           data.where + " and the classic collection (" + classicDirectory() + ")"};
+  Collection classic{classicPath(kind),
+                     data.where + " and the classic collection (" + classicDirectory() + ")"};
   files.addSearchPath(classic.path);
   return classic;
 }

@@ -52,9 +52,11 @@ class FileSet {
   // One file, unless it was added already under another name.
   void addFile(const std::string& path);
 
-  const std::vector<std::string>& paths() const noexcept { return paths_; }
+  [[nodiscard]] const std::vector<std::string>& paths() const noexcept { return paths_; }
   // The size of each file, as the walk found it (none for a file added by name).
-  const std::vector<std::optional<std::int64_t>>& sizes() const noexcept { return sizes_; }
+  [[nodiscard]] const std::vector<std::optional<std::int64_t>>& sizes() const noexcept {
+    return sizes_;
+  }
 
  private:
   bool add(std::string path, const FileStatus& status, bool walked);

@@ -25,9 +25,9 @@ class Pattern {
   Pattern& operator=(const Pattern&) = delete;
 
   // Whether `bytes` may match: false only when it lacks the pattern's required literal. Cheap.
-  bool mayMatch(std::string_view bytes) const;
+  [[nodiscard]] bool mayMatch(std::string_view bytes) const;
   // Whether `text` matches.
-  bool matches(const std::string& text) const;
+  [[nodiscard]] bool matches(const std::string& text) const;
 
  private:
   regex_t regex_;

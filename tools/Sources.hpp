@@ -35,7 +35,7 @@ class FortuneSource {
   // `textSize`, when the caller knows it (a directory walk does), spares asking for it.
   FortuneSource(std::string path, char32_t delimiter, std::optional<std::int64_t> textSize = {});
 
-  const std::string& path() const noexcept { return path_; }
+  [[nodiscard]] const std::string& path() const noexcept { return path_; }
 
   // Whether the file is read through the data file of the classic tools.
   bool classic();

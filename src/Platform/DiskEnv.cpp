@@ -35,6 +35,8 @@ FileIdentity identityOf(const struct stat& status) {
 class DiskFile final : public File {
  public:
   DiskFile(int descriptor, std::string path) : path_(std::move(path)), fd_(descriptor) {}
+  DiskFile(const DiskFile&) = delete;
+  DiskFile& operator=(const DiskFile&) = delete;
 
   ~DiskFile() override {
     // Errors cannot be reported from here; callers who care call close() first.
@@ -141,7 +143,7 @@ class DiskFile final : public File {
     return fd_ >= 0;
   }
 
-  const std::string& name() const override { return path_; }
+  [[nodiscard]] const std::string& name() const override { return path_; }
 
   // flock on the descriptor, waiting for it; `LOCK_UN` releases. A closed file holds no lock,
   // so releasing one is then nothing to do.
@@ -180,6 +182,8 @@ class DiskFile final : public File {
 class DiskLock final : public FileLock {
  public:
   explicit DiskLock(DiskFile& file) : file_(file) {}
+  DiskLock(const DiskLock&) = delete;
+  DiskLock& operator=(const DiskLock&) = delete;
   ~DiskLock() override {
     try {
       file_.flockDescriptor(LOCK_UN);
@@ -198,6 +202,13 @@ int openDescriptor(const std::string& path, int flags) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) throw IOError::system(errno, path, "open");
   return fd;
+}
+
+// Makes reads and writes of `fd` wait again; 0, or the errno of the failing call.
+int clearNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
+  return 0;
 }
 
 class DiskEnv final : public Env {
@@ -226,12 +237,10 @@ class DiskEnv final : public Env {
       error = errno;
     } else if (S_ISDIR(status.st_mode)) {
       error = EISDIR;
-    } else if (S_ISREG(status.st_mode)) {
+    } else if (!S_ISREG(status.st_mode)) {
       // Reads and writes of a regular file never wait for a peer: the flag changes nothing, and
       // clearing it would cost two system calls for every file a draw looks at.
-    } else if (const int fileFlags = ::fcntl(fd, F_GETFL);
-               fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) {
-      error = errno;
+      error = clearNonBlocking(fd);
     }
     if (error != 0) {
       ::close(fd);

@@ -8,7 +8,7 @@ namespace tallowmere {
 IOError::IOError(Kind kind, int errorCode, std::string path, const std::string& message)
     : std::runtime_error(message), kind_(kind), errorCode_(errorCode), path_(std::move(path)) {}
 
-IOError IOError::userError(std::string message, std::string path) {
+IOError IOError::userError(const std::string& message, std::string path) {
   return IOError(Kind::UserError, 0, std::move(path), message);
 }
 

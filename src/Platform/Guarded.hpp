@@ -23,6 +23,7 @@ template <class T>
 class TM_CAPABILITY("mutex") Guarded : private Mutex {
  public:
   Guarded(const char* name, T initial) : Mutex(name), value_(std::move(initial)) {}
+  ~Guarded() = default;
   Guarded(const Guarded&) = delete;
   Guarded& operator=(const Guarded&) = delete;
 
@@ -43,7 +44,7 @@ class TM_CAPABILITY("mutex") Guarded : private Mutex {
 
   // The value, while the caller holds the lock.
   T& value() TM_REQUIRES(this) { return value_; }
-  const T& value() const TM_REQUIRES(this) { return value_; }
+  [[nodiscard]] const T& value() const TM_REQUIRES(this) { return value_; }
 
   // Waits until the lock is free and returns a copy of the value.
   T get() TM_EXCLUDES(this) {

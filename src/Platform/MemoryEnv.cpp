@@ -69,7 +69,7 @@ class MemoryFile final : public File {
     if (static_cast<std::uint64_t>(offset) >= node.bytes.size()) return 0;
     const auto from = static_cast<std::size_t>(offset);
     const std::size_t n = std::min(size, node.bytes.size() - from);
-    if (n > 0) std::memcpy(buffer, node.bytes.data() + from, n);
+    std::copy_n(node.bytes.data() + from, n, buffer);
     return n;
   }
 
@@ -134,9 +134,9 @@ class MemoryFile final : public File {
     return open_;
   }
 
-  const std::string& name() const override { return name_; }
+  [[nodiscard]] const std::string& name() const override { return name_; }
 
-  const std::shared_ptr<Node>& node() const noexcept { return node_; }
+  [[nodiscard]] const std::shared_ptr<Node>& node() const noexcept { return node_; }
 
  private:
   void requireOpen(const char* operation) TM_REQUIRES_SHARED(lifetime_) {
@@ -185,7 +185,7 @@ struct MemoryEnv::State {
   std::set<std::string> directories TM_GUARDED_BY(mutex){".", "/"};
   std::vector<std::shared_ptr<Node>> everyNode TM_GUARDED_BY(mutex);
 
-  bool isDirectory(const std::string& path) const TM_REQUIRES(mutex) {
+  [[nodiscard]] bool isDirectory(const std::string& path) const TM_REQUIRES(mutex) {
     return directories.count(path) != 0;
   }
 
@@ -200,6 +200,9 @@ namespace {
 class MemoryLock final : public FileLock {
  public:
   MemoryLock(std::shared_ptr<Node> node, LockMode mode) : node_(std::move(node)), mode_(mode) {}
+  MemoryLock(const MemoryLock&) = delete;
+  MemoryLock& operator=(const MemoryLock&) = delete;
+  // NOLINTNEXTLINE(bugprone-exception-escape): its lock throws only on re-entry
   ~MemoryLock() override {
     Node& node = *node_;
     {
@@ -246,6 +249,7 @@ std::unique_ptr<File> MemoryEnv::openFile(const std::string& path, OpenMode mode
   return std::make_unique<MemoryFile>(node, path, mode != OpenMode::ReadOnly);
 }
 
+// NOLINTNEXTLINE(bugprone-exception-escape): only running out of memory ends it early
 FileStatus MemoryEnv::status(const std::string& path) noexcept {
   if (path.empty()) return {};
   const std::string key = normalise(path);

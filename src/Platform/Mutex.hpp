@@ -20,6 +20,7 @@ class TM_CAPABILITY("mutex") Mutex {
  public:
   // `name` says in the re-entry message which lock it is ("index", "fortune text file", ...).
   explicit Mutex(const char* name) : name_(name) {}
+  ~Mutex() = default;
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 
@@ -63,6 +64,7 @@ class TM_SCOPED_CAPABILITY MutexLock {
 class TM_CAPABILITY("shared mutex") SharedMutex {
  public:
   SharedMutex() = default;
+  ~SharedMutex() = default;
   SharedMutex(const SharedMutex&) = delete;
   SharedMutex& operator=(const SharedMutex&) = delete;
 

@@ -29,7 +29,7 @@ struct FileStatus {
   std::int64_t size = 0;
 
   [[nodiscard]] bool exists() const noexcept { return kind != FileKind::Missing; }
-  bool isDirectory() const noexcept { return kind == FileKind::Directory; }
+  [[nodiscard]] bool isDirectory() const noexcept { return kind == FileKind::Directory; }
   // Anything that exists and is not a directory: a regular file, a device, a FIFO.
   [[nodiscard]] bool isFile() const noexcept { return exists() && !isDirectory(); }
 };

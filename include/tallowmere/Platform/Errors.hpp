@@ -23,12 +23,12 @@ class IOError : public std::runtime_error {
 
   // An error of the user-error kind; `message` becomes what() unchanged. `path` names the file
   // the error is about, when there is one.
-  [[nodiscard]] static IOError userError(std::string message, std::string path = {});
+  [[nodiscard]] static IOError userError(const std::string& message, std::string path = {});
   // A failing system call: what() reads "<path>: <operation>: <strerror(errnum)>".
   [[nodiscard]] static IOError system(int errnum, std::string path, const std::string& operation);
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
-  bool isUserError() const noexcept { return kind_ == Kind::UserError; }
+  [[nodiscard]] bool isUserError() const noexcept { return kind_ == Kind::UserError; }
   [[nodiscard]] int errorCode() const noexcept { return errorCode_; }  // 0 for user errors
   // The file the error is about: always for system errors, where one is known for user errors.
   [[nodiscard]] const std::string& path() const noexcept { return path_; }

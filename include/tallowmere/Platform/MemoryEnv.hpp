@@ -24,8 +24,11 @@ class MemoryEnv final : public Env {
  public:
   MemoryEnv();
   ~MemoryEnv() override;
+  MemoryEnv(const MemoryEnv&) = delete;
+  MemoryEnv& operator=(const MemoryEnv&) = delete;
 
   [[nodiscard]] std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override;
+  // NOLINTNEXTLINE(bugprone-exception-escape): only running out of memory ends it early
   FileStatus status(const std::string& path) noexcept override;
   [[nodiscard]] std::vector<std::string> listDirectory(const std::string& path) override;
   void renameFile(const std::string& from, const std::string& to) override;

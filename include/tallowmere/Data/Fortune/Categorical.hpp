@@ -65,7 +65,7 @@ class Categorical {
   }
 
   [[nodiscard]] const std::vector<Event>& events() const noexcept { return events_; }
-  std::size_t numEvents() const noexcept { return events_.size(); }
+  [[nodiscard]] std::size_t numEvents() const noexcept { return events_.size(); }
   [[nodiscard]] double totalWeight() const noexcept {
     return cumulative_.empty() ? 0.0 : cumulative_.back();
   }

@@ -5,6 +5,7 @@
 // object after that statement. Plain functions are referred to through their address.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <memory>
 #include <type_traits>
@@ -15,13 +16,22 @@ namespace tallowmere {
 template <class Signature>
 class FunctionRef;
 
+namespace detail {
+// A callable that a FunctionRef of type Self refers to: not a FunctionRef itself, and callable
+// with Args giving something that converts to R.
+template <class F, class Self, class R, class... Args>
+concept CallableAs =
+    !std::is_same_v<std::remove_cvref_t<F>, Self> && std::is_invocable_r_v<R, F&, Args...>;
+}  // namespace detail
+
 template <class R, class... Args>
 class FunctionRef<R(Args...)> {
  public:
-  template <class F>
-  requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
-           std::is_invocable_r_v<R, F&, Args...>) FunctionRef(F&& f)
-  noexcept {  // NOLINT(google-explicit-constructor): implicit by design
+  // Implicit, so that a lambda converts where a FunctionRef is taken; the constraint leaves
+  // copying a FunctionRef to the copy constructor.
+  // NOLINTBEGIN(google-explicit-constructor,bugprone-forwarding-reference-overload)
+  template <detail::CallableAs<FunctionRef, R, Args...> F>
+  FunctionRef(F&& f) noexcept {
     using Target = std::remove_reference_t<F>;
     if constexpr (std::is_function_v<Target>) {
       target_.function = reinterpret_cast<void (*)()>(&f);
@@ -35,6 +45,8 @@ class FunctionRef<R(Args...)> {
       };
     }
   }
+
+  // NOLINTEND(google-explicit-constructor,bugprone-forwarding-reference-overload)
 
   R operator()(Args... args) const { return call_(target_, std::forward<Args>(args)...); }
 

@@ -86,7 +86,7 @@ class StatsProblem {
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
   // The carried integer of the first three variants; 0 for the others.
   [[nodiscard]] std::int64_t value() const noexcept { return value_; }
-  bool hasValue() const noexcept { return kind_ <= Kind::NegativeOffset; }
+  [[nodiscard]] bool hasValue() const noexcept { return kind_ <= Kind::NegativeOffset; }
 
   // Variant first, in declaration order, then the carried integer.
   friend auto operator<=>(const StatsProblem&, const StatsProblem&) = default;

@@ -84,7 +84,7 @@ std::string joinPath(const std::string& a, const std::string& b) {
 }
 
 std::string getFortuneDir(FortuneType type) {
-  const std::string data = joinPath(getDataDir(), "data");
+  std::string data = joinPath(getDataDir(), "data");
   switch (type) {
     case FortuneType::All:
       return data;

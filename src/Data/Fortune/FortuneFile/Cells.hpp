@@ -123,12 +123,13 @@ namespace detail {
 // its members are plain references whose scope withAccess guarantees.
 class Access {
  public:
+  ~Access() = default;
   Access(const Access&) = delete;
   Access& operator=(const Access&) = delete;
   Access(Access&&) = delete;
   Access& operator=(Access&&) = delete;
 
-  FortuneFile::State& state() const noexcept { return state_; }
+  [[nodiscard]] FortuneFile::State& state() const noexcept { return state_; }
 
   // The text file's handle. On the first use the file is opened (read-only, or read-write
   // creating it when writable, or read-only when writable but this process may only read it)
@@ -149,12 +150,13 @@ class Access {
   // The index, obtained on first use by the rules of getIndex.
   const Index& index();
   // The index if the cell holds one, without obtaining it.
-  const Index* openIndex() const noexcept { return std::get_if<Index>(&index_); }
+  [[nodiscard]] const Index* openIndex() const noexcept { return std::get_if<Index>(&index_); }
   // Puts `index` in the index cell; the index it held, if another one, is closed.
   void setIndex(const Index& index);
 
   // What the text cell held when the operation began, for putting it back on failure.
-  bool textWasOpen() const noexcept { return textWasOpen_; }
+  [[nodiscard]] bool textWasOpen() const noexcept { return textWasOpen_; }
+  // NOLINTNEXTLINE(bugprone-exception-escape): the locks it takes throw only on re-entry
   void dropText() noexcept;
 
  private:

@@ -24,7 +24,7 @@ class ClosingIndex {
   }
   ClosingIndex(const ClosingIndex&) = delete;
   ClosingIndex& operator=(const ClosingIndex&) = delete;
-  const Index& get() const noexcept { return index_; }
+  [[nodiscard]] const Index& get() const noexcept { return index_; }
 
  private:
   Index index_;

@@ -259,6 +259,7 @@ void Access::setIndex(const Index& index) {
   index_ = index;
 }
 
+// NOLINTNEXTLINE(bugprone-exception-escape): the locks it takes throw only on re-entry
 void Access::dropText() noexcept {
   // The lock belongs to the file and goes first.
   lock_.reset();

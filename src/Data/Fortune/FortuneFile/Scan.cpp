@@ -202,7 +202,7 @@ struct Sse2Classifier {
     BlockMasks m;
     __m128i v[4];
     for (unsigned part = 0; part < 4; ++part) {
-      v[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+      v[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + std::size_t{16} * part));
       m.newline |= maskOf(_mm_cmpeq_epi8(v[part], splat('\n'))) << (16 * part);
       for (std::size_t j = 0; j < K; ++j) {
         m.delimiter[j] |= maskOf(_mm_cmpeq_epi8(v[part], splat(delimiter[j]))) << (16 * part);

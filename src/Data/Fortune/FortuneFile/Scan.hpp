@@ -41,7 +41,7 @@ namespace tallowmere::detail {
 
 // The text is read in chunks of this many bytes: large enough that reading costs few system
 // calls, small enough to stay in the processor's cache while it is scanned.
-inline constexpr std::size_t scanChunkSize = 64 * 1024;
+inline constexpr std::size_t scanChunkSize = std::size_t{64} * 1024;
 
 // The index format stores 32-bit offsets: no fortune may end beyond this byte offset, and no
 // text longer than this can be indexed.

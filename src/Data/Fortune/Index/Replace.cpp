@@ -18,7 +18,7 @@
 namespace tallowmere {
 namespace {
 
-constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t kPiece = std::size_t{64} * 1024;
 
 // The file a new index is written to. Until a write differs from the old file's bytes it holds
 // nothing of its own: it stands for the first end() bytes of the old file. Then it becomes the
@@ -66,7 +66,7 @@ class IndexBeingWritten final : public File {
     if (file_) file_->close();
   }
   bool isOpen() override { return !file_ || file_->isOpen(); }
-  const std::string& name() const override { return temporary_; }
+  [[nodiscard]] const std::string& name() const override { return temporary_; }
 
   // True while every byte written equals the old file's, and as many as it holds.
   bool sameAsOld() { return !file_ && end_ == old_->size(); }

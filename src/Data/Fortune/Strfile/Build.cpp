@@ -20,7 +20,7 @@
 namespace tallowmere {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 constexpr std::uint64_t kMaxTextSize = 0xFFFFFFFF;  // the largest 32-bit offset
 constexpr std::uint32_t kBuilderFlags =
     StrfileHeader::random | StrfileHeader::ordered | StrfileHeader::rotated;
@@ -73,7 +73,9 @@ class KeyCursor {
   }
 
  private:
-  bool startsDelimitedLine(unsigned char c) const { return afterNewline_ && c == delimiter_; }
+  [[nodiscard]] bool startsDelimitedLine(unsigned char c) const {
+    return afterNewline_ && c == delimiter_;
+  }
 
   unsigned char peek() {
     if (at_ == chunk_.size()) {

@@ -41,7 +41,7 @@ class TextReader {
   explicit TextReader(std::string_view text) noexcept : text_(text) {}
 
   // Backtracking: a failed alternative restores the position it started from.
-  std::size_t position() const noexcept { return position_; }
+  [[nodiscard]] std::size_t position() const noexcept { return position_; }
   void restore(std::size_t position) noexcept { position_ = position; }
 
   // Consumes the next token when it is an identifier and returns it.

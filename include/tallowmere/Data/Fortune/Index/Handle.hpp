@@ -46,9 +46,9 @@ class CurrentHeader {
  public:
   explicit CurrentHeader(const std::optional<Header>& header) : header_(header) {}
   [[nodiscard]] const Header& get() const;
-  std::int64_t indexLoc() const { return get().indexLoc; }
+  [[nodiscard]] std::int64_t indexLoc() const { return get().indexLoc; }
   [[nodiscard]] std::int64_t numFortunes() const { return get().stats.numFortunes; }
-  bool isClosed() const noexcept { return !header_.has_value(); }
+  [[nodiscard]] bool isClosed() const noexcept { return !header_.has_value(); }
 
  private:
   const std::optional<Header>& header_;

@@ -85,7 +85,7 @@ class IndexProblem {
   static IndexProblem AccessToClosedIndex() { return IndexProblem(Kind::AccessToClosedIndex); }
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
-  std::optional<tallowmere::HeaderProblem> headerProblem() const;
+  [[nodiscard]] std::optional<tallowmere::HeaderProblem> headerProblem() const;
 
   friend auto operator<=>(const IndexProblem&, const IndexProblem&) = default;
 
