@@ -57,10 +57,8 @@ static int run(const std::string& path) {
     for (int i = 0; i < 1000; ++i) {
       appendFortune(f, "Fortune number " + std::to_string(i) + " of the bulk load.");
     }
+    syncFortuneFile(f);  // the text, the index and their names in the directory
   });
-  openFile(path, OpenMode::ReadOnly)->sync();
-  openFile(path + ".ix", OpenMode::ReadOnly)->sync();
-  Env::disk().syncDirectory(parentDirectory(path));
   // [guide:end]
 
   // [guide:rebuild]

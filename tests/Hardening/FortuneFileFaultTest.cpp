@@ -245,5 +245,20 @@ TEST_F(FortuneFileFaults, EveryStepFailingOrCrashingLosesNoFortuneAndListsNoFrag
   std::cout << faults << " faults injected\n";
 }
 
+// A bulk load with syncing turned off, then syncFortuneFile: the power going out loses none of
+// it, the names of the files created on the way included.
+TEST(FortuneFileSync, BulkLoadSurvivesPowerLossOnceSynced) {
+  MemoryEnv env;
+  std::vector<std::string> fortunes(300);
+  for (std::size_t i = 0; i < fortunes.size(); ++i) fortunes[i] = "Bulk " + std::to_string(i);
+  const FortuneFile loader = openFortuneFile('%', true, kPath, {.env = &env, .sync = false});
+  for (const std::string& fortune : fortunes) appendFortune(loader, fortune);
+  syncFortuneFile(loader);
+  closeFortuneFile(loader);
+  env.loseUnsyncedData();
+  EXPECT_EQ(listed(env), sampled(fortunes));
+  EXPECT_TRUE(env.status(std::string(kPath) + ".ix").isFile());
+}
+
 }  // namespace
 }  // namespace tallowmere

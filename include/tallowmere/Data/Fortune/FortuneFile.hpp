@@ -147,6 +147,12 @@ void appendFortune(const FortuneFile& file, std::string_view text);
 // must not use it; what it throws fails the append the same way.
 void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next);
 
+// Makes durable what is written to the fortune file's text, its index and the classic tools'
+// data file beside it, by this handle or any other, and their names in the directory: the end
+// of a bulk load made with FortuneFileOptions::sync turned off. An IOError when a file cannot be
+// synced.
+void syncFortuneFile(const FortuneFile& file);
+
 // Rebuilds the index from the text into a new index file that replaces the old one whole
 // (a damaged or missing one included). A text longer than 4294967295 bytes is refused
 // (IOError of the user-error kind) before any index file is created or changed. A read-only

@@ -104,6 +104,9 @@ void appendFortune(const FortuneFile& file, std::string_view text)
 void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next)
     TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
                 detail::FortuneFileAccess::state(file).index);
+void syncFortuneFile(const FortuneFile& file)
+    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
+                detail::FortuneFileAccess::state(file).index);
 void rebuildIndex(const FortuneFile& file)
     TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
                 detail::FortuneFileAccess::state(file).index);

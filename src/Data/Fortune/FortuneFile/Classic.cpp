@@ -12,7 +12,7 @@ namespace tallowmere {
 
 namespace {
 
-std::string strfilePathOf(const std::string& textPath) { return textPath + ".dat"; }
+using detail::strfilePathOf;
 
 // How the data file at `path` was made (its delimiter and flags), when there is one that
 // decodes. What strfile does not record (whether -i ordered it ignoring case) is taken as off.

@@ -161,6 +161,8 @@ void rebuildIndexFile(Access& access) {
   }
 }
 
+std::string strfilePathOf(const std::string& textPath) { return textPath + ".dat"; }
+
 std::string encodePendingAppend(const PendingAppend& pending) {
   std::string bytes = encodeIndexEntry(pending.entry);
   putFixed32(bytes, kPendingMagic);
@@ -173,3 +175,20 @@ std::string encodePendingAppend(const PendingAppend& pending) {
 }
 
 }  // namespace tallowmere::detail
+
+namespace tallowmere {
+
+void syncFortuneFile(const FortuneFile& file) {
+  detail::withAccess(file, [](detail::Access& access) {
+    const FortuneFile::State& state = access.state();
+    // Each file at its path, whichever handle or process wrote it; then their directory, which
+    // holds the names that appends created and rebuilds renamed.
+    for (const std::string& path :
+         {state.path, state.indexPath, detail::strfilePathOf(state.path)}) {
+      if (state.env.status(path).isFile()) state.env.openFile(path, OpenMode::ReadOnly)->sync();
+    }
+    state.env.syncDirectory(parentDirectory(state.path));
+  });
+}
+
+}  // namespace tallowmere

@@ -45,6 +45,9 @@ bool inClassicLayout(Access& access);
 // created or changed.
 void rebuildIndexFile(Access& access);
 
+// The data file of the classic tools beside a text: its path with ".dat" appended.
+std::string strfilePathOf(const std::string& textPath);
+
 // Rewrites the data file of the classic tools beside the text (FILE.dat), when there is one
 // that decodes, for the text as it is now, with its own delimiter and flags.
 void updateStrfileData(Access& access);
