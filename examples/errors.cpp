@@ -132,8 +132,8 @@ static bool run(const std::filesystem::path& directory) {
   outcome = attempt([&] {
     withFortuneFile(U'%', false, path, [](const FortuneFile& f) {
       forEachFortune(f, [&](std::int64_t, const IndexEntry&, std::string_view) {
-        (void)getNumFortunes(
-            f);  // UsageError: the lock was taken again by the thread that holds it
+        // UsageError: the lock was taken again by the thread that holds it.
+        (void)getNumFortunes(f);
       });
     });
   });
