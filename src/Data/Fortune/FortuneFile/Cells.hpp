@@ -74,48 +74,30 @@ struct FortuneFileAccess {
 
 }  // namespace detail
 
+// Neither of the locks of `file`'s two cells may be held by the caller.
+#define TM_EXCLUDES_CELLS(file)                            \
+  TM_EXCLUDES(detail::FortuneFileAccess::state(file).text, \
+              detail::FortuneFileAccess::state(file).index)
+
 // The public operations that take the cells' locks, declared again with what the analysis
 // needs (FortuneFile.hpp cannot name the locks inside the incomplete State): none may be
 // called by a thread that holds either. Keep these in step with FortuneFile.hpp.
-void closeFortuneFile(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-Index getIndex(const FortuneFile& file) TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                                                    detail::FortuneFileAccess::state(file).index);
-std::int64_t getNumFortunes(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-std::vector<IndexEntry> getEntries(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-std::string getFortune(const FortuneFile& file, std::int64_t i)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
+void closeFortuneFile(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+Index getIndex(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+std::int64_t getNumFortunes(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+std::vector<IndexEntry> getEntries(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+std::string getFortune(const FortuneFile& file, std::int64_t i) TM_EXCLUDES_CELLS(file);
 void forEachFortune(const FortuneFile& file,
                     FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-std::vector<std::string> getFortunes(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-void appendFortune(const FortuneFile& file, std::string_view text)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
+    TM_EXCLUDES_CELLS(file);
+std::vector<std::string> getFortunes(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+void appendFortune(const FortuneFile& file, std::string_view text) TM_EXCLUDES_CELLS(file);
 void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-void syncFortuneFile(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-void rebuildIndex(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-void rebuildStrfileData(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
-IndexFileReport checkIndexFile(const FortuneFile& file)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
+    TM_EXCLUDES_CELLS(file);
+void syncFortuneFile(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+void rebuildIndex(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+void rebuildStrfileData(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
+IndexFileReport checkIndexFile(const FortuneFile& file) TM_EXCLUDES_CELLS(file);
 
 namespace detail {
 
@@ -178,9 +160,7 @@ class Access {
 
 // Runs `action` holding both cells' locks (the text cell's, then the index cell's). Throws
 // "Fortune file is closed" when closed.
-void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action)
-    TM_EXCLUDES(detail::FortuneFileAccess::state(file).text,
-                detail::FortuneFileAccess::state(file).index);
+void withAccess(const FortuneFile& file, FunctionRef<void(Access&)> action) TM_EXCLUDES_CELLS(file);
 
 // The index of a fortune file whose cell holds none yet, by the rules of getIndex.
 Index obtainIndex(Access& access);
