@@ -1,15 +1,17 @@
 // The library's operations timed in process with Google Benchmark: reading one fortune from a
 // warm handle, drawing a random fortune from a collection, reading a large entry table,
-// appending a fortune, rebuilding indexes of texts in three scripts, and checking an index
-// against its text.
+// appending a fortune, rebuilding indexes of texts in three scripts, the block scan alone, and
+// checking an index against its text.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
+#include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Support.hpp"
 
 namespace tallowmere::bench {
@@ -111,6 +113,27 @@ BENCHMARK_CAPTURE(rebuildIndexOf, cyrillic, Script::Cyrillic)
 BENCHMARK_CAPTURE(rebuildIndexOf, chinese, Script::Chinese)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The block scan alone in this thread, over a 16 MB text in memory: the cost per byte that
+// worker threads divide among themselves.
+void scanTextOf(benchmark::State& state, Script script) {
+  const std::string text = sampleText(script, std::size_t{16} << 20);
+  const std::unique_ptr<File> file = createMemoryFile("text");
+  file->writeAt(0, text);
+  std::size_t entries = 0;
+  for (auto _ : state) {
+    detail::BlockScanner scanner(U'%', *file, detail::scanChunkSize);
+    entries = 0;
+    for (auto batch = scanner.nextBatch(); !batch.empty(); batch = scanner.nextBatch()) {
+      entries += batch.size();
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+  state.SetLabel(std::to_string(entries) + " fortunes");
+}
+BENCHMARK_CAPTURE(scanTextOf, ascii, Script::Ascii)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scanTextOf, cyrillic, Script::Cyrillic)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(scanTextOf, chinese, Script::Chinese)->Unit(benchmark::kMillisecond);
 
 // checkIndexFile of a 16 MB text whose index is sound: the text scanned again and compared
 // with the stored table, in bytes of text per second of wall time.

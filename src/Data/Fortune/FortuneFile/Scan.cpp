@@ -384,6 +384,46 @@ inline ScannedBlock classifyAfter(const unsigned char* block,
   return s;
 }
 
+// Writes an entry for every fortune that a delimiter line ending in the block at the state's
+// offset ends, and moves the state past the block's `length` bytes. The masks describe the
+// block: the bytes that begin a character, the newlines, and the newlines that end a newline,
+// the delimiter and a newline.
+template <class Classifier, std::size_t K>
+inline IndexEntry* recordBlock(std::uint64_t charStarts, std::uint64_t newlines,
+                               std::uint64_t delimiterEnds, std::size_t length, BlockScanState& s,
+                               IndexEntry* out) noexcept {
+  // The first delimiter line end is taken without a branch: whether a block has one is as
+  // good as random, while one with two or more is rare. With none, the entry written is
+  // garbage that `out` does not move past and the state keeps its values.
+  std::uint64_t ends = delimiterEnds;
+  do {
+    // (The top bit set keeps the count from branching on a zero mask.)
+    const auto bit = static_cast<unsigned>(std::countr_zero(ends | std::uint64_t{1} << 63));
+    const std::int64_t lineEnd = s.offset + bit;
+    const std::int64_t lineStart = lineEnd - static_cast<std::int64_t>(K) - 1;
+    // A newline that closed a delimiter line does not open another: that line is text.
+    const bool ended = ends != 0 && lineStart != s.lastLineEnd;
+    const std::uint64_t through = bitsThrough(bit);
+    const std::int64_t chars = s.chars + Classifier::bits(charStarts & through);
+    const std::int64_t lines = s.lines + Classifier::bits(newlines & through);
+    // The newline that opens the delimiter line is not part of the fortune's text but ends
+    // one of its lines; the delimiter and the closing newline are two more characters.
+    *out = IndexEntry{s.start, lineStart - s.start, chars - 3 - s.startChars,
+                      lines - 1 - s.startLines};
+    out += static_cast<int>(ended);
+    const std::int64_t keep = static_cast<std::int64_t>(ended) - 1;  // all ones unless ended
+    s.start = ((lineEnd + 1) & ~keep) | (s.start & keep);
+    s.startChars = (chars & ~keep) | (s.startChars & keep);
+    s.startLines = (lines & ~keep) | (s.startLines & keep);
+    s.lastLineEnd = (lineEnd & ~keep) | (s.lastLineEnd & keep);
+    ends &= ends - 1;
+  } while (ends != 0);
+  s.offset += static_cast<std::int64_t>(length);
+  s.chars += Classifier::bits(charStarts);
+  s.lines += Classifier::bits(newlines);
+  return out;
+}
+
 // Scans one block of `length` bytes (64, or fewer at the end of the text), writing an entry
 // for every fortune that a delimiter line in it ends; returns past the last entry written.
 template <class Classifier, std::size_t K>
@@ -394,27 +434,7 @@ inline IndexEntry* scanBlock(const unsigned char* block, std::size_t length,
                               : length == 0 ? 0
                                             : ~std::uint64_t{0} >> (64 - length);
   const ScannedBlock b = classifyAfter<Classifier, K>(block, delimiter, s.before, valid);
-  for (std::uint64_t ends = b.delimiterEnds; ends != 0; ends &= ends - 1) {
-    const auto bit = static_cast<unsigned>(std::countr_zero(ends));
-    const std::int64_t lineEnd = s.offset + bit;
-    const std::int64_t lineStart = lineEnd - static_cast<std::int64_t>(K) - 1;
-    // A newline that closed a delimiter line does not open another: that line is text.
-    if (lineStart == s.lastLineEnd) continue;
-    const std::uint64_t through = bitsThrough(bit);
-    const std::int64_t chars = s.chars + Classifier::bits(b.charStarts & through);
-    const std::int64_t lines = s.lines + Classifier::bits(b.masks.newline & through);
-    // The newline that opens the delimiter line is not part of the fortune's text but ends
-    // one of its lines; the delimiter and the closing newline are two more characters.
-    *out++ = IndexEntry{s.start, lineStart - s.start, chars - 3 - s.startChars,
-                        lines - 1 - s.startLines};
-    s.start = lineEnd + 1;
-    s.startChars = chars;
-    s.startLines = lines;
-    s.lastLineEnd = lineEnd;
-  }
-  s.offset += static_cast<std::int64_t>(length);
-  s.chars += Classifier::bits(b.charStarts);
-  s.lines += Classifier::bits(b.masks.newline);
+  out = recordBlock<Classifier, K>(b.charStarts, b.masks.newline, b.delimiterEnds, length, s, out);
   s.before = b.masks;
   return out;
 }
@@ -449,12 +469,91 @@ template <std::size_t K>
 }
 
 #if defined(TALLOWMERE_SCAN_AVX2)
+// The AVX2 loop does not carry the block before in masks: it loads the text again one to five
+// bytes back and compares those vectors, which costs fewer instructions than moving mask bits
+// across the block's edge. So the buffer must hold, before `at`, the kHistory bytes of text
+// that come before it, or zeros before the start of the text: a zero is neither a newline nor
+// a byte of a multi-byte character, just as no byte at all before the start. The state's
+// masks of the block before are set as the portable loop leaves them, for whatever scans on.
+template <std::size_t K>
+struct Avx2Lookback {
+  __m256i newline = _mm256_set1_epi8('\n');
+  __m256i delimiter[K];  // (std::array would drop the vector type's alignment attribute)
+
+  [[gnu::target("avx2")]] explicit Avx2Lookback(
+      const std::array<unsigned char, 4>& bytes) noexcept {
+    for (std::size_t j = 0; j < K; ++j)
+      delimiter[j] = _mm256_set1_epi8(static_cast<char>(bytes[j]));
+  }
+
+  // The newlines at the 32 bytes `v` read at `p` that end a newline, the delimiter and a
+  // newline.
+  [[gnu::target("avx2")]] __m256i delimiterEnds(const unsigned char* p, __m256i v) const noexcept {
+    __m256i ends =
+        _mm256_and_si256(_mm256_cmpeq_epi8(v, newline), _mm256_cmpeq_epi8(back(p, K + 1), newline));
+    for (std::size_t j = 0; j < K; ++j) {
+      ends = _mm256_and_si256(ends, _mm256_cmpeq_epi8(back(p, K - j), delimiter[j]));
+    }
+    return ends;
+  }
+
+  // The continuation bytes among `v`, read at `p`, that a lead byte before them takes (see
+  // classifyAfter): lead byte just before; or 0xE0 to 0xF7 two before with a continuation
+  // between; or 0xF0 to 0xF7 three before with two continuations between.
+  [[gnu::target("avx2")]] static __m256i taken(const unsigned char* p, __m256i v) noexcept {
+    const __m256i one = back(p, 1);
+    const __m256i two = back(p, 2);
+    const __m256i three = back(p, 3);
+    const __m256i cont1 = below(one, -64);
+    const __m256i lead1 = _mm256_andnot_si256(cont1, below(one, -8));
+    const __m256i lead3 = _mm256_andnot_si256(below(two, -32), below(two, -8));
+    const __m256i lead4 = _mm256_andnot_si256(below(three, -16), below(three, -8));
+    const __m256i chain2 = _mm256_and_si256(lead3, cont1);
+    const __m256i chain3 = _mm256_and_si256(_mm256_and_si256(lead4, below(two, -64)), cont1);
+    return _mm256_and_si256(below(v, -64), _mm256_or_si256(lead1, _mm256_or_si256(chain2, chain3)));
+  }
+
+  [[gnu::target("avx2")]] static __m256i back(const unsigned char* p, std::size_t n) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - n));
+  }
+  // Bytes from 0x80 up to the signed `bound` (exclusive).
+  [[gnu::target("avx2")]] static __m256i below(__m256i v, int bound) noexcept {
+    return _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(bound)), v);
+  }
+};
+
 template <std::size_t K>
 [[gnu::target("avx2,popcnt"), gnu::flatten]] std::size_t scanBlocksAvx2(
     const unsigned char* data, std::size_t& at, std::size_t end,
     const std::array<unsigned char, 4>& delimiter, BlockScanState& state, IndexEntry* out,
     std::size_t room) noexcept {
-  return scanBlocks<Avx2Classifier, K>(data, at, end, delimiter, state, out, room);
+  using C = Avx2Classifier;
+  const Avx2Lookback<K> look(delimiter);
+  BlockScanState s = state;
+  IndexEntry* const first = out;
+  IndexEntry* const last = out + room;
+  std::size_t from = at;
+  // A block has fewer than 64 delimiter line ends.
+  while (end - from >= 64 && last - out >= 64) {
+    const unsigned char* const low = data + from;
+    const unsigned char* const high = low + 32;
+    const __m256i lowBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(low));
+    const __m256i highBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high));
+    const std::uint64_t newlines = C::maskOf(_mm256_cmpeq_epi8(lowBytes, look.newline),
+                                             _mm256_cmpeq_epi8(highBytes, look.newline));
+    const std::uint64_t ends =
+        C::maskOf(look.delimiterEnds(low, lowBytes), look.delimiterEnds(high, highBytes));
+    std::uint64_t taken = 0;
+    if (_mm256_movemask_epi8(_mm256_or_si256(lowBytes, highBytes)) != 0) {  // not plain ASCII
+      taken = C::maskOf(look.taken(low, lowBytes), look.taken(high, highBytes));
+    }
+    out = recordBlock<C, K>(~taken, newlines, ends, 64, s, out);
+    from += 64;
+  }
+  if (from != at) s.before = C::classify<K>(data + from - 64, delimiter);
+  at = from;
+  state = s;
+  return static_cast<std::size_t>(out - first);
 }
 #endif
 
@@ -581,7 +680,9 @@ class BlockScanner::Segments {
   };
 
   void work() {
-    const std::unique_ptr<unsigned char[]> buffer = std::make_unique<unsigned char[]>(chunkSize_);
+    // The text before each chunk, then the chunk.
+    const std::unique_ptr<unsigned char[]> buffer =
+        std::make_unique<unsigned char[]>(kHistory + chunkSize_);
     for (;;) {
       const std::size_t k = claimed_.fetch_add(1);
       if (k >= count_) return;
@@ -614,6 +715,7 @@ class BlockScanner::Segments {
     BlockScanState& s = result.state;
     s = BlockScanState{};
     s.offset = s.start = result.from;
+    std::memset(buffer, 0, kHistory);
     if (result.from > 0) {
       std::array<unsigned char, kBlock> before{};
       if (text_.readAt(result.from - static_cast<std::int64_t>(kBlock),
@@ -621,22 +723,24 @@ class BlockScanner::Segments {
         return;
       }
       s.before = classifyBlock(before.data(), delimiter_, delimiterLength_, vectors_);
+      std::memcpy(buffer, before.data() + kBlock - kHistory, kHistory);
     }
     std::array<IndexEntry, kBatch> found;
     while (s.offset < result.to && !stop_.load(std::memory_order_relaxed)) {
       const auto want = static_cast<std::size_t>(
           std::min<std::int64_t>(static_cast<std::int64_t>(chunkSize_), result.to - s.offset));
-      const std::size_t got = text_.readAt(s.offset, reinterpret_cast<char*>(buffer), want);
-      const std::size_t whole = got / kBlock * kBlock;
-      for (std::size_t at = 0; at < whole;) {
+      const std::size_t got =
+          text_.readAt(s.offset, reinterpret_cast<char*>(buffer + kHistory), want);
+      const std::size_t end = kHistory + got / kBlock * kBlock;
+      for (std::size_t at = kHistory; at < end;) {
         const std::size_t room = std::min(found.size(), maxEntries_ - result.entries.size());
-        const std::size_t n =
-            scanWholeBlocks_(buffer, at, whole, delimiter_, s, found.data(), room);
+        const std::size_t n = scanWholeBlocks_(buffer, at, end, delimiter_, s, found.data(), room);
         result.entries.insert(result.entries.end(), found.begin(),
                               found.begin() + static_cast<std::ptrdiff_t>(n));
         if (n == 0 && room < kBlock) return;  // full
       }
       if (got < want) return;  // the text was cut
+      std::memcpy(buffer, buffer + end - kHistory, kHistory);
     }
   }
 

@@ -174,7 +174,8 @@ class BlockScanner {
   std::span<const IndexEntry> nextBatch();
 
   // Scans whole blocks of data[at, end) into entries at `out` while a block is left and the
-  // `room` for entries can take a block's worth; returns how many it wrote.
+  // `room` for entries can take a block's worth; returns how many it wrote. The kHistory bytes
+  // before `at` must be the text before it, or zeros where the text has none.
   using WholeBlocks = std::size_t (*)(const unsigned char* data, std::size_t& at, std::size_t end,
                                       const std::array<unsigned char, 4>& delimiter,
                                       BlockScanState& state, IndexEntry* out,
