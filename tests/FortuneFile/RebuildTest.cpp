@@ -2,11 +2,15 @@
 // UTF-8, agreement with the plain reference scan (for both scanners, both block loops, and
 // patterns placed at the edges of blocks and reads), and texts too long for the index format.
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <random>
 
+#include <tallowmere/Platform/MemoryEnv.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "FortuneFile/Support.hpp"
+#include "support/ForwardingEnv.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 
@@ -324,6 +328,70 @@ TEST(RebuildIndex, ReplacesTheIndexFileWholeAndOnlyWhenItChanges) {
   EXPECT_EQ(getEntries(before).size(), 2u);
   EXPECT_EQ(getNumFortunes(file), 3);
   EXPECT_FALSE(std::filesystem::exists(dir.path(".jar.ix.tmp")));
+}
+
+// The memory twin, where the first sync of a new index file fails and the later ones succeed,
+// as a disk reports a write error once. A long table is synced while it is written, by
+// another thread, and such a failure must still reach the caller.
+class FirstIndexSyncFails : public test::ForwardingEnv {
+ public:
+  explicit FirstIndexSyncFails(Env& inner) : ForwardingEnv(inner) {}
+  std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override {
+    std::unique_ptr<File> file = inner_.openFile(path, mode);
+    if (!path.ends_with(".ix.tmp")) return file;
+    return std::make_unique<FailingSync>(std::move(file), failed_);
+  }
+
+ private:
+  class FailingSync final : public File {
+   public:
+    FailingSync(std::unique_ptr<File> inner, std::atomic<bool>& failed)
+        : inner_(std::move(inner)), failed_(failed) {}
+    std::size_t readAt(std::int64_t offset, char* buffer, std::size_t size) override {
+      return inner_->readAt(offset, buffer, size);
+    }
+    void writeAt(std::int64_t offset, std::string_view bytes) override {
+      inner_->writeAt(offset, bytes);
+    }
+    std::int64_t size() override { return inner_->size(); }
+    void setSize(std::int64_t size) override { inner_->setSize(size); }
+    void sync() override {
+      if (!failed_.exchange(true)) throw IOError::system(EIO, name(), "sync");
+      inner_->sync();
+    }
+    FileIdentity identity() override { return inner_->identity(); }
+    void close() override { inner_->close(); }
+    bool isOpen() override { return inner_->isOpen(); }
+    const std::string& name() const override { return inner_->name(); }
+
+   private:
+    std::unique_ptr<File> inner_;
+    std::atomic<bool>& failed_;
+  };
+
+  std::atomic<bool> failed_{false};
+};
+
+TEST(RebuildIndex, AFailedSyncOfALongTableIsReportedAndTheOldIndexKept) {
+  MemoryEnv memory;
+  memory.openFile("text", OpenMode::Truncate)->writeAt(0, "A\n%\nB\n");
+  rebuildIndex(openFortuneFile('%', true, "text", {.env = &memory}));
+  FirstIndexSyncFails env(memory);
+  const FortuneFile file = openFortuneFile('%', true, "text", {.env = &env});
+  const std::string before = memory.openFile("text.ix", OpenMode::ReadOnly)->readAt(0, 1000);
+  std::string text = "a\n";
+  for (int i = 1; i < 100000; ++i) text += "%\na\n";  // a table of 1.6 MB
+  memory.openFile("text", OpenMode::Truncate)->writeAt(0, text);
+  try {
+    rebuildIndex(file);
+    ADD_FAILURE() << "a failed sync went unreported";
+  } catch (const IOError& error) {
+    EXPECT_EQ(error.errorCode(), EIO);
+  }
+  EXPECT_EQ(memory.openFile("text.ix", OpenMode::ReadOnly)->readAt(0, 1000), before);
+  EXPECT_FALSE(memory.status(".text.ix.tmp").exists());
+  rebuildIndex(file);
+  EXPECT_EQ(getNumFortunes(file), 100000);
 }
 
 TEST(RebuildIndex, AFortuneFileAskedForThreadsIndexesALongTextAlike) {

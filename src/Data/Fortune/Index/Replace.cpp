@@ -7,9 +7,13 @@
 // old file as it is produced; the temporary file is made, and the part that matched copied
 // into it, at the first byte that differs.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <thread>
+#include <utility>
 
 #include <tallowmere/Data/Fortune/Index/Entries.hpp>
 #include <tallowmere/Platform/Errors.hpp>
@@ -19,6 +23,70 @@ namespace tallowmere {
 namespace {
 
 constexpr std::size_t kPiece = std::size_t{64} * 1024;
+
+// Makes a file durable behind its writer: a thread syncs it again whenever more of it has been
+// handed to the disk since its last sync, so that the writer's own sync at the end has only the
+// last piece left to wait for, not the whole file (tens of milliseconds for a table of a
+// million entries, which a rebuild would otherwise spend after its scan). The thread starts
+// at the first hand-over, which only a long table makes; without a thread nothing changes
+// but the wait at the end.
+class SyncBehind {
+ public:
+  SyncBehind() = default;
+  SyncBehind(const SyncBehind&) = delete;
+  SyncBehind& operator=(const SyncBehind&) = delete;
+  ~SyncBehind() { stop(); }
+
+  // The first `end` bytes of `file` have been handed to the disk.
+  void handedOver(const std::shared_ptr<File>& file, std::int64_t end) noexcept {
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this, file] { run(*file); });
+      } catch (...) {  // no thread: the final sync does all the waiting
+        return;
+      }
+    }
+    handed_.store(end);
+    handed_.notify_one();
+  }
+
+  // Stops the thread; a failure of a sync it made is reported here, since the file may not
+  // report it a second time.
+  void finish() {
+    stop();
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  static constexpr std::int64_t kStop = -1;
+
+  void run(File& file) noexcept {
+    std::int64_t synced = 0;
+    for (;;) {
+      handed_.wait(synced);
+      const std::int64_t handed = handed_.load();
+      if (handed == kStop) return;
+      try {
+        file.sync();
+      } catch (...) {
+        error_ = std::current_exception();
+        return;
+      }
+      synced = handed;
+    }
+  }
+
+  void stop() noexcept {
+    if (!thread_.joinable()) return;
+    handed_.store(kStop);
+    handed_.notify_one();
+    thread_.join();
+  }
+
+  std::atomic<std::int64_t> handed_{0};
+  std::exception_ptr error_;  // written by the thread, read after it is joined
+  std::thread thread_;
+};
 
 // The file a new index is written to. Until a write differs from the old file's bytes it holds
 // nothing of its own: it stands for the first end() bytes of the old file. Then it becomes the
@@ -59,7 +127,9 @@ class IndexBeingWritten final : public File {
     if (file_) file_->sync();
   }
   void startWriteback(std::int64_t offset, std::int64_t length) noexcept override {
-    if (file_) file_->startWriteback(offset, length);
+    if (!file_) return;
+    file_->startWriteback(offset, length);
+    syncBehind_.handedOver(file_, offset + length);
   }
   FileIdentity identity() override { return file_ ? file_->identity() : FileIdentity{}; }
   void close() override {
@@ -71,9 +141,11 @@ class IndexBeingWritten final : public File {
   // True while every byte written equals the old file's, and as many as it holds.
   bool sameAsOld() { return !file_ && end_ == old_->size(); }
 
-  // The temporary file, made now if nothing differed so far.
-  std::shared_ptr<File> temporaryFile() {
+  // The temporary file, made now if nothing differed so far, and durable.
+  std::shared_ptr<File> syncedTemporaryFile() {
     if (!file_) diverge();
+    syncBehind_.finish();
+    file_->sync();
     return file_;
   }
 
@@ -111,6 +183,7 @@ class IndexBeingWritten final : public File {
   const std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kPiece);
   std::int64_t end_ = indexHeaderLength;
   std::shared_ptr<File> file_;
+  SyncBehind syncBehind_;  // last: its thread stops before the rest goes
 };
 
 // The new index: `file` at `path` (the old file itself when nothing changed) and its header.
@@ -139,8 +212,7 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
       old->sync();  // as durable as a new file would have been
       return {old, header};
     }
-    std::shared_ptr<File> file = being->temporaryFile();
-    file->sync();
+    std::shared_ptr<File> file = being->syncedTemporaryFile();
     env.renameFile(temporary, path);
     renamed = true;
     // Durable from here on: the rename is in the directory, which is synced next. A failure
