@@ -385,42 +385,31 @@ inline ScannedBlock classifyAfter(const unsigned char* block,
 }
 
 // Writes an entry for every fortune that a delimiter line ending in the block at the state's
-// offset ends, and moves the state past the block's `length` bytes. The masks describe the
-// block: the bytes that begin a character, the newlines, and the newlines that end a newline,
-// the delimiter and a newline.
+// offset ends; the state's counts are those before the block. The masks describe the block:
+// the bytes that begin a character, the newlines, and the newlines that end a newline, the
+// delimiter and a newline.
 template <class Classifier, std::size_t K>
-inline IndexEntry* recordBlock(std::uint64_t charStarts, std::uint64_t newlines,
-                               std::uint64_t delimiterEnds, std::size_t length, BlockScanState& s,
-                               IndexEntry* out) noexcept {
-  // The first delimiter line end is taken without a branch: whether a block has one is as
-  // good as random, while one with two or more is rare. With none, the entry written is
-  // garbage that `out` does not move past and the state keeps its values.
-  std::uint64_t ends = delimiterEnds;
-  do {
-    // (The top bit set keeps the count from branching on a zero mask.)
-    const auto bit = static_cast<unsigned>(std::countr_zero(ends | std::uint64_t{1} << 63));
+inline IndexEntry* recordEnds(std::uint64_t charStarts, std::uint64_t newlines,
+                              std::uint64_t delimiterEnds, BlockScanState& s,
+                              IndexEntry* out) noexcept {
+  for (std::uint64_t ends = delimiterEnds; ends != 0; ends &= ends - 1) {
+    const auto bit = static_cast<unsigned>(std::countr_zero(ends));
     const std::int64_t lineEnd = s.offset + bit;
     const std::int64_t lineStart = lineEnd - static_cast<std::int64_t>(K) - 1;
     // A newline that closed a delimiter line does not open another: that line is text.
-    const bool ended = ends != 0 && lineStart != s.lastLineEnd;
+    if (lineStart == s.lastLineEnd) continue;
     const std::uint64_t through = bitsThrough(bit);
     const std::int64_t chars = s.chars + Classifier::bits(charStarts & through);
     const std::int64_t lines = s.lines + Classifier::bits(newlines & through);
     // The newline that opens the delimiter line is not part of the fortune's text but ends
     // one of its lines; the delimiter and the closing newline are two more characters.
-    *out = IndexEntry{s.start, lineStart - s.start, chars - 3 - s.startChars,
-                      lines - 1 - s.startLines};
-    out += static_cast<int>(ended);
-    const std::int64_t keep = static_cast<std::int64_t>(ended) - 1;  // all ones unless ended
-    s.start = ((lineEnd + 1) & ~keep) | (s.start & keep);
-    s.startChars = (chars & ~keep) | (s.startChars & keep);
-    s.startLines = (lines & ~keep) | (s.startLines & keep);
-    s.lastLineEnd = (lineEnd & ~keep) | (s.lastLineEnd & keep);
-    ends &= ends - 1;
-  } while (ends != 0);
-  s.offset += static_cast<std::int64_t>(length);
-  s.chars += Classifier::bits(charStarts);
-  s.lines += Classifier::bits(newlines);
+    *out++ = IndexEntry{s.start, lineStart - s.start, chars - 3 - s.startChars,
+                        lines - 1 - s.startLines};
+    s.start = lineEnd + 1;
+    s.startChars = chars;
+    s.startLines = lines;
+    s.lastLineEnd = lineEnd;
+  }
   return out;
 }
 
@@ -434,7 +423,10 @@ inline IndexEntry* scanBlock(const unsigned char* block, std::size_t length,
                               : length == 0 ? 0
                                             : ~std::uint64_t{0} >> (64 - length);
   const ScannedBlock b = classifyAfter<Classifier, K>(block, delimiter, s.before, valid);
-  out = recordBlock<Classifier, K>(b.charStarts, b.masks.newline, b.delimiterEnds, length, s, out);
+  out = recordEnds<Classifier, K>(b.charStarts, b.masks.newline, b.delimiterEnds, s, out);
+  s.offset += static_cast<std::int64_t>(length);
+  s.chars += Classifier::bits(b.charStarts);
+  s.lines += Classifier::bits(b.masks.newline);
   s.before = b.masks;
   return out;
 }
@@ -475,6 +467,16 @@ template <std::size_t K>
 // that come before it, or zeros before the start of the text: a zero is neither a newline nor
 // a byte of a multi-byte character, just as no byte at all before the start. The state's
 // masks of the block before are set as the portable loop leaves them, for whatever scans on.
+// A block as the AVX2 loop notes it: the bytes that begin a character, the newlines, the
+// newlines that end a delimiter line, and the characters and newlines before the block.
+struct ClassifiedBlock {
+  std::uint64_t charStarts;
+  std::uint64_t newlines;
+  std::uint64_t delimiterEnds;
+  std::int64_t charsBefore;
+  std::int64_t linesBefore;
+};
+
 template <std::size_t K>
 struct Avx2Lookback {
   __m256i newline = _mm256_set1_epi8('\n');
@@ -484,6 +486,23 @@ struct Avx2Lookback {
       const std::array<unsigned char, 4>& bytes) noexcept {
     for (std::size_t j = 0; j < K; ++j)
       delimiter[j] = _mm256_set1_epi8(static_cast<char>(bytes[j]));
+  }
+
+  // Sets the masks of `c` for the 64 bytes at `block`.
+  [[gnu::target("avx2")]] void classify(const unsigned char* block,
+                                        ClassifiedBlock& c) const noexcept {
+    using C = Avx2Classifier;
+    const unsigned char* const high = block + 32;
+    const __m256i lowBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    const __m256i highBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high));
+    c.newlines =
+        C::maskOf(_mm256_cmpeq_epi8(lowBytes, newline), _mm256_cmpeq_epi8(highBytes, newline));
+    c.delimiterEnds = C::maskOf(delimiterEnds(block, lowBytes), delimiterEnds(high, highBytes));
+    std::uint64_t taken = 0;
+    if (_mm256_movemask_epi8(_mm256_or_si256(lowBytes, highBytes)) != 0) {  // not plain ASCII
+      taken = C::maskOf(Avx2Lookback::taken(block, lowBytes), Avx2Lookback::taken(high, highBytes));
+    }
+    c.charStarts = ~taken;
   }
 
   // The newlines at the 32 bytes `v` read at `p` that end a newline, the delimiter and a
@@ -522,12 +541,20 @@ struct Avx2Lookback {
   }
 };
 
+// The loop works on groups of blocks in two passes: the first classifies every block of the
+// group, noting the counts before it and whether a delimiter line ends in it; the second makes
+// the entries of the blocks so noted. Whether a block ends a fortune is as good as random, so
+// deciding it block by block would cost a missed branch every few blocks; the second pass
+// loops over just the blocks that do.
 template <std::size_t K>
 [[gnu::target("avx2,popcnt"), gnu::flatten]] std::size_t scanBlocksAvx2(
     const unsigned char* data, std::size_t& at, std::size_t end,
     const std::array<unsigned char, 4>& delimiter, BlockScanState& state, IndexEntry* out,
     std::size_t room) noexcept {
   using C = Avx2Classifier;
+  constexpr std::size_t kGroup = 64;
+  std::array<ClassifiedBlock, kGroup> group;
+  std::array<std::uint8_t, kGroup> ending;
   const Avx2Lookback<K> look(delimiter);
   BlockScanState s = state;
   IndexEntry* const first = out;
@@ -535,20 +562,43 @@ template <std::size_t K>
   std::size_t from = at;
   // A block has fewer than 64 delimiter line ends.
   while (end - from >= 64 && last - out >= 64) {
-    const unsigned char* const low = data + from;
-    const unsigned char* const high = low + 32;
-    const __m256i lowBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(low));
-    const __m256i highBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high));
-    const std::uint64_t newlines = C::maskOf(_mm256_cmpeq_epi8(lowBytes, look.newline),
-                                             _mm256_cmpeq_epi8(highBytes, look.newline));
-    const std::uint64_t ends =
-        C::maskOf(look.delimiterEnds(low, lowBytes), look.delimiterEnds(high, highBytes));
-    std::uint64_t taken = 0;
-    if (_mm256_movemask_epi8(_mm256_or_si256(lowBytes, highBytes)) != 0) {  // not plain ASCII
-      taken = C::maskOf(look.taken(low, lowBytes), look.taken(high, highBytes));
+    const std::size_t blocks = std::min(kGroup, (end - from) / 64);
+    std::size_t endingCount = 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      ClassifiedBlock& c = group[b];
+      look.classify(data + from + 64 * b, c);
+      c.charsBefore = s.chars;
+      c.linesBefore = s.lines;
+      s.chars += C::bits(c.charStarts);
+      s.lines += C::bits(c.newlines);
+      ending[endingCount] = static_cast<std::uint8_t>(b);
+      endingCount += c.delimiterEnds != 0 ? 1 : 0;
     }
-    out = recordBlock<C, K>(~taken, newlines, ends, 64, s, out);
-    from += 64;
+    const std::int64_t groupOffset = s.offset;
+    const std::int64_t charsAfter = s.chars;
+    const std::int64_t linesAfter = s.lines;
+    std::size_t done = blocks;  // the blocks whose entries are made
+    for (std::size_t i = 0; i < endingCount; ++i) {
+      const std::size_t b = ending[i];
+      if (last - out < 64) {
+        done = b;
+        break;
+      }
+      const ClassifiedBlock& c = group[b];
+      s.offset = groupOffset + static_cast<std::int64_t>(64 * b);
+      s.chars = c.charsBefore;
+      s.lines = c.linesBefore;
+      out = recordEnds<C, K>(c.charStarts, c.newlines, c.delimiterEnds, s, out);
+    }
+    from += 64 * done;
+    s.offset = groupOffset + static_cast<std::int64_t>(64 * done);
+    if (done < blocks) {  // no room for the entries of block `done`: stop before it
+      s.chars = group[done].charsBefore;
+      s.lines = group[done].linesBefore;
+      break;
+    }
+    s.chars = charsAfter;
+    s.lines = linesAfter;
   }
   if (from != at) s.before = C::classify<K>(data + from - 64, delimiter);
   at = from;
