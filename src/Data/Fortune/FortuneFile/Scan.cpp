@@ -667,8 +667,13 @@ struct SegmentResult {
   std::int64_t from = 0;  // where the segment starts
   std::int64_t to = 0;    // where it ends
   BlockScanState state;   // after the blocks scanned: state.offset is where they end
-  std::vector<IndexEntry> entries;
+  // Room for as many entries as a segment may hold (made by the first worker to use it); the
+  // scan writes into it directly.
+  std::unique_ptr<IndexEntry[]> room;
+  std::size_t found = 0;  // entries in `room`
   std::exception_ptr error;
+
+  std::span<IndexEntry> entries() const noexcept { return {room.get(), found}; }
 };
 
 class BlockScanner::Segments {
@@ -747,7 +752,8 @@ class BlockScanner::Segments {
       SegmentResult& result = slot.result;
       result.from = static_cast<std::int64_t>(k) * static_cast<std::int64_t>(segmentSize_);
       result.to = std::min(end_, result.from + static_cast<std::int64_t>(segmentSize_));
-      result.entries.clear();
+      if (!result.room) result.room = std::make_unique_for_overwrite<IndexEntry[]>(maxEntries_);
+      result.found = 0;
       result.error = nullptr;
       try {
         scan(result, buffer.get());
@@ -775,7 +781,6 @@ class BlockScanner::Segments {
       s.before = classifyBlock(before.data(), delimiter_, delimiterLength_, vectors_);
       std::memcpy(buffer, before.data() + kBlock - kHistory, kHistory);
     }
-    std::array<IndexEntry, kBatch> found;
     while (s.offset < result.to && !stop_.load(std::memory_order_relaxed)) {
       const auto want = static_cast<std::size_t>(
           std::min<std::int64_t>(static_cast<std::int64_t>(chunkSize_), result.to - s.offset));
@@ -783,10 +788,10 @@ class BlockScanner::Segments {
           text_.readAt(s.offset, reinterpret_cast<char*>(buffer + kHistory), want);
       const std::size_t end = kHistory + got / kBlock * kBlock;
       for (std::size_t at = kHistory; at < end;) {
-        const std::size_t room = std::min(found.size(), maxEntries_ - result.entries.size());
-        const std::size_t n = scanWholeBlocks_(buffer, at, end, delimiter_, s, found.data(), room);
-        result.entries.insert(result.entries.end(), found.begin(),
-                              found.begin() + static_cast<std::ptrdiff_t>(n));
+        const std::size_t room = maxEntries_ - result.found;
+        const std::size_t n = scanWholeBlocks_(buffer, at, end, delimiter_, s,
+                                               result.room.get() + result.found, room);
+        result.found += n;
         if (n == 0 && room < kBlock) return;  // full
       }
       if (got < want) return;  // the text was cut
@@ -964,8 +969,9 @@ bool BlockScanner::fillFromSegments() {
   }
   BlockScanState& joined = state_;
   const BlockScanState& s = result->state;
-  if (!result->entries.empty()) {
-    IndexEntry& first = result->entries.front();
+  const std::span<IndexEntry> entries = result->entries();
+  if (!entries.empty()) {
+    IndexEntry& first = entries.front();
     if (first.stringOffset + first.stringBytes == joined.lastLineEnd) {
       // A chain of delimiter lines across the edge.
       resumeAt(result->from);
@@ -986,7 +992,7 @@ bool BlockScanner::fillFromSegments() {
   joined.offset = s.offset;
   // A segment that ended early ends the segments.
   if (s.offset < result->to) segmentsDone_ = true;
-  batch_ = result->entries;
+  batch_ = entries;
   batchAt_ = 0;
   return true;
 }
