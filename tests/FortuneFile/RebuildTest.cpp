@@ -377,7 +377,7 @@ TEST(RebuildIndex, AFailedSyncOfALongTableIsReportedAndTheOldIndexKept) {
   memory.openFile("text", OpenMode::Truncate)->writeAt(0, "A\n%\nB\n");
   rebuildIndex(openFortuneFile('%', true, "text", {.env = &memory}));
   FirstIndexSyncFails env(memory);
-  const FortuneFile file = openFortuneFile('%', true, "text", {.env = &env});
+  const FortuneFile file = openFortuneFile('%', true, "text", {.env = &env, .scanThreads = 2});
   const std::string before = memory.openFile("text.ix", OpenMode::ReadOnly)->readAt(0, 1000);
   std::string text = "a\n";
   for (int i = 1; i < 100000; ++i) text += "%\na\n";  // a table of 1.6 MB

@@ -68,6 +68,8 @@ struct FortuneFileOptions {
   // How many threads read and scan a long text (8 MiB or more) when rebuildIndex and
   // checkIndexFile index it: 1, the calling thread alone (the library starts no thread of its
   // own unless asked); 0, as many as the processor runs at once (up to 4); or that many.
+  // Other than 1, it also lets rebuildIndex sync a long new index (over 1 MiB) in a thread
+  // while it is written, so that little is left to wait for at the end.
   unsigned scanThreads = 1;
   // Whether appendFortune and rebuildIndex make their changes durable (synced to the disk)
   // before they return. Without it, a crash of the program still loses nothing that was

@@ -154,10 +154,11 @@ void rebuildIndexFile(Access& access) {
                            SegmentScan::withThreads(state.scanThreads));
     unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
   };
+  const bool threadsAllowed = state.scanThreads != 1;
   if (const Index* open = access.openIndex()) {
-    replaceIndex(*open, fill);
+    replaceIndex(*open, fill, threadsAllowed);
   } else {
-    access.setIndex(writeIndexFile(state.env, state.indexPath, fill));
+    access.setIndex(writeIndexFile(state.env, state.indexPath, fill, threadsAllowed));
   }
 }
 

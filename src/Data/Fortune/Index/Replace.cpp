@@ -28,8 +28,8 @@ constexpr std::size_t kPiece = std::size_t{64} * 1024;
 // handed to the disk since its last sync, so that the writer's own sync at the end has only the
 // last piece left to wait for, not the whole file (tens of milliseconds for a table of a
 // million entries, which a rebuild would otherwise spend after its scan). The thread starts
-// at the first hand-over, which only a long table makes; without a thread nothing changes
-// but the wait at the end.
+// at the first hand-over, which only a long table makes, and only where the caller allows
+// threads; without one nothing changes but the wait at the end.
 class SyncBehind {
  public:
   SyncBehind() = default;
@@ -94,8 +94,11 @@ class SyncBehind {
 // start, to be written last.
 class IndexBeingWritten final : public File {
  public:
-  IndexBeingWritten(Env& env, std::string temporary, std::shared_ptr<File> old)
-      : env_(env), temporary_(std::move(temporary)), old_(std::move(old)) {
+  IndexBeingWritten(Env& env, std::string temporary, std::shared_ptr<File> old, bool syncInThread)
+      : env_(env),
+        temporary_(std::move(temporary)),
+        old_(std::move(old)),
+        syncInThread_(syncInThread) {
     if (!old_) diverge();
   }
 
@@ -129,7 +132,7 @@ class IndexBeingWritten final : public File {
   void startWriteback(std::int64_t offset, std::int64_t length) noexcept override {
     if (!file_) return;
     file_->startWriteback(offset, length);
-    syncBehind_.handedOver(file_, offset + length);
+    if (syncInThread_) syncBehind_.handedOver(file_, offset + length);
   }
   FileIdentity identity() override { return file_ ? file_->identity() : FileIdentity{}; }
   void close() override {
@@ -180,6 +183,7 @@ class IndexBeingWritten final : public File {
   Env& env_;
   const std::string temporary_;
   const std::shared_ptr<File> old_;
+  const bool syncInThread_;
   const std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kPiece);
   std::int64_t end_ = indexHeaderLength;
   std::shared_ptr<File> file_;
@@ -196,9 +200,9 @@ struct WrittenIndex {
 // any, to compare with. The temporary file is removed again when a step before the rename
 // fails.
 WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
-                         const std::shared_ptr<File>& old) {
+                         const std::shared_ptr<File>& old, bool syncInThread) {
   const std::string temporary = temporaryPathFor(path);
-  const auto being = std::make_shared<IndexBeingWritten>(env, temporary, old);
+  const auto being = std::make_shared<IndexBeingWritten>(env, temporary, old, syncInThread);
   bool renamed = false;
   try {
     // Starts empty; the header is written at the end, even when it is the empty one.
@@ -234,13 +238,14 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
 
 namespace detail {
 
-Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill) {
-  WrittenIndex written = writeBeside(env, path, fill, nullptr);
+Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
+                     bool syncInThread) {
+  WrittenIndex written = writeBeside(env, path, fill, nullptr, syncInThread);
   return IndexAccess::make(std::make_shared<Index::State>(std::move(written.file), written.header,
                                                           false, path, &env, true));
 }
 
-void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill, bool syncInThread) {
   Index::State& state = detail::IndexAccess::state(index);
   if (state.path.empty()) {
     clearIndex(index);
@@ -252,7 +257,7 @@ void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill) {
   if (!header) throwClosed();
   if (!state.writable) throw IOError::system(EBADF, state.path, "write");
   const std::shared_ptr<File> old = state.file();
-  WrittenIndex written = writeBeside(*state.env, state.path, fill, old);
+  WrittenIndex written = writeBeside(*state.env, state.path, fill, old, syncInThread);
   // Nothing below fails, so the handle gets the new file and header together or neither.
   header = written.header;
   state.storedHeaderDiffers = false;

@@ -129,14 +129,17 @@ inline std::int64_t tableEnd(const Header& header) {
 // Fills a new index, in a file beside `path`, with `fill` (which appends its entries to the
 // Index it is given), makes it durable and renames it over `path`, so that a reader of `path`
 // sees the old file or the new one, never a part of either, and a failure or crash at any
-// step leaves the old file as it was. Returns the new index, open at `path`.
-Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill);
+// step leaves the old file as it was. Returns the new index, open at `path`. With
+// `syncInThread`, a long new table is synced by a thread while it is written (see
+// SyncBehind in Replace.cpp); the library starts threads only where its caller allows them.
+Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
+                     bool syncInThread = false);
 
 // The same for an open index that lives at a path: under its lock, the new file replaces the
 // old one on disk and behind the handle, with its header. An index without a path is cleared
 // and refilled in place instead. An index opened read-only is refused (IOError, EBADF).
-void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill)
-    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill,
+                  bool syncInThread = false) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // Opens the index file at the index's path again (writable or not) and makes it the file and
 // header behind the handle, so that the handle sees what other processes have made of it.
