@@ -91,8 +91,8 @@ void appendFortuneToThousand(benchmark::State& state) {
 }
 BENCHMARK(appendFortuneToThousand)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
-// rebuildIndex of a 16 MB text on disk, in bytes of text per second of wall time (worker
-// threads scan most of it).
+// rebuildIndex of a 16 MB text on disk, in bytes of text per second of wall time, scanned in
+// the calling thread (the handle asks for no threads).
 void rebuildIndexOf(benchmark::State& state, Script script) {
   TempDir dir;
   const std::string text = sampleText(script, std::size_t{16} << 20);
