@@ -158,9 +158,11 @@ TEST(RebuildIndex, AgreesWithTheReferenceScan) {
 }
 
 // The block scanner reads 64 bytes at a time and carries what crosses a block's edge (a
-// character's lead byte, the start of a delimiter line) into the next block; it reads the
-// file in chunks and keeps the text's last bytes for its end; workers scan segments of it on
-// their own, which the reader joins at the segments' edges. Patterns at and around those
+// character's lead byte, the start of a delimiter line) into the next block; it counts
+// characters a group of 64 blocks at a time, by a shortcut that holds for valid UTF-8 and is
+// checked at each group's start; it reads the file in chunks and keeps the text's last bytes
+// for its end; workers scan segments of it on their own, which the reader joins at the
+// segments' edges. Patterns at and around those
 // edges, after runs of one-, two- and three-byte characters, must give the reference's entries.
 TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
   const std::vector<std::pair<std::string, char32_t>> patterns = {
@@ -180,10 +182,16 @@ TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
       {"\xF0\x9F\x98", U'%'},
       {"\xC0\x80\xED\xA0\x80", U'%'},
       {"\n%\n\xFF", U'%'},
+      {"\xE0"
+       "A\x80\n%\n",
+       U'%'},                       // announced continuation bytes missing
+      {"\xF8\x80\x80\n%\n", U'%'},  // 0xF8 up announces nothing
   };
   const std::array<std::string, 3> runs = {"a", "\xD0\xB6", "\xE4\xB8\xAD"};
-  const std::array<std::string, 2> tails = {"", "tail\n%\nend\n"};
-  for (const std::size_t edge : {std::size_t{64}, std::size_t{128}, detail::scanChunkSize}) {
+  // (The long tail puts whole blocks after the edge, where a block is not the text's last.)
+  const std::array<std::string, 3> tails = {"", "tail\n%\nend\n", std::string(70, 'e') + "\n"};
+  for (const std::size_t edge :
+       {std::size_t{64}, std::size_t{128}, std::size_t{4096}, detail::scanChunkSize}) {
     for (const std::string& run : runs) {
       // Runs of whole characters, shifted by up to four bytes against the edge.
       std::string before;

@@ -488,21 +488,63 @@ struct Avx2Lookback {
       delimiter[j] = _mm256_set1_epi8(static_cast<char>(bytes[j]));
   }
 
-  // Sets the masks of `c` for the 64 bytes at `block`.
-  [[gnu::target("avx2")]] void classify(const unsigned char* block,
-                                        ClassifiedBlock& c) const noexcept {
+  // Sets the masks of `c` for the 64 bytes at `block`, counting every byte that is not a
+  // continuation byte as the start of a character, and adds to `irregular` where the block
+  // breaks the rule that makes this exact (see irregularities).
+  [[gnu::target("avx2")]] void classify(const unsigned char* block, ClassifiedBlock& c,
+                                        __m256i& irregular) const noexcept {
     using C = Avx2Classifier;
     const unsigned char* const high = block + 32;
-    const __m256i lowBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-    const __m256i highBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high));
+    const __m256i lowBytes = load(block);
+    const __m256i highBytes = load(high);
     c.newlines =
         C::maskOf(_mm256_cmpeq_epi8(lowBytes, newline), _mm256_cmpeq_epi8(highBytes, newline));
     c.delimiterEnds = C::maskOf(delimiterEnds(block, lowBytes), delimiterEnds(high, highBytes));
-    std::uint64_t taken = 0;
+    c.charStarts = ~std::uint64_t{0};
     if (_mm256_movemask_epi8(_mm256_or_si256(lowBytes, highBytes)) != 0) {  // not plain ASCII
-      taken = C::maskOf(Avx2Lookback::taken(block, lowBytes), Avx2Lookback::taken(high, highBytes));
+      const __m256i lowContinuations = below(lowBytes, -64);
+      const __m256i highContinuations = below(highBytes, -64);
+      c.charStarts = ~C::maskOf(lowContinuations, highContinuations);
+      irregular = _mm256_or_si256(
+          irregular, _mm256_or_si256(irregularities(block, lowBytes, lowContinuations),
+                                     irregularities(high, highBytes, highContinuations)));
     }
-    c.charStarts = ~taken;
+  }
+
+  // The same exactly, whatever the text: the bytes that no lead byte takes.
+  [[gnu::target("avx2")]] static std::uint64_t charStartsExactly(
+      const unsigned char* block) noexcept {
+    const __m256i lowBytes = load(block);
+    const __m256i highBytes = load(block + 32);
+    if (_mm256_movemask_epi8(_mm256_or_si256(lowBytes, highBytes)) == 0) return ~std::uint64_t{0};
+    return ~Avx2Classifier::maskOf(taken(block, lowBytes), taken(block + 32, highBytes));
+  }
+
+  // Non-zero at the bytes of `v`, read at `p`, where counting the bytes that are not
+  // continuation bytes (`continuations`) could miscount: a continuation byte where the bytes
+  // before announce none, none where they announce one, and a byte from 0xF8 up. Where every
+  // byte and the two before it pass, a byte is taken by a lead byte (see taken) exactly when
+  // it is a continuation byte: a byte announced by the one before it is; one announced from
+  // two or three back follows bytes that were announced too, and so are continuation bytes.
+  // (Without bytes from 0xF8 up, a byte announces one or more, two or more, or three
+  // continuation bytes when it is at least 0xC0, 0xE0 or 0xF0: what saturating subtraction
+  // leaves non-zero.)
+  [[gnu::target("avx2")]] static __m256i irregularities(const unsigned char* p, __m256i v,
+                                                        __m256i continuations) noexcept {
+    const __m256i announced = _mm256_or_si256(
+        _mm256_subs_epu8(back(p, 1), _mm256_set1_epi8(static_cast<char>(0xBF))),
+        _mm256_or_si256(_mm256_subs_epu8(back(p, 2), _mm256_set1_epi8(static_cast<char>(0xDF))),
+                        _mm256_subs_epu8(back(p, 3), _mm256_set1_epi8(static_cast<char>(0xEF)))));
+    const __m256i unannounced = _mm256_cmpeq_epi8(announced, _mm256_setzero_si256());
+    return _mm256_or_si256(_mm256_cmpeq_epi8(continuations, unannounced),
+                           _mm256_subs_epu8(v, _mm256_set1_epi8(static_cast<char>(0xF7))));
+  }
+
+  // The irregularities of the 32 bytes from 5 before `block`: those of the bytes before a
+  // group, which its first bytes depend on.
+  [[gnu::target("avx2")]] static __m256i irregularitiesBefore(const unsigned char* block) noexcept {
+    const __m256i v = load(block - 5);
+    return irregularities(block - 5, v, below(v, -64));
   }
 
   // The newlines at the 32 bytes `v` read at `p` that end a newline, the delimiter and a
@@ -532,8 +574,11 @@ struct Avx2Lookback {
     return _mm256_and_si256(below(v, -64), _mm256_or_si256(lead1, _mm256_or_si256(chain2, chain3)));
   }
 
+  [[gnu::target("avx2")]] static __m256i load(const unsigned char* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
   [[gnu::target("avx2")]] static __m256i back(const unsigned char* p, std::size_t n) noexcept {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - n));
+    return load(p - n);
   }
   // Bytes from 0x80 up to the signed `bound` (exclusive).
   [[gnu::target("avx2")]] static __m256i below(__m256i v, int bound) noexcept {
@@ -563,16 +608,28 @@ template <std::size_t K>
   // A block has fewer than 64 delimiter line ends.
   while (end - from >= 64 && last - out >= 64) {
     const std::size_t blocks = std::min(kGroup, (end - from) / 64);
+    const std::int64_t charsBefore = s.chars;
+    __m256i irregular = look.irregularitiesBefore(data + from);
     std::size_t endingCount = 0;
     for (std::size_t b = 0; b < blocks; ++b) {
       ClassifiedBlock& c = group[b];
-      look.classify(data + from + 64 * b, c);
+      look.classify(data + from + 64 * b, c, irregular);
       c.charsBefore = s.chars;
       c.linesBefore = s.lines;
       s.chars += C::bits(c.charStarts);
       s.lines += C::bits(c.newlines);
       ending[endingCount] = static_cast<std::uint8_t>(b);
       endingCount += c.delimiterEnds != 0 ? 1 : 0;
+    }
+    if (_mm256_testz_si256(irregular, irregular) == 0) {
+      // Not valid UTF-8 somewhere: the characters are counted again, exactly.
+      s.chars = charsBefore;
+      for (std::size_t b = 0; b < blocks; ++b) {
+        ClassifiedBlock& c = group[b];
+        c.charStarts = look.charStartsExactly(data + from + 64 * b);
+        c.charsBefore = s.chars;
+        s.chars += C::bits(c.charStarts);
+      }
     }
     const std::int64_t groupOffset = s.offset;
     const std::int64_t charsAfter = s.chars;
