@@ -461,12 +461,6 @@ template <std::size_t K>
 }
 
 #if defined(TALLOWMERE_SCAN_AVX2)
-// The AVX2 loop does not carry the block before in masks: it loads the text again one to five
-// bytes back and compares those vectors, which costs fewer instructions than moving mask bits
-// across the block's edge. So the buffer must hold, before `at`, the kHistory bytes of text
-// that come before it, or zeros before the start of the text: a zero is neither a newline nor
-// a byte of a multi-byte character, just as no byte at all before the start. The state's
-// masks of the block before are set as the portable loop leaves them, for whatever scans on.
 // A block as the AVX2 loop notes it: the bytes that begin a character, the newlines, the
 // newlines that end a delimiter line, and the characters and newlines before the block.
 struct ClassifiedBlock {
@@ -477,6 +471,12 @@ struct ClassifiedBlock {
   std::int64_t linesBefore;
 };
 
+// The AVX2 loop does not carry the block before in masks: it loads the text again one to five
+// bytes back and compares those vectors, which costs fewer instructions than moving mask bits
+// across the block's edge. So the buffer must hold, before `at`, the kHistory bytes of text
+// that come before it, or zeros before the start of the text: a zero is neither a newline nor
+// a byte of a multi-byte character, just as no byte at all before the start. The state's
+// masks of the block before are set as the portable loop leaves them, for whatever scans on.
 template <std::size_t K>
 struct Avx2Lookback {
   __m256i newline = _mm256_set1_epi8('\n');
