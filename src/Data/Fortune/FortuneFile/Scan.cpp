@@ -730,7 +730,7 @@ struct SegmentResult {
   std::size_t found = 0;  // entries in `room`
   std::exception_ptr error;
 
-  std::span<IndexEntry> entries() const noexcept { return {room.get(), found}; }
+  [[nodiscard]] std::span<IndexEntry> entries() const noexcept { return {room.get(), found}; }
 };
 
 class BlockScanner::Segments {
