@@ -162,8 +162,8 @@ TEST(RebuildIndex, AgreesWithTheReferenceScan) {
 // characters a group of 64 blocks at a time, by a shortcut that holds for valid UTF-8 and is
 // checked at each group's start; it reads the file in chunks and keeps the text's last bytes
 // for its end; workers scan segments of it on their own, which the reader joins at the
-// segments' edges. Patterns at and around those
-// edges, after runs of one-, two- and three-byte characters, must give the reference's entries.
+// segments' edges. Patterns at and around those edges, after runs of one-, two- and three-byte
+// characters, must give the reference's entries.
 TEST(RebuildIndex, PatternsAtTheEdgesOfBlocksAndReadsGiveTheReferenceEntries) {
   const std::vector<std::pair<std::string, char32_t>> patterns = {
       {"\n%\nB", U'%'},
