@@ -664,34 +664,22 @@ template <std::size_t K>
 }
 #endif
 
-// The loop for a delimiter of `length` bytes with the classifier that `vectors` asks for.
+// The loop for a delimiter of `length` bytes (1 to 4) with the classifier that `vectors` asks
+// for.
 BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) noexcept {
+  const std::size_t k = std::clamp<std::size_t>(length, 1, 4) - 1;
 #if defined(TALLOWMERE_SCAN_AVX2)
   if (vectors == ScanVectors::Widest && haveAvx2()) {
-    switch (length) {
-      case 1:
-        return scanBlocksAvx2<1>;
-      case 2:
-        return scanBlocksAvx2<2>;
-      case 3:
-        return scanBlocksAvx2<3>;
-      default:
-        return scanBlocksAvx2<4>;
-    }
+    constexpr std::array<BlockScanner::WholeBlocks, 4> avx2 = {
+        scanBlocksAvx2<1>, scanBlocksAvx2<2>, scanBlocksAvx2<3>, scanBlocksAvx2<4>};
+    return avx2[k];
   }
 #else
   static_cast<void>(vectors);
 #endif
-  switch (length) {
-    case 1:
-      return scanBlocksBase<1>;
-    case 2:
-      return scanBlocksBase<2>;
-    case 3:
-      return scanBlocksBase<3>;
-    default:
-      return scanBlocksBase<4>;
-  }
+  constexpr std::array<BlockScanner::WholeBlocks, 4> base = {scanBlocksBase<1>, scanBlocksBase<2>,
+                                                             scanBlocksBase<3>, scanBlocksBase<4>};
+  return base[k];
 }
 
 }  // namespace
