@@ -50,12 +50,12 @@ Entries scannedByBaseline(std::string_view text, char32_t delimiter,
   return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize, detail::ScanVectors::Baseline);
 }
 
-// The block scanner spreading the text over two workers in segments of `segmentSize` bytes,
-// however short the text.
+// The block scanner spreading the text over two workers and the reader in segments of
+// `segmentSize` bytes, however short the text.
 Entries scannedInSegments(std::string_view text, char32_t delimiter, std::size_t segmentSize,
                           std::size_t chunkSize = detail::scanChunkSize) {
   return scannedBy<detail::BlockScanner>(text, delimiter, chunkSize, detail::ScanVectors::Widest,
-                                         detail::SegmentScan{2, segmentSize, 0});
+                                         detail::SegmentScan{3, segmentSize, 0});
 }
 
 TEST(RebuildIndex, CutsKnownTextsIntoEntries) {

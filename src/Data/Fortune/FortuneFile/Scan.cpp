@@ -707,12 +707,12 @@ BlockScanner::WholeBlocks chooseLoop(std::size_t length, ScanVectors vectors) no
 // entries than a segment's results may hold, ends the segments there too: the reader goes on
 // from the joined state in its own thread.
 
-// What a worker found in one segment, counted from the segment's start.
+// What a worker (or the reader) found in one segment, counted from the segment's start.
 struct SegmentResult {
   std::int64_t from = 0;  // where the segment starts
   std::int64_t to = 0;    // where it ends
   BlockScanState state;   // after the blocks scanned: state.offset is where they end
-  // Room for as many entries as a segment may hold (made by the first worker to use it); the
+  // Room for as many entries as a segment may hold (made by the first thread to use it); the
   // scan writes into it directly.
   std::unique_ptr<IndexEntry[]> room;
   std::size_t found = 0;  // entries in `room`
@@ -723,7 +723,8 @@ struct SegmentResult {
 
 class BlockScanner::Segments {
  public:
-  // Starts the workers on the segments of [0, end).
+  // Starts `threads` - 1 workers on the segments of [0, end); the reader scans some of them
+  // too (next).
   Segments(const BlockScanner& scanner, std::int64_t end, const SegmentScan& options)
       : text_(scanner.text_),
         chunkSize_(std::max<std::size_t>(scanner.chunkSize_ / kBlock * kBlock, kBlock)),
@@ -738,7 +739,7 @@ class BlockScanner::Segments {
                                         static_cast<std::int64_t>(segmentSize_))),
         slots_(2 * std::size_t{options.threads}) {
     try {
-      for (unsigned i = 0; i < options.threads; ++i) workers_.emplace_back([this] { work(); });
+      for (unsigned i = 1; i < options.threads; ++i) workers_.emplace_back([this] { work(); });
     } catch (...) {
       // Fewer threads than asked for still do: only none at all is a failure.
       if (workers_.empty()) throw;
@@ -755,8 +756,8 @@ class BlockScanner::Segments {
   Segments(const Segments&) = delete;
   Segments& operator=(const Segments&) = delete;
 
-  // The result of the next segment in order, waiting for it; none after the last. The one
-  // returned before is released.
+  // The result of the next segment in order, waiting for it (scanning later segments
+  // meanwhile); none after the last. The one returned before is released.
   SegmentResult* next() {
     if (taken_) {
       slots_[(next_ - 1) % slots_.size()].ready.store(false);
@@ -766,6 +767,11 @@ class BlockScanner::Segments {
     }
     if (next_ == count_) return nullptr;
     Slot& slot = slots_[next_ % slots_.size()];
+    // The reader scans segments too while the one it needs is not ready: with as many
+    // threads as cores, none of them waits for a core that another holds.
+    for (bool helped = true; helped && !slot.ready.load(std::memory_order_acquire);) {
+      helped = helpOnce();
+    }
     slot.ready.wait(false, std::memory_order_acquire);
     ++next_;
     taken_ = true;
@@ -793,21 +799,40 @@ class BlockScanner::Segments {
         consumed_.wait(c);
       }
       if (stop_.load()) return;
-      Slot& slot = slots_[k % slots_.size()];
-      SegmentResult& result = slot.result;
-      result.from = static_cast<std::int64_t>(k) * static_cast<std::int64_t>(segmentSize_);
-      result.to = std::min(end_, result.from + static_cast<std::int64_t>(segmentSize_));
-      if (!result.room) result.room = std::make_unique_for_overwrite<IndexEntry[]>(maxEntries_);
-      result.found = 0;
-      result.error = nullptr;
-      try {
-        scan(result, buffer.get());
-      } catch (...) {
-        result.error = std::current_exception();
-      }
-      slot.ready.store(true, std::memory_order_release);
-      slot.ready.notify_one();
+      fillSlot(k, buffer.get());
     }
+  }
+
+  // In the reader: claims the next segment if its slot is free and scans it; false if there
+  // is none to claim.
+  bool helpOnce() {
+    std::size_t k = claimed_.load();
+    do {
+      if (k >= count_ || k >= consumed_.load(std::memory_order_acquire) + slots_.size()) {
+        return false;
+      }
+    } while (!claimed_.compare_exchange_weak(k, k + 1));
+    if (!readerBuffer_) readerBuffer_ = std::make_unique<unsigned char[]>(kHistory + chunkSize_);
+    fillSlot(k, readerBuffer_.get());
+    return true;
+  }
+
+  // Scans segment `k` into its slot, which is free, and marks it ready.
+  void fillSlot(std::size_t k, unsigned char* buffer) {
+    Slot& slot = slots_[k % slots_.size()];
+    SegmentResult& result = slot.result;
+    result.from = static_cast<std::int64_t>(k) * static_cast<std::int64_t>(segmentSize_);
+    result.to = std::min(end_, result.from + static_cast<std::int64_t>(segmentSize_));
+    if (!result.room) result.room = std::make_unique_for_overwrite<IndexEntry[]>(maxEntries_);
+    result.found = 0;
+    result.error = nullptr;
+    try {
+      scan(result, buffer);
+    } catch (...) {
+      result.error = std::current_exception();
+    }
+    slot.ready.store(true, std::memory_order_release);
+    slot.ready.notify_one();
   }
 
   // Scans the segment's blocks until its end, the end of the text, or as many entries as a
@@ -856,11 +881,12 @@ class BlockScanner::Segments {
   const std::size_t count_;
 
   std::vector<Slot> slots_;
-  std::atomic<std::size_t> claimed_{0};   // segments taken by a worker
+  std::atomic<std::size_t> claimed_{0};   // segments taken by a worker or the reader
   std::atomic<std::size_t> consumed_{0};  // results released by the reader
   std::atomic<bool> stop_{false};
   std::size_t next_ = 0;  // the reader's next segment
   bool taken_ = false;    // the reader holds the result of segment next_ - 1
+  std::unique_ptr<unsigned char[]> readerBuffer_;  // for the segments the reader scans
   std::vector<std::thread> workers_;
 };
 

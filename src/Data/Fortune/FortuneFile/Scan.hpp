@@ -19,7 +19,7 @@
 // entries at once from the masks; the comment above it in Scan.cpp says why the masks give
 // the same entries. FortuneScanner picks one.
 //
-// A long text is scanned in segments by worker threads ahead of the reader (SegmentScan): each
+// A long text is scanned in segments by worker threads and the reader (SegmentScan): each
 // segment is scanned on its own, as if a fortune began where it begins, and the reader joins
 // the results in order, correcting the one entry that crosses into each segment. The comment
 // above BlockScanner::Segments in Scan.cpp says why that gives the same entries.
@@ -138,16 +138,17 @@ struct BlockScanState {
 };
 
 // How a long text is spread over threads: segments of `segmentSize` bytes (a multiple of 64)
-// scanned by `threads` workers, for a text of at least `minTextSize` bytes. No threads (or
-// one) scans in the calling thread alone.
+// scanned by `threads` threads, the calling one and `threads` - 1 workers, for a text of at
+// least `minTextSize` bytes. No threads (or one) scans in the calling thread alone.
 struct SegmentScan {
   unsigned threads = 0;
   std::size_t segmentSize = std::size_t{1} << 20;
   std::int64_t minTextSize = std::int64_t{8} << 20;
 
-  // As many workers as the processor runs threads at once, up to 4.
+  // As many threads as the processor runs at once, up to 4.
   static SegmentScan automatic() noexcept;
-  // `threads` workers; 0 for as many as the processor runs at once (up to 4), 1 for none.
+  // `threads` threads; 0 for as many as the processor runs at once (up to 4), 1 for the
+  // calling thread alone.
   static SegmentScan withThreads(unsigned threads) noexcept;
 };
 
@@ -159,8 +160,9 @@ class BlockScanner {
 
   // Seeks `text` to offset 0; reads in chunks of up to `chunkSize` bytes, holding at most one
   // chunk, a block and a batch of entries in memory. With `segments`, a text long enough is
-  // first scanned by worker threads that read it through readAt, each holding a chunk and the
-  // entries of a few segments; the scan ends in the calling thread.
+  // first scanned in segments by worker threads and the calling one, which read it through
+  // readAt, each holding a chunk, with the entries of a few segments; the scan ends in the
+  // calling thread.
   BlockScanner(char32_t delimiter, File& text, std::size_t chunkSize,
                ScanVectors vectors = ScanVectors::Widest, SegmentScan segments = {});
   ~BlockScanner();
