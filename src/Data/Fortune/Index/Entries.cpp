@@ -86,14 +86,18 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
     const Header& header = current.get();
     FortuneStats stats = header.stats;
     std::int64_t writeAt = detail::tableEnd(header);
-    std::string run;  // grows to a full write only for a table that long
+    // The entries are encoded into `run` and written a run at a time. It is sized up to a
+    // full write (kEntriesPerWrite entries) only for a table that long, and reused without
+    // being cleared.
+    std::string run;
+    std::size_t used = 0;  // bytes of `run` encoded
     // A long table is handed to the disk a piece at a time as it is written, so that the sync
     // that usually follows a rebuild does not wait for all of it at the end.
     std::int64_t handedOver = writeAt;
     const auto writeRun = [&] {
-      file.writeAt(writeAt, run);
-      writeAt += static_cast<std::int64_t>(run.size());
-      run.clear();
+      file.writeAt(writeAt, std::string_view(run).substr(0, used));
+      writeAt += static_cast<std::int64_t>(used);
+      used = 0;
       if (writeAt - handedOver >= kWritebackBytes) {
         file.startWriteback(handedOver, writeAt - handedOver);
         handedOver = writeAt;
@@ -102,14 +106,19 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
     for (std::span<const IndexEntry> batch = next(); !batch.empty(); batch = next()) {
       stats += indexEntryStats(batch);
       while (!batch.empty()) {
-        const std::size_t room = kEntriesPerWrite - run.size() / kEntryBytes;
-        const std::size_t take = std::min(room, batch.size());
-        encodeIndexEntries(batch.first(take), run);
+        if (used == run.size()) {  // full, or not made yet: write it and let it grow
+          if (used > 0) writeRun();
+          const std::size_t entries =
+              std::min(kEntriesPerWrite, std::max(2 * run.size() / kEntryBytes, batch.size()));
+          run.resize(entries * kEntryBytes);
+        }
+        const std::size_t take = std::min((run.size() - used) / kEntryBytes, batch.size());
+        used = static_cast<std::size_t>(encodeIndexEntries(batch.first(take), run.data() + used) -
+                                        run.data());
         batch = batch.subspan(take);
-        if (run.size() == kEntriesPerWrite * kEntryBytes) writeRun();
       }
     }
-    if (!run.empty()) writeRun();
+    if (used > 0) writeRun();
     return Header{stats, header.indexLoc};
   });
 }

@@ -117,17 +117,20 @@ std::string encodeIndexEntry(const IndexEntry& entry) {
 }
 
 void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out) {
-  // Sized once and filled in place: a rebuild encodes every entry of a large table here.
   const std::size_t at = out.size();
   out.resize(at + entries.size() * static_cast<std::size_t>(indexEntryLength));
-  char* p = out.data() + at;
+  encodeIndexEntries(entries, out.data() + at);
+}
+
+char* encodeIndexEntries(std::span<const IndexEntry> entries, char* out) noexcept {
   for (const IndexEntry& e : entries) {
-    detail::storeFixed32(p, e.stringOffset);
-    detail::storeFixed32(p + 4, e.stringBytes);
-    detail::storeFixed32(p + 8, e.stringChars);
-    detail::storeFixed32(p + 12, e.stringLines);
-    p += indexEntryLength;
+    detail::storeFixed32(out, e.stringOffset);
+    detail::storeFixed32(out + 4, e.stringBytes);
+    detail::storeFixed32(out + 8, e.stringChars);
+    detail::storeFixed32(out + 12, e.stringLines);
+    out += indexEntryLength;
   }
+  return out;
 }
 
 std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes, std::size_t position) {

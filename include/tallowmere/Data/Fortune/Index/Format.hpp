@@ -70,6 +70,9 @@ inline constexpr Header emptyHeader = {FortuneStats::mempty, indexHeaderLength};
 [[nodiscard]] std::string encodeIndexEntry(const IndexEntry& entry);
 // Appends the encodings of `entries` to `out`, in order.
 void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out);
+// Writes the encodings of `entries`, in order, to the 16 bytes per entry at `out`; returns the
+// end of what it wrote.
+char* encodeIndexEntries(std::span<const IndexEntry> entries, char* out) noexcept;
 // Decodes the entry at `position` in `bytes`; returns it and the position after it. Fewer than
 // 16 bytes from `position` on throw an IOError of the user-error kind ("too few bytes").
 [[nodiscard]] std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes,
