@@ -489,10 +489,12 @@ struct Avx2Lookback {
   }
 
   // Sets the masks of `c` for the 64 bytes at `block`, counting every byte that is not a
-  // continuation byte as the start of a character, and adds to `irregular` where the block
-  // breaks the rule that makes this exact (see irregularities).
+  // continuation byte as the start of a character. What could make that count wrong (see
+  // misplaced) is gathered for the group in `highest`, a byte-wise maximum of the bytes and
+  // of 0xFF where a continuation byte is misplaced: the count is exact while it stays below
+  // 0xF8. (One register for both, as the loop has few to spare.)
   [[gnu::target("avx2")]] void classify(const unsigned char* block, ClassifiedBlock& c,
-                                        __m256i& irregular) const noexcept {
+                                        __m256i& highest) const noexcept {
     using C = Avx2Classifier;
     const unsigned char* const high = block + 32;
     const __m256i lowBytes = load(block);
@@ -505,9 +507,10 @@ struct Avx2Lookback {
       const __m256i lowContinuations = below(lowBytes, -64);
       const __m256i highContinuations = below(highBytes, -64);
       c.charStarts = ~C::maskOf(lowContinuations, highContinuations);
-      irregular = _mm256_or_si256(
-          irregular, _mm256_or_si256(irregularities(block, lowBytes, lowContinuations),
-                                     irregularities(high, highBytes, highContinuations)));
+      const __m256i misplacedBytes =
+          _mm256_or_si256(misplaced(block, lowContinuations), misplaced(high, highContinuations));
+      highest = _mm256_max_epu8(
+          highest, _mm256_max_epu8(misplacedBytes, _mm256_max_epu8(lowBytes, highBytes)));
     }
   }
 
@@ -520,31 +523,38 @@ struct Avx2Lookback {
     return ~Avx2Classifier::maskOf(taken(block, lowBytes), taken(block + 32, highBytes));
   }
 
-  // Non-zero at the bytes of `v`, read at `p`, where counting the bytes that are not
-  // continuation bytes (`continuations`) could miscount: a continuation byte where the bytes
-  // before announce none, none where they announce one, and a byte from 0xF8 up. Where every
-  // byte and the two before it pass, a byte is taken by a lead byte (see taken) exactly when
-  // it is a continuation byte: a byte announced by the one before it is; one announced from
-  // two or three back follows bytes that were announced too, and so are continuation bytes.
-  // (Without bytes from 0xF8 up, a byte announces one or more, two or more, or three
-  // continuation bytes when it is at least 0xC0, 0xE0 or 0xF0: what saturating subtraction
-  // leaves non-zero.)
-  [[gnu::target("avx2")]] static __m256i irregularities(const unsigned char* p, __m256i v,
-                                                        __m256i continuations) noexcept {
+  // Counting the bytes that are not continuation bytes could miscount where there are
+  // irregularities: a continuation byte where the bytes before announce none, none where they
+  // announce one, and a byte from 0xF8 up. Where every byte and the two before it pass, a
+  // byte is taken by a lead byte (see taken) exactly when it is a continuation byte: a byte
+  // announced by the one before it is; one announced from two or three back follows bytes
+  // that were announced too, and so are continuation bytes. (Without bytes from 0xF8 up, a
+  // byte announces one or more, two or more, or three continuation bytes when it is at least
+  // 0xC0, 0xE0 or 0xF0: what saturating subtraction leaves non-zero.)
+  //
+  // Non-zero at the 32 bytes read at `p` whose being a continuation byte (`continuations`)
+  // disagrees with what the bytes before announce.
+  [[gnu::target("avx2")]] static __m256i misplaced(const unsigned char* p,
+                                                   __m256i continuations) noexcept {
     const __m256i announced = _mm256_or_si256(
         _mm256_subs_epu8(back(p, 1), _mm256_set1_epi8(static_cast<char>(0xBF))),
         _mm256_or_si256(_mm256_subs_epu8(back(p, 2), _mm256_set1_epi8(static_cast<char>(0xDF))),
                         _mm256_subs_epu8(back(p, 3), _mm256_set1_epi8(static_cast<char>(0xEF)))));
     const __m256i unannounced = _mm256_cmpeq_epi8(announced, _mm256_setzero_si256());
-    return _mm256_or_si256(_mm256_cmpeq_epi8(continuations, unannounced),
-                           _mm256_subs_epu8(v, _mm256_set1_epi8(static_cast<char>(0xF7))));
+    return _mm256_cmpeq_epi8(continuations, unannounced);
   }
 
-  // The irregularities of the 32 bytes from 5 before `block`: those of the bytes before a
-  // group, which its first bytes depend on.
-  [[gnu::target("avx2")]] static __m256i irregularitiesBefore(const unsigned char* block) noexcept {
+  // What classify gathers in `highest` for the 32 bytes from 5 before `block`: the bytes
+  // before a group, which its first bytes depend on.
+  [[gnu::target("avx2")]] static __m256i highestBefore(const unsigned char* block) noexcept {
     const __m256i v = load(block - 5);
-    return irregularities(block - 5, v, below(v, -64));
+    return _mm256_max_epu8(v, misplaced(block - 5, below(v, -64)));
+  }
+
+  // Whether `highest`, as classify gathers it, says that the count may be wrong.
+  [[gnu::target("avx2")]] static bool irregular(__m256i highest) noexcept {
+    const __m256i fromF8 = _mm256_subs_epu8(highest, _mm256_set1_epi8(static_cast<char>(0xF7)));
+    return _mm256_testz_si256(fromF8, fromF8) == 0;
   }
 
   // The newlines at the 32 bytes `v` read at `p` that end a newline, the delimiter and a
@@ -609,11 +619,11 @@ template <std::size_t K>
   while (end - from >= 64 && last - out >= 64) {
     const std::size_t blocks = std::min(kGroup, (end - from) / 64);
     const std::int64_t charsBefore = s.chars;
-    __m256i irregular = look.irregularitiesBefore(data + from);
+    __m256i highest = look.highestBefore(data + from);
     std::size_t endingCount = 0;
     for (std::size_t b = 0; b < blocks; ++b) {
       ClassifiedBlock& c = group[b];
-      look.classify(data + from + 64 * b, c, irregular);
+      look.classify(data + from + 64 * b, c, highest);
       c.charsBefore = s.chars;
       c.linesBefore = s.lines;
       s.chars += C::bits(c.charStarts);
@@ -621,7 +631,7 @@ template <std::size_t K>
       ending[endingCount] = static_cast<std::uint8_t>(b);
       endingCount += c.delimiterEnds != 0 ? 1 : 0;
     }
-    if (_mm256_testz_si256(irregular, irregular) == 0) {
+    if (look.irregular(highest)) {
       // Not valid UTF-8 somewhere: the characters are counted again, exactly.
       s.chars = charsBefore;
       for (std::size_t b = 0; b < blocks; ++b) {
