@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -796,9 +797,14 @@ class BlockScanner::Segments {
   };
 
   void work() {
-    // The text before each chunk, then the chunk.
-    const std::unique_ptr<unsigned char[]> buffer =
-        std::make_unique<unsigned char[]>(kHistory + chunkSize_);
+    // The text before each chunk, then the chunk. A worker without memory for it takes no
+    // segment (the reader scans those that no worker takes) rather than end the program.
+    std::unique_ptr<unsigned char[]> buffer;
+    try {
+      buffer = std::make_unique<unsigned char[]>(kHistory + chunkSize_);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
     for (;;) {
       const std::size_t k = claimed_.fetch_add(1);
       if (k >= count_) return;
@@ -816,13 +822,13 @@ class BlockScanner::Segments {
   // In the reader: claims the next segment if its slot is free and scans it; false if there
   // is none to claim.
   bool helpOnce() {
+    if (!readerBuffer_) readerBuffer_ = std::make_unique<unsigned char[]>(kHistory + chunkSize_);
     std::size_t k = claimed_.load();
     do {
       if (k >= count_ || k >= consumed_.load(std::memory_order_acquire) + slots_.size()) {
         return false;
       }
     } while (!claimed_.compare_exchange_weak(k, k + 1));
-    if (!readerBuffer_) readerBuffer_ = std::make_unique<unsigned char[]>(kHistory + chunkSize_);
     fillSlot(k, readerBuffer_.get());
     return true;
   }
@@ -833,10 +839,10 @@ class BlockScanner::Segments {
     SegmentResult& result = slot.result;
     result.from = static_cast<std::int64_t>(k) * static_cast<std::int64_t>(segmentSize_);
     result.to = std::min(end_, result.from + static_cast<std::int64_t>(segmentSize_));
-    if (!result.room) result.room = std::make_unique_for_overwrite<IndexEntry[]>(maxEntries_);
     result.found = 0;
     result.error = nullptr;
     try {
+      if (!result.room) result.room = std::make_unique_for_overwrite<IndexEntry[]>(maxEntries_);
       scan(result, buffer);
     } catch (...) {
       result.error = std::current_exception();
