@@ -108,9 +108,13 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
       while (!batch.empty()) {
         if (used == run.size()) {  // full, or not made yet: write it and let it grow
           if (used > 0) writeRun();
-          const std::size_t entries =
-              std::min(kEntriesPerWrite, std::max(2 * run.size() / kEntryBytes, batch.size()));
-          run.resize(entries * kEntryBytes);
+          const std::size_t bytes =
+              std::min(kEntriesPerWrite, std::max(2 * run.size() / kEntryBytes, batch.size())) *
+              kEntryBytes;
+          if (bytes > run.size()) {
+            run = std::string();  // nothing in it is kept: freed before the larger one is made
+            run.resize(bytes);
+          }
         }
         const std::size_t take = std::min((run.size() - used) / kEntryBytes, batch.size());
         used = static_cast<std::size_t>(encodeIndexEntries(batch.first(take), run.data() + used) -
