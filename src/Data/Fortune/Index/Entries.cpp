@@ -93,6 +93,7 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
     std::size_t used = 0;  // bytes of `run` encoded
     // A long table is handed to the disk a piece at a time as it is written, so that the sync
     // that usually follows a rebuild does not wait for all of it at the end.
+    const std::int64_t tableStart = writeAt;
     std::int64_t handedOver = writeAt;
     const auto writeRun = [&] {
       file.writeAt(writeAt, std::string_view(run).substr(0, used));
@@ -123,6 +124,10 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
       }
     }
     if (used > 0) writeRun();
+    // The rest of a long table too: the sync then finds it already on its way to the disk.
+    if (handedOver > tableStart && writeAt > handedOver) {
+      file.startWriteback(handedOver, writeAt - handedOver);
+    }
     return Header{stats, header.indexLoc};
   });
 }
