@@ -1,6 +1,7 @@
 #include <tallowmere/Data/Fortune/Index/Entries.hpp>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include <tallowmere/Platform/Errors.hpp>
@@ -86,17 +87,18 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
     const Header& header = current.get();
     FortuneStats stats = header.stats;
     std::int64_t writeAt = detail::tableEnd(header);
-    // The entries are encoded into `run` and written a run at a time. It is sized up to a
-    // full write (kEntriesPerWrite entries) only for a table that long, and reused without
-    // being cleared.
-    std::string run;
-    std::size_t used = 0;  // bytes of `run` encoded
+    // The entries are encoded into `run` and written a run at a time. It holds up to a full
+    // write (kEntriesPerWrite entries) only for a table that long, and is never cleared: every
+    // byte written from it was encoded first.
+    std::unique_ptr<char[]> run;
+    std::size_t capacity = 0;  // bytes of `run`
+    std::size_t used = 0;      // bytes of `run` encoded
     // A long table is handed to the disk a piece at a time as it is written, so that the sync
     // that usually follows a rebuild does not wait for all of it at the end.
     const std::int64_t tableStart = writeAt;
     std::int64_t handedOver = writeAt;
     const auto writeRun = [&] {
-      file.writeAt(writeAt, std::string_view(run).substr(0, used));
+      file.writeAt(writeAt, std::string_view(run.get(), used));
       writeAt += static_cast<std::int64_t>(used);
       used = 0;
       if (writeAt - handedOver >= kWritebackBytes) {
@@ -107,19 +109,20 @@ void unfoldEntryBatches(const Index& index, FunctionRef<std::span<const IndexEnt
     for (std::span<const IndexEntry> batch = next(); !batch.empty(); batch = next()) {
       stats += indexEntryStats(batch);
       while (!batch.empty()) {
-        if (used == run.size()) {  // full, or not made yet: write it and let it grow
+        if (used == capacity) {  // full, or not made yet: write it and let it grow
           if (used > 0) writeRun();
           const std::size_t bytes =
-              std::min(kEntriesPerWrite, std::max(2 * run.size() / kEntryBytes, batch.size())) *
+              std::min(kEntriesPerWrite, std::max(2 * capacity / kEntryBytes, batch.size())) *
               kEntryBytes;
-          if (bytes > run.size()) {
-            run = std::string();  // nothing in it is kept: freed before the larger one is made
-            run.resize(bytes);
+          if (bytes > capacity) {
+            run.reset();  // nothing in it is kept: freed before the larger one is made
+            run = std::make_unique_for_overwrite<char[]>(bytes);
+            capacity = bytes;
           }
         }
-        const std::size_t take = std::min((run.size() - used) / kEntryBytes, batch.size());
-        used = static_cast<std::size_t>(encodeIndexEntries(batch.first(take), run.data() + used) -
-                                        run.data());
+        const std::size_t take = std::min((capacity - used) / kEntryBytes, batch.size());
+        used = static_cast<std::size_t>(encodeIndexEntries(batch.first(take), run.get() + used) -
+                                        run.get());
         batch = batch.subspan(take);
       }
     }
