@@ -7,9 +7,10 @@
 #include <typeindex>
 #include <vector>
 
-#include <tallowmere/Data/Fortune/Index/Problems.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
 #include <tallowmere/Data/Fortune/Stats.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include "support/TempDir.hpp"
 
 namespace tallowmere {
 namespace {
@@ -116,6 +117,44 @@ TEST(ProblemExceptions, OtherFailuresPassEveryProblemHandler) {
   EXPECT_EQ(asHeaderProblem(raise), std::nullopt);
   EXPECT_EQ(asStatsProblem(raise), std::nullopt);
   EXPECT_EQ(message(raise), "getEntry: index out of range: 9");
+}
+
+}  // namespace
+}  // namespace tallowmere
+
+namespace tallowmere {
+namespace {
+
+// A caller who asks why a failure happened, and about which file, gets one answer for every
+// way an index can be unreadable, without reading messages.
+TEST(ErrorReasonTest, EveryDamagedIndexIsOneReasonWithItsPath) {
+  const test::TempDir dir;
+  const std::string sound = encodeHeader(emptyHeader);
+  std::string badMagic = sound;
+  badMagic[0] = 'X';
+  for (const std::string& bytes : {sound.substr(0, 10), badMagic}) {
+    const std::string path = dir.writeFile("t.ix", bytes);
+    try {
+      (void)openIndex(path, false);
+      ADD_FAILURE() << "opened";
+    } catch (const std::exception& e) {
+      EXPECT_EQ(errorReason(e), ErrorReason::DamagedIndex) << e.what();
+      EXPECT_EQ(errorPath(e), path) << e.what();
+    }
+  }
+  const std::string missing = dir.path("none.ix");
+  try {
+    (void)openIndex(missing, false);
+  } catch (const std::exception& e) {
+    EXPECT_EQ(errorReason(e), ErrorReason::NotFound);
+    EXPECT_EQ(errorPath(e), missing);
+  }
+  try {
+    (void)getEntry(createVirtualIndex(), 3);
+  } catch (const std::exception& e) {
+    EXPECT_EQ(errorReason(e), ErrorReason::OutOfRange);
+    EXPECT_EQ(std::string(e.what()), "getEntry: index out of range: 3");
+  }
 }
 
 }  // namespace

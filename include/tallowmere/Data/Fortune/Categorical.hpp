@@ -74,10 +74,12 @@ class Categorical {
   // an IOError of the user-error kind saying which, and consumes nothing from the generator.
   [[nodiscard]] const T& sample(SplitMix64& generator) const {
     if (events_.empty()) {
-      throw IOError::userError("Categorical: cannot sample a distribution with no events");
+      throw IOError::userError("Categorical: cannot sample a distribution with no events", {},
+                               ErrorReason::NothingToDraw);
     }
     if (totalWeight() <= 0) {
-      throw IOError::userError("Categorical: cannot sample a distribution whose total weight is 0");
+      throw IOError::userError("Categorical: cannot sample a distribution whose total weight is 0",
+                               {}, ErrorReason::NothingToDraw);
     }
     // The target lies below the total, so some running sum exceeds it; the first that does
     // belongs to an event of positive weight.

@@ -42,7 +42,9 @@ std::string randomFortune(const std::vector<std::string>& paths) {
 }
 
 Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files) {
-  if (files.empty()) throw IOError::userError("defaultFortuneDistribution: no fortune files");
+  if (files.empty())
+    throw IOError::userError("defaultFortuneDistribution: no fortune files", {},
+                             ErrorReason::NothingToDraw);
   std::vector<std::pair<float, FortuneFile>> weighted;
   weighted.reserve(files.size());
   for (const FortuneFile& file : files) {

@@ -175,7 +175,8 @@ class FortuneWriter {
   }
 
   [[noreturn]] void throwNotUtf8() const {
-    throw IOError::userError(path_ + ": the fortune is not valid UTF-8", path_);
+    throw IOError::userError(path_ + ": the fortune is not valid UTF-8", path_,
+                             ErrorReason::InvalidUtf8);
   }
 
   File& text_;
@@ -241,7 +242,7 @@ void appendFortune(const FortuneFile& file, std::string_view text) {
   // Invalid UTF-8 would make the whole file unreadable as text (getFortunes decodes strictly).
   if (detail::findInvalidUtf8(text)) {
     throw IOError::userError(file.fortunePath() + ": the fortune is not valid UTF-8",
-                             file.fortunePath());
+                             file.fortunePath(), ErrorReason::InvalidUtf8);
   }
   bool given = false;
   detail::withAccess(file, [&](detail::Access& access) {

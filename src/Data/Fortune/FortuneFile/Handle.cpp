@@ -146,7 +146,8 @@ FortuneFile openFortuneFile(char32_t delimiter, bool writable, const std::string
   detail::requireUsableDelimiter("openFortuneFile", delimiter);
   if (options.env == nullptr) throw UsageError("openFortuneFile: no Env given");
   if (!writable && !options.env->status(path).isFile()) {
-    throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path), path);
+    throw IOError::userError("openFortuneFile: file does not exist: " + quotePath(path), path,
+                             ErrorReason::NotFound);
   }
   return detail::FortuneFileAccess::make(
       std::make_shared<FortuneFile::State>(path, delimiter, writable, options));

@@ -61,7 +61,8 @@ std::string getFortune(const FortuneFile& file, std::int64_t i) {
     // Only a program that ignores the lock can have cut the text since.
     if (!bytes) {
       const std::string& path = access.state().path;
-      throw IOError::userError(path + ": the text was cut while it was read", path);
+      throw IOError::userError(path + ": the text was cut while it was read", path,
+                               ErrorReason::StaleIndex);
     }
   });
   return detail::decodeUtf8Leniently(*bytes);

@@ -26,7 +26,7 @@ void throwTextTooLong(const std::string& fileName) {
   throw IOError::userError(fileName + ": a fortune text file can hold at most " +
                                std::to_string(maxIndexedTextLength) +
                                " bytes, the largest offset an index file can store",
-                           fileName);
+                           fileName, ErrorReason::TooLarge);
 }
 
 // ---- CharScanner ---------------------------------------------------------------------------

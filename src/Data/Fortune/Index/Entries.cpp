@@ -17,7 +17,8 @@ constexpr std::size_t kEntriesPerWrite = 65536;
 constexpr std::int64_t kWritebackBytes = std::int64_t{1} << 20;
 
 [[noreturn]] void throwOutOfRange(std::int64_t i) {
-  throw IOError::userError("getEntry: index out of range: " + std::to_string(i));
+  throw IOError::userError("getEntry: index out of range: " + std::to_string(i), {},
+                           ErrorReason::OutOfRange);
 }
 
 }  // namespace

@@ -17,8 +17,9 @@ constexpr std::size_t kReservedBytes = 28;
 [[noreturn]] void throwTooFewBytes(const char* decoder, std::size_t wanted, std::size_t have,
                                    std::size_t at) {
   throw IOError::userError(std::string(decoder) + ": demandInput: too few bytes (needed " +
-                           std::to_string(wanted) + " at byte " + std::to_string(at) + ", have " +
-                           std::to_string(have) + ")");
+                               std::to_string(wanted) + " at byte " + std::to_string(at) +
+                               ", have " + std::to_string(have) + ")",
+                           {}, ErrorReason::DamagedIndex);
 }
 
 // Reads the next 32-bit field of a header being decoded.

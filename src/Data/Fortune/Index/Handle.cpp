@@ -70,8 +70,10 @@ const Header& CurrentHeader::get() const {
 }
 
 Index openIndex(const std::string& path, bool writable, Env& env) {
-  return openIndexAt(env.openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly),
-                     writable, path, &env);
+  return detail::ProblemPaths::about(path, [&] {
+    return openIndexAt(env.openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly),
+                       writable, path, &env);
+  });
 }
 
 Index createVirtualIndex() { return openIndex(createMemoryFile("<createVirtualIndex>"), true); }
@@ -177,7 +179,8 @@ void reopenIndex(const Index& index, bool writable) {
   if (!header) throwClosed();
   std::shared_ptr<File> file =
       state.env->openFile(state.path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
-  const OpenedHeader opened = readHeaderForOpening(*file, writable);
+  const OpenedHeader opened =
+      ProblemPaths::about(state.path, [&] { return readHeaderForOpening(*file, writable); });
   // Nothing below fails, so the handle gets the new file and header together or neither.
   const std::shared_ptr<File> old = state.file();
   state.replaceFile(std::move(file));

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "Data/Fortune/Index/State.hpp"
 #include "Data/Fortune/Stats/StatsProblemText.hpp"
 #include "Data/Fortune/detail/TextForm.hpp"
 
@@ -107,22 +108,26 @@ std::optional<IndexProblem> read<IndexProblem>(std::string_view text) {
 // Each problem is thrown as the most derived class its nesting allows, carrying the value
 // converted up to an IndexProblem; what() is the text of the value as it was raised.
 
-void throwProblem(const StatsProblem& problem) {
+void throwProblem(const StatsProblem& problem, const std::string& path) {
   throw StatsProblemError(IndexProblem::HeaderProblem(HeaderProblem::StatsProblem(problem)),
-                          show(problem));
+                          show(problem), path);
 }
 
-void throwProblem(const HeaderProblem& problem) {
+void throwProblem(const HeaderProblem& problem, const std::string& path) {
   const IndexProblem raised = IndexProblem::HeaderProblem(problem);
-  if (problem.statsProblem()) throw StatsProblemError(raised, show(problem));
-  throw HeaderProblemError(raised, show(problem));
+  if (problem.statsProblem()) throw StatsProblemError(raised, show(problem), path);
+  throw HeaderProblemError(raised, show(problem), path);
 }
 
-void throwProblem(const IndexProblem& problem) {
+void throwProblem(const IndexProblem& problem, const std::string& path) {
   const std::optional<HeaderProblem> header = problem.headerProblem();
-  if (!header) throw IndexProblemError(problem, show(problem));
-  if (header->statsProblem()) throw StatsProblemError(problem, show(problem));
-  throw HeaderProblemError(problem, show(problem));
+  if (!header) throw IndexProblemError(problem, show(problem), path);
+  if (header->statsProblem()) throw StatsProblemError(problem, show(problem), path);
+  throw HeaderProblemError(problem, show(problem), path);
+}
+
+void detail::ProblemPaths::attach(IndexProblemError& error, const std::string& path) {
+  if (error.path_.empty()) error.path_ = path;
 }
 
 }  // namespace tallowmere

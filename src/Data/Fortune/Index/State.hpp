@@ -16,6 +16,17 @@
 
 namespace tallowmere {
 
+namespace detail {
+// Names the index file in a failure raised while reading it by a layer that knew only bytes:
+// an index problem gets the path, a decoding failure (too few bytes) the path and the reason
+// DamagedIndex. Everything else passes unchanged.
+struct ProblemPaths {
+  static void attach(IndexProblemError& error, const std::string& path);
+  template <class Action>
+  static decltype(auto) about(const std::string& path, Action&& action);
+};
+}  // namespace detail
+
 struct Index::State {
   State(std::shared_ptr<File> indexFile, const Header& current, bool storedDiffers,
         std::string filePath, Env* fileEnv, bool isWritable)
@@ -155,4 +166,17 @@ const std::string& indexPath(const Index& index) noexcept;
 void syncIndex(const Index& index) TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 }  // namespace detail
+template <class Action>
+decltype(auto) detail::ProblemPaths::about(const std::string& path, Action&& action) {
+  try {
+    return std::forward<Action>(action)();
+  } catch (IndexProblemError& error) {
+    attach(error, path);
+    throw;
+  } catch (const IOError& error) {
+    if (path.empty() || !error.isUserError() || !error.path().empty()) throw;
+    throw error.about(path, ErrorReason::DamagedIndex);
+  }
+}
+
 }  // namespace tallowmere

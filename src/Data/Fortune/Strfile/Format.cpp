@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kOffsetLength = 4;
 
 [[noreturn]] void fail(const char* function, const std::string& what) {
-  throw IOError::userError(std::string(function) + ": " + what);
+  throw IOError::userError(std::string(function) + ": " + what, {}, ErrorReason::DamagedIndex);
 }
 
 bool inTextOrder(const StrfileHeader& header) {

@@ -14,14 +14,16 @@ StrfileSpan locate(const StrfileData& data, std::uint32_t number, detail::Strfil
   const std::string function = "locateStrfileFortune: ";
   if (number >= data.header.numStrings || number >= data.offsets.size()) {
     throw IOError::userError(function + "no fortune " + std::to_string(number) + " among " +
-                             std::to_string(data.header.numStrings));
+                                 std::to_string(data.header.numStrings),
+                             {}, ErrorReason::OutOfRange);
   }
   const std::uint64_t offset = data.offsets[number];
   const std::uint64_t size = text.size();
   if (offset > size) {
     throw IOError::userError(function + "fortune " + std::to_string(number) + " starts at byte " +
-                             std::to_string(offset) + ", past the end of the text (" +
-                             std::to_string(size) + " bytes)");
+                                 std::to_string(offset) + ", past the end of the text (" +
+                                 std::to_string(size) + " bytes)",
+                             {}, ErrorReason::DamagedIndex);
   }
   detail::DelimiterLines lines(data.header.delimiter, offset);
   std::uint64_t end = size;

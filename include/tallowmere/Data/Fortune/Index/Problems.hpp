@@ -21,10 +21,16 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 
 namespace tallowmere {
+
+namespace detail {
+struct ProblemPaths;
+}  // namespace detail
 
 class HeaderProblem {
  public:
@@ -109,15 +115,24 @@ template <>
 std::optional<IndexProblem> read<IndexProblem>(std::string_view text);
 
 // An index problem raised as an exception; what() is the text form of the value as raised.
+// Its reason is DamagedIndex (Usage for AccessToClosedIndex), and its path the index file's,
+// when the index was opened from one.
 class IndexProblemError : public std::runtime_error {
  public:
-  IndexProblemError(const IndexProblem& problem, const std::string& message)
-      : std::runtime_error(message), problem_(problem) {}
+  IndexProblemError(const IndexProblem& problem, const std::string& message, std::string path = {})
+      : std::runtime_error(message), problem_(problem), path_(std::move(path)) {}
   // The raised value as an IndexProblem (a header problem h as HeaderProblem h).
   [[nodiscard]] const IndexProblem& problem() const noexcept { return problem_; }
+  [[nodiscard]] const std::string& path() const noexcept { return path_; }
+  [[nodiscard]] ErrorReason reason() const noexcept {
+    return problem_.kind() == IndexProblem::Kind::AccessToClosedIndex ? ErrorReason::Usage
+                                                                      : ErrorReason::DamagedIndex;
+  }
 
  private:
+  friend struct detail::ProblemPaths;
   IndexProblem problem_;
+  std::string path_;
 };
 
 class HeaderProblemError : public IndexProblemError {
@@ -134,9 +149,10 @@ class StatsProblemError : public HeaderProblemError {
   [[nodiscard]] StatsProblem statsProblem() const { return headerProblem().statsProblem().value(); }
 };
 
-// Throw a problem as the most derived exception class its nesting allows.
-[[noreturn]] void throwProblem(const StatsProblem& problem);
-[[noreturn]] void throwProblem(const HeaderProblem& problem);
-[[noreturn]] void throwProblem(const IndexProblem& problem);
+// Throw a problem as the most derived exception class its nesting allows, about the index file
+// at `path` when one is given.
+[[noreturn]] void throwProblem(const StatsProblem& problem, const std::string& path = {});
+[[noreturn]] void throwProblem(const HeaderProblem& problem, const std::string& path = {});
+[[noreturn]] void throwProblem(const IndexProblem& problem, const std::string& path = {});
 
 }  // namespace tallowmere
