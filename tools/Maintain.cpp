@@ -14,12 +14,11 @@
 #include <optional>
 
 #include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Data/Fortune/Collection.hpp>
 #include "Check.hpp"
-#include "Collection.hpp"
 #include "CommandLine.hpp"
 #include "Help.hpp"
 #include "Report.hpp"
-#include "Sources.hpp"
 
 namespace tallowmere::cli {
 
@@ -244,49 +243,35 @@ int runAdd(const Arguments& args) {
 }
 
 // The fortune file at `path` as the draws read it, after making sure it is one.
-FortuneSource sourceOf(const Arguments& args, const std::string& path) {
+Collection collectionOf(const Arguments& args, const std::string& path) {
   requireFortuneText(path);
-  return FortuneSource(path, args.delimiter);
+  CollectionOptions options;
+  options.delimiter = args.delimiter;
+  return aboutFile(path, [&] { return Collection::ofFiles(std::span(&path, 1), options); });
 }
 
 int runGet(const Arguments& args) {
   requireCount(args, 2, 2, "get [-d CHAR] FILE N");
   const std::string& path = args.operands[0];
   const std::int64_t number = parseInt64(args.operands[1], "the fortune number");
-  FortuneSource source = sourceOf(args, path);
-  const std::string text = aboutFile(path, [&] {
-    const std::int64_t count = source.count();
-    if (number < 0 || number >= count) {
-      throw FileError(path, "no fortune number " + std::to_string(number) + ": " +
-                                (count == 0 ? "the file holds none"
-                                            : "the file holds " + fortunes(count) +
-                                                  ", numbered 0 to " + std::to_string(count - 1)));
-    }
-    return fortuneOf(source, number);
-  });
-  std::cout << text << '\n';
+  const Collection collection = collectionOf(args, path);
+  std::cout << aboutFile(path, [&] { return collection.read(path, number).text; }) << '\n';
   return 0;
 }
 
 int runCount(const Arguments& args) {
   requireCount(args, 1, 1, "count [-d CHAR] FILE");
-  FortuneSource source = sourceOf(args, args.operands[0]);
-  std::cout << aboutFile(source.path(), [&] { return source.count(); }) << '\n';
+  const std::string& path = args.operands[0];
+  const Collection collection = collectionOf(args, path);
+  std::cout << aboutFile(path, [&] { return collection.count(); }) << '\n';
   return 0;
 }
 
 int runStats(const Arguments& args) {
   requireCount(args, 1, 1, "stats [-d CHAR] FILE");
   const std::string& path = args.operands[0];
-  requireFortuneText(path);
-  // Without an index the text is indexed in memory: a text that cannot be read says so.
-  if (!std::filesystem::exists(path + ".ix")) {
-    aboutFile(path, [&] { return openFile(path, OpenMode::ReadOnly)->isOpen(); });
-  }
-  const FortuneStats stats = aboutFile(path, [&] {
-    return withFortuneFile(args.delimiter, false, path,
-                           [](const FortuneFile& file) { return getStats(getIndex(file)); });
-  });
+  const Collection collection = collectionOf(args, path);
+  const FortuneStats stats = aboutFile(path, [&] { return collection.stats(); });
   std::cout << "numFortunes: " << stats.numFortunes << "\noffsetAfter: " << stats.offsetAfter
             << "\nminChars: " << stats.minChars << "\nmaxChars: " << stats.maxChars
             << "\nminLines: " << stats.minLines << "\nmaxLines: " << stats.maxLines << '\n';
@@ -295,13 +280,15 @@ int runStats(const Arguments& args) {
 
 int runList(const Arguments& args) {
   requireCount(args, 0, 0, "list [-a|-o]");
-  FileSet files;
-  const Collection collection = collectCollection(args.kind, files);
-  if (files.paths().empty()) {
+  CollectionOptions options;
+  options.kind = args.kind;
+  options.onSkipped = reportSkipped;
+  const Collection collection = Collection::ofKind(options);
+  if (collection.empty()) {
     throw std::runtime_error("no fortune files of the " + kindName(args.kind) +
-                             " kind: looked in " + collection.where);
+                             " kind: looked in " + collection.where());
   }
-  for (const std::string& path : files.paths()) std::cout << path << '\n';
+  for (const CollectionFile& file : collection.files()) std::cout << file.path << '\n';
   return 0;
 }
 

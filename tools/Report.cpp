@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include <tallowmere/Platform/Errors.hpp>
@@ -27,6 +28,29 @@ FileError::FileError(const std::string& path, const std::string& reason)
 
 FileError::FileError(const std::string& path, const std::exception& failure)
     : std::runtime_error(messageAbout(path, failure)) {}
+
+void reportSkipped(const IOError& error) {
+  std::cout.flush();
+  std::error_code ignored;
+  if (error.errorCode() != 0 && std::filesystem::is_directory(error.path(), ignored)) {
+    std::cerr << "tallowmere: " << error.path() << ": cannot read this directory ("
+              << std::strerror(error.errorCode()) << "); the rest is used\n";
+    return;
+  }
+  std::cerr << "tallowmere: " << error.what() << "; left out\n";
+}
+
+std::string kindName(FortuneType kind) {
+  switch (kind) {
+    case FortuneType::All:
+      return "any";
+    case FortuneType::Normal:
+      return "inoffensive";
+    case FortuneType::Offensive:
+      return "offensive";
+  }
+  return "any";
+}
 
 void flushStandardOutput() {
   std::cout.flush();

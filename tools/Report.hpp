@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include <tallowmere/Data/Fortune/Types.hpp>
+#include <tallowmere/Platform/Errors.hpp>
 #include "CommandLine.hpp"
 
 namespace tallowmere::cli {
@@ -32,6 +34,12 @@ decltype(auto) aboutFile(const std::string& path, Action&& action) {
     throw FileError(path, e);
   }
 }
+
+// Tells of a file or directory that a collection leaves out, in one line on standard error.
+void reportSkipped(const IOError& error);
+
+// "inoffensive", "offensive", "any" (for messages).
+std::string kindName(FortuneType kind);
 
 // Writes what is buffered for standard output and throws a std::runtime_error when it could
 // not be written (a full disk, a closed pipe), so that a lost fortune is never a success.

@@ -260,7 +260,9 @@ class DiskEnv final : public Env {
     const FileKind kind = S_ISDIR(info.st_mode)   ? FileKind::Directory
                           : S_ISREG(info.st_mode) ? FileKind::Regular
                                                   : FileKind::Other;
-    return {kind, identityOf(info), static_cast<std::int64_t>(info.st_size)};
+    const std::int64_t modified =
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return {kind, identityOf(info), static_cast<std::int64_t>(info.st_size), modified};
   }
 
   std::vector<std::string> listDirectory(const std::string& path) override {

@@ -42,6 +42,8 @@ std::string_view show(ErrorReason reason) noexcept {
       return "bad pattern";
     case ErrorReason::TooLarge:
       return "too large";
+    case ErrorReason::BadArgument:
+      return "bad argument";
     case ErrorReason::Usage:
       return "usage";
   }

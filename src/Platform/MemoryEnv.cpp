@@ -31,6 +31,8 @@ struct Node {
   detail::SharedMutex mutex;
   std::string bytes TM_GUARDED_BY(mutex);
   std::string synced TM_GUARDED_BY(mutex);
+  // Counts the changes to bytes: the modification time of a file in memory.
+  std::int64_t changes TM_GUARDED_BY(mutex) = 0;
   // The advisory lock: the number of shared holders, or an exclusive holder. Waiters wait on
   // lockReleased with lockMutex, which a thread takes alone or inside the environment's mutex.
   detail::Mutex lockMutex{"memory file's advisory lock"};
@@ -87,6 +89,7 @@ class MemoryFile final : public File {
     detail::ExclusiveLock data(node.mutex);
     if (static_cast<std::uint64_t>(end) > node.bytes.size()) grow(node.bytes, end, name_, "write");
     std::memcpy(node.bytes.data() + offset, bytes.data(), bytes.size());
+    ++node.changes;
   }
 
   std::int64_t size() override TM_EXCLUDES(lifetime_) {
@@ -108,6 +111,7 @@ class MemoryFile final : public File {
     } else {
       node.bytes.resize(static_cast<std::size_t>(size));
     }
+    ++node.changes;
   }
 
   void sync() override TM_EXCLUDES(lifetime_) {
@@ -259,7 +263,10 @@ FileStatus MemoryEnv::status(const std::string& path) noexcept {
   if (found == state_->files.end()) return {};
   Node& node = *found->second;
   detail::SharedLock data(node.mutex);
-  return {FileKind::Regular, {0, node.inode}, static_cast<std::int64_t>(node.bytes.size())};
+  return {FileKind::Regular,
+          {0, node.inode},
+          static_cast<std::int64_t>(node.bytes.size()),
+          node.changes};
 }
 
 std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {

@@ -38,13 +38,14 @@ class ScopedEnvironment {
     ::unsetenv(name.c_str());
   }
 
-  // No search-path variable, and the data directory at `dataDir`.
+  // No search-path variable, the data directory at `dataDir`, and no classic collection.
   void isolate(const std::string& dataDir) {
     for (const char* name : {"TALLOWMERE_PATH", "TALLOWMERE_PATH_ALL", "TALLOWMERE_PATH_NORMAL",
                              "TALLOWMERE_PATH_OFFENSIVE"}) {
       unset(name);
     }
     set("tallowmere_datadir", dataDir);
+    set("tallowmere_classicdir", dataDir + "/no-classic-collection");
   }
 
  private:

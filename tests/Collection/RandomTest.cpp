@@ -163,32 +163,27 @@ TEST_F(Selection, FailuresAfterOpeningCloseEverything) {
   // Files whose indexes hold no fortune: nothing to draw.
   const std::string empty = writeFortunes(dir, "empty", {"unindexed"});
   withFortuneFile(U'%', true, empty, [](const FortuneFile& file) { (void)getIndex(file); });
-  EXPECT_EQ(userErrorOf([&] { (void)randomFortune({empty}); }),
-            "Categorical: cannot sample a distribution whose total weight is 0");
+  EXPECT_EQ(userErrorOf([&] { (void)randomFortune({empty}); }), empty + ": no fortune to draw");
 }
 
-TEST_F(Selection, MoreFilesThanMayBeOpenAtOnceFailWithTheLimitNamed) {
+// No file is held open between reads: a process that may hold only a few files open draws
+// from many.
+TEST_F(Selection, MoreFilesThanMayBeOpenAtOnceAreDrawnFrom) {
   std::vector<std::string> paths;
   for (int i = 0; i < 100; ++i) {
     paths.push_back(writeFortunes(dir, "f" + std::to_string(i), {"saying"}));
-    rebuildIndex(openFortuneFile(U'%', true, paths.back(), {.sync = false}));
+    if (i % 2 == 0) rebuildIndex(openFortuneFile(U'%', true, paths.back(), {.sync = false}));
   }
   // In a child process, whose limit of open files can be lowered for good.
   const pid_t child = fork();
   if (child == 0) {
-    const rlimit limit{32, 32};
+    const rlimit limit{16, 16};
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
     try {
-      (void)randomFortune(paths);
-    } catch (const IOError& error) {
-      const std::string message = error.what();
-      test::exitChild(error.errorCode() == EMFILE &&
-                              message.find("(ulimit -n)") != std::string::npos &&
-                              message.find(" 32 ") != std::string::npos
-                          ? 0
-                          : 3);
+      test::exitChild(randomFortune(paths) == "saying" ? 0 : 3);
+    } catch (const std::exception&) {
+      test::exitChild(4);
     }
-    test::exitChild(4);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -198,11 +198,11 @@ TEST_F(CommandInput, LinkLoopsAlongASearchPathEndTheWalk) {
   }
 
   // Links that lead round to each other lead to no directory, so they count as files, and
-  // opening one fails: the draw leaves them out and says so, a command given one fails.
+  // opening one fails: the draw and the list leave them out and say so, a command given one
+  // fails.
   fs::create_symlink("ring2", dir.path("tree/ring1"));
   fs::create_symlink("ring1", dir.path("tree/ring2"));
-  EXPECT_THAT(linesOf(run({"list"}, searchPath).out),
-              ::testing::IsSupersetOf({dir.path("tree/ring1"), dir.path("tree/ring2")}));
+  EXPECT_EQ(linesOf(run({"list"}, searchPath).out), linesOf(listed.out));
   const CommandOutcome draw = run({}, searchPath);
   EXPECT_EQ(draw.status, 0);
   EXPECT_THAT(draw.out, AnyOf("A\n", "B\n"));

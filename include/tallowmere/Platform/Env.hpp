@@ -27,11 +27,16 @@ struct FileStatus {
   FileKind kind = FileKind::Missing;
   FileIdentity identity;
   std::int64_t size = 0;
+  // When its contents last changed: nanoseconds since the epoch on disk; a count of changes in
+  // a MemoryEnv. Only compared for equality, to notice a change.
+  std::int64_t modified = 0;
 
   [[nodiscard]] bool exists() const noexcept { return kind != FileKind::Missing; }
   [[nodiscard]] bool isDirectory() const noexcept { return kind == FileKind::Directory; }
   // Anything that exists and is not a directory: a regular file, a device, a FIFO.
   [[nodiscard]] bool isFile() const noexcept { return exists() && !isDirectory(); }
+
+  friend bool operator==(const FileStatus&, const FileStatus&) = default;
 };
 
 enum class LockMode { Shared, Exclusive };

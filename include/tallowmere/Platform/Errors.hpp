@@ -41,6 +41,7 @@ enum class ErrorReason {
   NoSpace,           // ENOSPC, EDQUOT, EFBIG: the disk or a limit is full
   BadPattern,        // a regular expression that does not compile
   TooLarge,          // a text or fortune beyond what the format can hold
+  BadArgument,       // a malformed argument from the user (a share above 100%, say)
   Usage,             // a fault of the calling program: a UsageError
 };
 

@@ -25,13 +25,13 @@ namespace tallowmere {
 inline constexpr std::string_view noFortuneFilesText =
     "Very few profundities can be expressed in less than 80 characters.";
 
-// One fortune drawn from the files at `paths`, every fortune equally likely. No paths: the
-// fortune files along the search path of Normal, and noFortuneFilesText (opening nothing) when
-// there are none. The files are opened read-only with the delimiter '%' and closed before it
-// returns, on every path. Failures of opening and reading propagate after the files are
-// closed; a collection without a single fortune throws the IOError of sampling a distribution
-// whose total weight is 0. Every file's index stays open until the draw is done, so more files
-// than the process may hold open at once fail with an IOError (EMFILE) that names the limit.
+// One fortune drawn from the files at `paths`, every fortune equally likely: a draw from
+// Collection::ofFiles(paths) (Collection.hpp), read-only with the delimiter '%'. No paths: the
+// collection of Normal (its search path, else the classic collection), and noFortuneFilesText
+// (opening nothing) when it has no fortune file. Files are read through FILE.ix, else a
+// FILE.dat that fits, else indexed in memory; each file once; empty fortunes never drawn; no
+// file is held open between reads, so any number of files work. Failures of opening and reading
+// propagate; a collection without a single fortune throws an IOError of reason NothingToDraw.
 [[nodiscard]] std::string randomFortune(const std::vector<std::string>& paths);
 
 // The open files, each weighted by its fortune count (read from its index header) as a

@@ -1,10 +1,6 @@
 #include <tallowmere/Data/Fortune/Random.hpp>
 
-#include <sys/resource.h>
-
-#include <cerrno>
-
-#include <tallowmere/Data/Fortune/Locate.hpp>
+#include <tallowmere/Data/Fortune/Collection.hpp>
 #include <tallowmere/Data/Fortune/Open.hpp>
 #include <tallowmere/Data/Fortune/SearchPath.hpp>
 #include <tallowmere/Data/Fortune/Traverse.hpp>
@@ -20,25 +16,12 @@ std::int64_t fortuneCount(const FortuneFile& file) { return getNumFortunes(file)
 }  // namespace
 
 std::string randomFortune(const std::vector<std::string>& paths) {
-  std::vector<std::string> files = paths;
-  if (files.empty()) {
-    files = listFortuneFilesIn(getFortuneSearchPath(FortuneType::Normal));
-    if (files.empty()) return std::string(noFortuneFilesText);
+  if (paths.empty()) {
+    const Collection collection = Collection::ofKind();
+    if (collection.empty()) return std::string(noFortuneFilesText);
+    return collection.draw().text;
   }
-  try {
-    return withFortuneFiles(U'%', false, files, [](const std::vector<FortuneFile>& handles) {
-      return randomFortuneFromRandomFile(defaultFortuneDistribution(handles));
-    });
-  } catch (const IOError& error) {
-    if (error.errorCode() != EMFILE) throw;
-    // Every file is opened before one is drawn: say why that failed, and what to do.
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    throw IOError::system(EMFILE, error.path(),
-                          "randomFortune: " + std::to_string(files.size()) +
-                              " fortune files are more than the " + std::to_string(limit.rlim_cur) +
-                              " files this process may hold open at once (ulimit -n)");
-  }
+  return Collection::ofFiles(paths).draw().text;
 }
 
 Categorical<FortuneFile> defaultFortuneDistribution(std::span<const FortuneFile> files) {

@@ -1,11 +1,11 @@
-#include "Weights.hpp"
+// Shares of the draws: "30% wisdom work computing" gives wisdom 30% of the draws and spreads
+// the other 70% over work and computing.
+#include "Data/Fortune/Collection/Shares.hpp"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "CommandLine.hpp"
-
-namespace tallowmere::cli {
+namespace tallowmere {
 
 namespace {
 
@@ -32,15 +32,19 @@ std::optional<double> readPercent(const std::string& word) {
 }
 
 // 1 for a file that holds something drawable in the equal mode, its count otherwise.
-double unitOf(const FileCount& file, bool equal) {
+double unitOf(const detail::FileCount& file, bool equal) {
   if (equal) return file.count > 0 ? 1.0 : 0.0;
   return file.count;
 }
 
+[[noreturn]] void badShares(const std::string& message) {
+  throw IOError::userError(message, {}, ErrorReason::BadArgument);
+}
+
 }  // namespace
 
-std::vector<Source> parseSources(std::span<const std::string> operands) {
-  std::vector<Source> sources;
+std::vector<ShareOperand> parseShares(std::span<const std::string> operands) {
+  std::vector<ShareOperand> sources;
   double total = 0;
   bool unweighted = false;
   for (std::size_t i = 0; i < operands.size(); ++i) {
@@ -51,31 +55,31 @@ std::vector<Source> parseSources(std::span<const std::string> operands) {
       continue;
     }
     if (i + 1 == operands.size()) {
-      throw BadUsage("the share " + operands[i] + " must be followed by a file or directory");
+      badShares("the share " + operands[i] + " must be followed by a file or directory");
     }
     if (*percent > 100 + slack) {
-      throw BadUsage("the share " + operands[i] + " of " + operands[i + 1] + " is above 100%");
+      badShares("the share " + operands[i] + " of " + operands[i + 1] + " is above 100%");
     }
     total += *percent;
     sources.push_back({operands[i + 1], percent});
     ++i;
   }
   if (total > 100 + slack) {
-    throw BadUsage("the shares add up to " + showPercent(total) + ", more than 100%");
+    badShares("the shares add up to " + showPercent(total) + ", more than 100%");
   }
   if (!sources.empty() && !unweighted && total < 100 - slack) {
-    throw BadUsage("the shares add up to " + showPercent(total) +
-                   ", and no file without a share is left to take the other " +
-                   showPercent(100 - total));
+    badShares("the shares add up to " + showPercent(total) +
+              ", and no file without a share is left to take the other " +
+              showPercent(100 - total));
   }
   return sources;
 }
 
-std::vector<double> spreadShares(std::span<const Source> sources, std::span<const FileCount> files,
-                                 bool equal) {
+std::vector<double> detail::spreadShares(std::span<const ShareOperand> sources,
+                                         std::span<const FileCount> files, bool equal) {
   // The unweighted sources act as one source that takes what the shares leave over.
   double rest = 100;
-  for (const Source& source : sources) rest -= source.percent.value_or(0);
+  for (const ShareOperand& source : sources) rest -= source.percent.value_or(0);
   const auto poolOf = [&sources](const FileCount& file) -> std::optional<std::size_t> {
     if (sources[file.source].percent) return file.source;
     return std::nullopt;  // the pool of unweighted sources
@@ -108,4 +112,4 @@ std::string showPercent(double percent) {
   return shown + "%";
 }
 
-}  // namespace tallowmere::cli
+}  // namespace tallowmere

@@ -1,0 +1,233 @@
+// Collection: the fortune files a program draws from, searches and counts, kept open.
+//
+// A collection is a set of fortune files, each used once however many names reach it, made
+// either from a kind of fortune (its search path; without a search-path variable and with no
+// fortune file in the data directory, the classic system collection, with its off/ directory
+// for offensive fortunes) or from operands as the command takes them: files, directories (the
+// fortune files directly in them) and names looked up along the kind's collection, each
+// optionally preceded by a share of the draws ("30%").
+//
+// Each file is read through its index (FILE.ix) when that is sound and fits the text; else
+// through the data file of the classic tools (FILE.dat) when that fits the text, with rot13
+// undone for a rotated file; else by indexing the text in memory. Files reached through
+// several names (Debian's FILE.u8 links, hard links) are used once, under their own name
+// rather than a link's. A binary file (one without an index whose first block holds a NUL
+// byte) is left out of a directory and refused when named. Empty fortunes are never drawn,
+// visited or counted.
+//
+// Nothing is held open between uses: a draw opens the chosen file, reads one entry and one
+// fortune and closes it again, so a collection of any size works under a small limit of open
+// files. What a collection learned about its files (counts, the classic tables, indexes built
+// in memory) is kept, and checked again cheaply (the status of the text and its index: identity,
+// size, modification time) when it is older than CollectionOptions::recheckAfter, or at
+// refresh(): a file appended to, rebuilt or replaced is read as it is now, without reopening
+// the collection. The directories are walked once, when the collection is made.
+//
+// A file of a directory or of the kind's collection whose text or index cannot be read is left
+// out, reported once to CollectionOptions::onSkipped; a file named as an operand that cannot be
+// read is an error. Failures are IOErrors with a reason and the path of the file concerned.
+//
+// Thread safety: a Collection is a cheap handle (copies share one state) that any number of
+// threads may use at once; what it keeps is guarded by one internal lock, held only between file
+// reads, never during one. The files themselves may be appended to by other threads and
+// processes meanwhile: a draw always returns a fortune that its file holds.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Data/Fortune/Pattern.hpp>
+#include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Data/Fortune/Types.hpp>
+#include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Random.hpp>
+
+namespace tallowmere {
+
+struct CollectionOptions {
+  // Whose search path the collection of a kind uses, and along which names are looked up.
+  FortuneType kind = FortuneType::Normal;
+  // The delimiter of every file of the collection (used for texts read without an index).
+  char32_t delimiter = U'%';
+  // Told about each file or directory left out because it cannot be read, once per file; the
+  // collection goes on without it. By default nothing is told.
+  std::function<void(const IOError&)> onSkipped;
+  // How old what the collection knows of its files may be before a draw, a visit or a count
+  // looks at them again (a status call per file). Zero looks every time.
+  std::chrono::milliseconds recheckAfter{1000};
+  // The file system: the disk, or a MemoryEnv in tests. Must outlive the collection.
+  Env* env = &Env::disk();
+};
+
+// How a file of the collection is read.
+enum class FileFormat {
+  Indexed,    // through its index file, FILE.ix
+  Classic,    // through the classic tools' data file, FILE.dat
+  Unindexed,  // by indexing the text in memory
+};
+
+// Which fortunes a draw, a visit or a count admits. Empty fortunes never are.
+enum class LengthFilter {
+  Any,
+  Short,  // at most lengthLimit characters
+  Long,   // more than lengthLimit characters
+};
+
+// How the draws are spread over the files.
+enum class Weighting {
+  ByFortune,  // every admitted fortune equally likely (within each share)
+  ByFile,     // every file with an admitted fortune equally likely (within each share)
+};
+
+struct FortuneFilter {
+  LengthFilter length = LengthFilter::Any;
+  std::int64_t lengthLimit = 160;  // in characters
+  Weighting weighting = Weighting::ByFortune;
+
+  // Whether a fortune of this many characters is admitted.
+  [[nodiscard]] bool admits(std::int64_t characters) const noexcept;
+  friend bool operator==(const FortuneFilter&, const FortuneFilter&) = default;
+};
+
+// One file of a collection.
+struct CollectionFile {
+  std::string path;
+  FileFormat format = FileFormat::Unindexed;
+  // The operand it came from (an index into the operands, shares not counted); 0 for the files
+  // of a kind's collection.
+  std::size_t source = 0;
+};
+
+// A fortune drawn from a collection: which file, which number (as getFortune and
+// `tallowmere get PATH N` number it) and its text, invalid UTF-8 read as U+FFFD.
+struct DrawnFortune {
+  std::string path;
+  std::int64_t number = 0;
+  std::string text;
+
+  friend bool operator==(const DrawnFortune&, const DrawnFortune&) = default;
+};
+
+// A fortune handed to a visitor: its bytes as they stand in the text (letters rotated back for
+// a rotated classic file, the newline that ends the fortune dropped), valid until the visitor
+// returns.
+struct VisitedFortune {
+  const std::string& path;
+  std::int64_t number;
+  std::string_view bytes;
+
+  // The text, invalid UTF-8 read as U+FFFD, as a draw returns it.
+  [[nodiscard]] std::string text() const;
+};
+
+// What a visitor wants next.
+enum class Visit { Continue, Stop };
+
+// The share of the draws that a file gets.
+struct FileShare {
+  std::string path;
+  double percent = 0;      // from 0 to 100
+  std::int64_t count = 0;  // the fortunes of the file that the filter admits
+};
+
+class Collection {
+ public:
+  // The collection of options.kind, as described above. No fortune file is no failure: the
+  // collection is empty().
+  [[nodiscard]] static Collection ofKind(const CollectionOptions& options = {});
+
+  // The files at `paths`, exactly as named, each once. A path that is not an existing file
+  // throws openFortuneFile's failure ("openFortuneFile: file does not exist: ..."); a binary
+  // file throws NotText; one that is not a regular file NotAFile.
+  [[nodiscard]] static Collection ofFiles(std::span<const std::string> paths,
+                                          const CollectionOptions& options = {});
+
+  // The files that command-line operands stand for: "[N%] FILE|DIR|NAME ...". No operand
+  // gives the collection of options.kind. Throws IOErrors of reason BadArgument for bad shares
+  // (see parseShares), NotFound for an operand that names nothing, NothingToDraw for a
+  // directory without fortune files, and what ofFiles throws for a named file.
+  [[nodiscard]] static Collection ofOperands(std::span<const std::string> operands,
+                                             const CollectionOptions& options = {});
+
+  // The files, in the order they were found.
+  [[nodiscard]] std::vector<CollectionFile> files() const;
+  [[nodiscard]] bool empty() const;
+  // Files of directories left out because they are not text.
+  [[nodiscard]] std::vector<std::string> binaryFiles() const;
+  // Where a kind's collection was looked for, for a message when it is empty: "the data
+  // directory (/usr/share/tallowmere/data/normal)", "TALLOWMERE_PATH_NORMAL (\"/x\")", ...
+  // Empty for a collection of operands.
+  [[nodiscard]] std::string where() const;
+
+  // One fortune drawn as the filter says, with the shares of the operands: with the process's
+  // generator (split once per draw), or with `generator` for repeatable draws. Reads the chosen
+  // entry and fortune, and as a rule nothing else: a length filter costs a few more tries, not a
+  // pass over every file. Throws NothingToDraw when no fortune is admitted.
+  [[nodiscard]] DrawnFortune draw(const FortuneFilter& filter = {}) const;
+  [[nodiscard]] DrawnFortune draw(const FortuneFilter& filter, SplitMix64& generator) const;
+
+  // Each file's share of the draws under the filter, in file order. Reads every file's entries.
+  [[nodiscard]] std::vector<FileShare> shares(const FortuneFilter& filter = {}) const;
+
+  // The fortunes the filter admits, in all files. Reads every file's entries.
+  [[nodiscard]] std::int64_t count(const FortuneFilter& filter = {}) const;
+
+  // The statistics of the fortunes the filter admits, in all files: their number, the end of
+  // the last one in its text, their shortest and longest lengths. Reads every file's entries.
+  [[nodiscard]] FortuneStats stats(const FortuneFilter& filter = {}) const;
+
+  // Fortune `number` of the file at `path` (a path that files() lists), as a draw reads it.
+  // Throws OutOfRange for a number the file does not hold, an empty fortune included, and
+  // NotFound for a path that is not one of the collection's.
+  [[nodiscard]] DrawnFortune read(const std::string& path, std::int64_t number) const;
+
+  // Hands every admitted fortune to `visitor`, file by file in order, each file read once in
+  // bounded memory, until the visitor says Stop. Returns Stop if it did. The visitor must not
+  // use this collection.
+  Visit visit(FunctionRef<Visit(const VisitedFortune&)> visitor,
+              const FortuneFilter& filter = {}) const;
+  // The same for the fortunes that match `pattern`.
+  Visit visitMatches(const Pattern& pattern, FunctionRef<Visit(const VisitedFortune&)> visitor,
+                     const FortuneFilter& filter = {}) const;
+
+  // Looks at every file again now: what changed is read anew at its next use.
+  void refresh() const;
+
+  struct State;
+
+ private:
+  explicit Collection(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  std::shared_ptr<State> state_;
+};
+
+// One command-line operand with the share written before it, if any.
+struct ShareOperand {
+  std::string operand;
+  std::optional<double> percent;  // from 0 to 100
+
+  friend bool operator==(const ShareOperand&, const ShareOperand&) = default;
+};
+
+// Reads "[N%] FILE|DIR ..." (N may have a fraction: "12.5%"). Throws an IOError of reason
+// BadArgument for a share with nothing after it, a share above 100%, shares that add up to
+// more than 100%, and shares that add up to less than 100% with no operand without a share
+// left to take the rest.
+[[nodiscard]] std::vector<ShareOperand> parseShares(std::span<const std::string> operands);
+
+// A share for people: "30%", "12.5%", "33.33%".
+[[nodiscard]] std::string showPercent(double percent);
+
+// The classic collection's directory: "tallowmere_classicdir" if set, else the one the library
+// was built with (by default /usr/share/games/fortunes).
+[[nodiscard]] std::string getClassicDir();
+
+}  // namespace tallowmere

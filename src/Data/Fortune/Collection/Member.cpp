@@ -1,0 +1,211 @@
+#include "Data/Fortune/Collection/Member.hpp"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Data/Fortune/Open.hpp>
+#include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Utf8.hpp"
+
+namespace tallowmere::detail {
+
+namespace {
+
+// Thrown through forEachFortune, which cannot be told to stop, when a visitor says Stop.
+struct StopVisit {};
+
+// The size of the block looked at for NUL bytes: a text file holds none, a program many.
+constexpr std::size_t kTextProbe = 4096;
+
+void requireRegularFile(Env& env, const FileStatus& status, const std::string& path) {
+  if (status.kind == FileKind::Missing) {
+    // Opening says why: missing, or no permission to look.
+    env.openFile(path, OpenMode::ReadOnly)->close();
+    throw IOError::system(ENOENT, path, "open");
+  }
+  if (status.kind == FileKind::Directory) {
+    throw IOError::userError(path + ": is a directory", path, ErrorReason::NotAFile);
+  }
+  if (status.kind != FileKind::Regular) {
+    throw IOError::userError(path + ": not a regular file", path, ErrorReason::NotAFile);
+  }
+}
+
+FortuneFileOptions readOptions(Env& env) { return FortuneFileOptions{.env = &env}; }
+
+// Whether the index file's header is sound and describes no more text than the file holds, so
+// that the file can be read through it; its count of entries when it can. An index with
+// problems is no failure here: the file is read without it, as a read-only fortune file does.
+std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path,
+                                           const MemberSignature& signature) {
+  if (!signature.index.exists()) return std::nullopt;
+  try {
+    const Index index = openIndex(path + ".ix", false, env);
+    const FortuneStats stats = getStats(index);
+    closeIndex(index);
+    if (stats.numFortunes > 0 && stats.offsetAfter > signature.text.size) return std::nullopt;
+    return stats.numFortunes;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool admitsBytes(const FortuneFilter& filter, std::string_view bytes, std::int64_t& characters) {
+  if (bytes.empty()) return false;
+  characters = filter.length == LengthFilter::Any ? 1 : countUtf8Chars(bytes);
+  return filter.admits(characters);
+}
+
+}  // namespace
+
+MemberSignature signatureOf(Env& env, const std::string& path) {
+  return {env.status(path), env.status(path + ".ix"), env.status(path + ".dat")};
+}
+
+std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, char32_t delimiter,
+                                           std::size_t source) {
+  std::shared_ptr<Member> member(new Member());
+  member->path_ = path;
+  member->delimiter_ = delimiter;
+  member->source_ = source;
+  member->signature_ = signatureOf(env, path);
+  const MemberSignature& signature = member->signature_;
+  requireRegularFile(env, signature.text, path);
+  if (const auto entries = indexedEntries(env, path, signature)) {
+    member->format_ = FileFormat::Indexed;
+    member->entries_ = *entries;
+    return member;
+  }
+  if (signature.data.exists()) {
+    if (const auto header = readStrfileHeader(path + ".dat", env)) {
+      member->format_ = FileFormat::Classic;
+      member->entries_ = header->numStrings;
+      return member;
+    }
+  }
+  const std::unique_ptr<File> text = env.openFile(path, OpenMode::ReadOnly);
+  if (text->readAt(0, kTextProbe).find('\0') != std::string::npos) {
+    throw IOError::userError(path + ": not a text file; fortune files hold text", path,
+                             ErrorReason::NotText);
+  }
+  Index index = createVirtualIndex();
+  rebuildIndex(delimiter, *text, index);
+  member->format_ = FileFormat::Unindexed;
+  member->entries_ = getStats(index).numFortunes;
+  member->memoryIndex_ = index;
+  return member;
+}
+
+const StrfileData* Member::table(Env& env) const {
+  std::call_once(tableLoaded_, [&] { table_ = readStrfileFor(path_ + ".dat", path_, env); });
+  return table_ ? &*table_ : nullptr;
+}
+
+std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
+                                                  const FortuneFilter& filter) const {
+  ReadFortune read;
+  const auto admit = [&](std::int64_t characters) {
+    read.characters = characters;
+    return characters > 0 && filter.admits(characters);
+  };
+  if (format_ == FileFormat::Classic) {
+    if (const StrfileData* data = table(env)) {
+      if (number < 0 || number >= static_cast<std::int64_t>(data->header.numStrings)) {
+        throw IOError::userError(path_ + ": no fortune number " + std::to_string(number), path_,
+                                 ErrorReason::OutOfRange);
+      }
+      const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+      const auto at = static_cast<std::uint32_t>(number);
+      const StrfileSpan span = locateStrfileFortune(*data, at, *text);
+      read.bytes = text->readAt(static_cast<std::int64_t>(span.offset),
+                                static_cast<std::size_t>(span.length));
+      if (!read.bytes.empty() && read.bytes.back() == '\n') read.bytes.pop_back();
+      if ((data->header.flags & StrfileHeader::rotated) != 0) read.bytes = rot13(read.bytes);
+      if (!admit(countUtf8Chars(read.bytes))) return std::nullopt;
+      return read;
+    }
+  }
+  if (format_ == FileFormat::Unindexed && memoryIndex_) {
+    const IndexEntry entry = getEntry(*memoryIndex_, number);
+    if (!admit(entry.stringChars)) return std::nullopt;
+    const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+    read.bytes = text->readAt(entry.stringOffset, static_cast<std::size_t>(entry.stringBytes));
+    if (static_cast<std::int64_t>(read.bytes.size()) != entry.stringBytes) {
+      throw IOError::userError(path_ + ": the text changed while it was read", path_,
+                               ErrorReason::StaleIndex);
+    }
+    return read;
+  }
+  // Through the file's index, or the text indexed anew when the index cannot be used.
+  std::optional<ReadFortune> result;
+  withFortuneFile(delimiter_, false, path_, readOptions(env), [&](const FortuneFile& file) {
+    const IndexEntry entry = getEntry(getIndex(file), number);
+    if (!admit(entry.stringChars)) return;
+    std::string text = getFortune(file, number);
+    read.bytes = std::move(text);
+    result = std::move(read);
+  });
+  return result;
+}
+
+void Member::forEachEntry(Env& env, const FortuneFilter& filter,
+                          FunctionRef<void(std::int64_t, const IndexEntry&)> each) const {
+  const auto eachOf = [&](const std::vector<IndexEntry>& entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (filter.admits(entries[i].stringChars)) each(static_cast<std::int64_t>(i), entries[i]);
+    }
+  };
+  if (format_ == FileFormat::Unindexed && memoryIndex_) {
+    eachOf(getEntries(*memoryIndex_));
+    return;
+  }
+  const StrfileData* data = format_ == FileFormat::Classic ? table(env) : nullptr;
+  if (data == nullptr) {
+    withFortuneFile(delimiter_, false, path_, readOptions(env),
+                    [&](const FortuneFile& file) { eachOf(getEntries(file)); });
+    return;
+  }
+  const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+  forEachStrfileFortune(*data, *text, [&](std::uint32_t number, std::string_view bytes) {
+    const IndexEntry entry{
+        static_cast<std::int64_t>(data->offsets[number]), static_cast<std::int64_t>(bytes.size()),
+        countUtf8Chars(bytes),
+        1 + static_cast<std::int64_t>(std::count(bytes.begin(), bytes.end(), '\n'))};
+    if (filter.admits(entry.stringChars)) each(number, entry);
+  });
+}
+
+Visit Member::visit(Env& env, const FortuneFilter& filter,
+                    FunctionRef<Visit(std::int64_t, std::string_view)> visitor) const {
+  Visit result = Visit::Continue;
+  if (format_ == FileFormat::Classic) {
+    if (const StrfileData* data = table(env)) {
+      const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+      try {
+        forEachStrfileFortune(*data, *text, [&](std::uint32_t number, std::string_view bytes) {
+          std::int64_t characters = 0;
+          if (!admitsBytes(filter, bytes, characters)) return;
+          if (visitor(number, bytes) == Visit::Stop) throw StopVisit{};
+        });
+      } catch (const StopVisit&) {
+        result = Visit::Stop;
+      }
+      return result;
+    }
+  }
+  withFortuneFile(delimiter_, false, path_, readOptions(env), [&](const FortuneFile& file) {
+    try {
+      forEachFortune(file,
+                     [&](std::int64_t number, const IndexEntry& entry, std::string_view bytes) {
+                       if (entry.stringChars <= 0 || !filter.admits(entry.stringChars)) return;
+                       if (visitor(number, bytes) == Visit::Stop) throw StopVisit{};
+                     });
+    } catch (const StopVisit&) {
+      result = Visit::Stop;
+    }
+  });
+  return result;
+}
+
+}  // namespace tallowmere::detail

@@ -1,0 +1,91 @@
+// One file of a collection as the collection knows it (internal): how it is read, how many
+// entries it has, and what was loaded to read it, together with the status of its files when
+// that was learned, so that a change is noticed with a few status calls.
+//
+// A Member is immutable once made; the collection replaces it whole when its files change, so
+// that a thread reading through one never sees it change. Every read opens what it needs and
+// closes it again.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <tallowmere/Data/Fortune/Collection.hpp>
+#include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Data/Fortune/Strfile.hpp>
+#include <tallowmere/Platform/Env.hpp>
+
+namespace tallowmere::detail {
+
+// The status of a text and of the index files beside it.
+struct MemberSignature {
+  FileStatus text;
+  FileStatus index;  // FILE.ix
+  FileStatus data;   // FILE.dat
+
+  friend bool operator==(const MemberSignature&, const MemberSignature&) = default;
+};
+
+[[nodiscard]] MemberSignature signatureOf(Env& env, const std::string& path);
+
+// A fortune read for a draw: its bytes as they stand (rotated back) and its length.
+struct ReadFortune {
+  std::string bytes;
+  std::int64_t characters = 0;
+};
+
+class Member {
+ public:
+  // Learns how to read the file at `path`: through FILE.ix when it opens and fits the text,
+  // else FILE.dat when its header fits, else the text indexed in memory. Throws the IOError of a
+  // text that cannot be read, NotAFile for something other than a regular file, NotText for a
+  // binary file read without an index.
+  static std::shared_ptr<const Member> load(Env& env, const std::string& path, char32_t delimiter,
+                                            std::size_t source);
+
+  [[nodiscard]] const std::string& path() const noexcept { return path_; }
+  [[nodiscard]] FileFormat format() const noexcept { return format_; }
+  [[nodiscard]] std::size_t source() const noexcept { return source_; }
+  [[nodiscard]] const MemberSignature& signature() const noexcept { return signature_; }
+  // The entries of its table, empty fortunes included: what a draw chooses among.
+  [[nodiscard]] std::int64_t entries() const noexcept { return entries_; }
+
+  // Entry `number`'s fortune when the filter admits it, else none; one open of each file.
+  // Throws OutOfRange for a number the file no longer has.
+  [[nodiscard]] std::optional<ReadFortune> readIfAdmitted(Env& env, std::int64_t number,
+                                                          const FortuneFilter& filter) const;
+
+  // Hands the entry of every fortune that the filter admits to `each`, in order, with its number.
+  // Reads every entry (for a classic file, every fortune).
+  void forEachEntry(Env& env, const FortuneFilter& filter,
+                    FunctionRef<void(std::int64_t, const IndexEntry&)> each) const;
+
+  // Hands every admitted fortune to `visit` in order, reading the text once in bounded memory;
+  // stops when it answers Stop, and returns that.
+  Visit visit(Env& env, const FortuneFilter& filter,
+              FunctionRef<Visit(std::int64_t, std::string_view)> visit) const;
+
+ private:
+  Member() = default;
+
+  std::string path_;
+  char32_t delimiter_ = U'%';
+  std::size_t source_ = 0;
+  FileFormat format_ = FileFormat::Unindexed;
+  MemberSignature signature_;
+  std::int64_t entries_ = 0;
+  // Classic: the table, loaded at the first read, or none when it does not fit the text (the
+  // text is then read as a fortune file without an index).
+  [[nodiscard]] const StrfileData* table(Env& env) const;
+  mutable std::once_flag tableLoaded_;
+  mutable std::optional<StrfileData> table_;
+  // Unindexed: the index built in memory from the text.
+  std::optional<Index> memoryIndex_;
+};
+
+}  // namespace tallowmere::detail
