@@ -2,11 +2,13 @@
 // close in the middle. Afterwards nothing crashed or hung, every operation after the close fails
 // with the documented error, and the files hold exactly what the completed operations wrote.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <iterator>
@@ -18,7 +20,9 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Data/Fortune/Collection.hpp>
 #include "Collection/CollectionSupport.hpp"
+#include "support/ExitChild.hpp"
 #include "support/ReferenceScan.hpp"
 #include "support/TempDir.hpp"
 #include "support/Watchdog.hpp"
@@ -300,6 +304,78 @@ TEST(StressThreads, OneFortuneFileSharedByReadersAppendersRebuildsDrawsAndAClose
   });
   std::cout << kAppenders + 6 << " threads; " << appended
             << " fortunes appended before the close\n";
+}
+
+}  // namespace
+}  // namespace tallowmere
+
+namespace tallowmere {
+namespace {
+
+namespace fs = std::filesystem;
+using test::writeFortunes;
+
+// One collection kept open by threads that draw and search, while a thread of this process and
+// another process append to its files: every draw and every match is a fortune that its file
+// holds, and once the appends are done the collection counts all of them.
+TEST(StressThreads, OneCollectionDrawnAndSearchedWhileItsFilesGrow) {
+  const test::Watchdog watchdog("OneCollectionDrawnAndSearched...");
+  const test::TempDir dir;
+  const std::vector<std::string> paths = {writeFortunes(dir, "a", {"a start"}),
+                                          writeFortunes(dir, "b", {"b start"}),
+                                          writeFortunes(dir, "c", {"c start"})};
+  for (const std::string& path : paths) rebuildIndex(openFortuneFile(U'%', true, path));
+  constexpr int kAppends = 150;
+  const auto appended = [](const std::string& file, int i) {
+    return file + " appended " + std::to_string(i);
+  };
+  const auto holds = [&](const std::string& path, const std::string& text) {
+    const std::string name = fs::path(path).filename().string();
+    if (text == name + " start") return true;
+    for (int i = 0; i < kAppends; ++i) {
+      if (text == appended(name, i)) return true;
+    }
+    return false;
+  };
+
+  const pid_t child = fork();
+  if (child == 0) {
+    for (int i = 0; i < kAppends; ++i)
+      appendFortune(openFortuneFile(U'%', true, paths[1]), appended("b", i));
+    test::exitChild(0);
+  }
+  CollectionOptions options;
+  options.recheckAfter = std::chrono::milliseconds(0);
+  const Collection collection = Collection::ofFiles(paths, options);
+  std::atomic<bool> done = false;
+  Failures failures;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      SplitMix64 generator(static_cast<std::uint64_t>(t));
+      while (!done) {
+        try {
+          const DrawnFortune drawn = collection.draw({}, generator);
+          if (!holds(drawn.path, drawn.text)) failures.add("drew " + drawn.text);
+          collection.visitMatches(Pattern("appended 1"), [&](const VisitedFortune& fortune) {
+            if (!holds(fortune.path, fortune.text())) failures.add("matched " + fortune.text());
+            return Visit::Continue;
+          });
+        } catch (const std::exception& e) {
+          failures.add(e.what());
+        }
+      }
+    });
+  }
+  for (int i = 0; i < kAppends; ++i)
+    appendFortune(openFortuneFile(U'%', true, paths[0]), appended("a", i));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  done = true;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.all(), "");
+  EXPECT_EQ(collection.count(), 3 + 2 * kAppends);
 }
 
 }  // namespace

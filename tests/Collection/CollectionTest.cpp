@@ -1,0 +1,226 @@
+// The collection over the files people have: classic data files, rotated texts, links, binary
+// files, texts in the classic layout, files that cannot be read; its filters and shares; and
+// what it sees of files that change while it is kept open.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Data/Fortune/Collection.hpp>
+#include "Collection/CollectionSupport.hpp"
+#include "support/TempDir.hpp"
+
+namespace tallowmere {
+namespace {
+
+using test::TempDir;
+using test::writeFortunes;
+namespace fs = std::filesystem;
+
+// What a classic collection holds: texts read through their data files (one rotated), a link
+// to one of them, a text in the classic layout without any index, one with an index of ours,
+// and a program.
+class ClassicCollection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeClassic("plain", "Tea first.\n%\nThen the rest.\n", 0);
+    writeClassic("rotated", rot13("Rude words, politely.\n%\nMore of them.\n"),
+                 StrfileHeader::rotated);
+    fs::create_symlink("plain", dir.path("plain.u8"));
+    dir.writeFile("layout", "First of the layout.\n%\nSecond of it.\n%\n");
+    const std::string indexed = dir.writeFile("indexed", "");
+    appendFortune(openFortuneFile(U'%', true, indexed), "Ours, with an index.");
+    dir.writeFile("program", std::string("\x7f"
+                                         "ELF\0\0\0",
+                                         7) +
+                                 "machine code");
+  }
+
+  void writeClassic(const std::string& name, const std::string& text, std::uint32_t flags) {
+    dir.writeFile(name, text);
+    StrfileData data = buildStrfile(text);
+    data.header.flags = flags;
+    dir.writeFile(name + ".dat", encodeStrfile(data));
+  }
+
+  const std::set<std::string> texts = {
+      "Tea first.",           "Then the rest.", "Rude words, politely.", "More of them.",
+      "First of the layout.", "Second of it.",  "Ours, with an index."};
+  TempDir dir;
+};
+
+TEST_F(ClassicCollection, EachFileOnceAsPlainTextWithoutEmptyFortunes) {
+  const std::string operand = dir.path();
+  const Collection collection = Collection::ofOperands(std::span(&operand, 1));
+
+  std::map<std::string, FileFormat> formats;
+  for (const CollectionFile& file : collection.files()) formats[file.path] = file.format;
+  EXPECT_EQ(formats,
+            (std::map<std::string, FileFormat>{{dir.path("plain"), FileFormat::Classic},
+                                               {dir.path("rotated"), FileFormat::Classic},
+                                               {dir.path("layout"), FileFormat::Unindexed},
+                                               {dir.path("indexed"), FileFormat::Indexed}}));
+  EXPECT_EQ(collection.binaryFiles(), std::vector<std::string>{dir.path("program")});
+  EXPECT_EQ(collection.count(), static_cast<std::int64_t>(texts.size()));
+
+  // Every fortune is visited once, and reads the same by its number.
+  std::multiset<std::string> visited;
+  collection.visit([&](const VisitedFortune& fortune) {
+    visited.insert(fortune.text());
+    EXPECT_EQ(collection.read(fortune.path, fortune.number).text, fortune.text());
+    return Visit::Continue;
+  });
+  EXPECT_EQ(std::set(visited.begin(), visited.end()), texts);
+  EXPECT_EQ(visited.size(), texts.size());
+
+  SplitMix64 generator(7);
+  std::set<std::string> drawn;
+  for (int i = 0; i < 400; ++i) drawn.insert(collection.draw({}, generator).text);
+  EXPECT_EQ(drawn, texts);
+
+  // The empty entry after the last delimiter line of the classic layout is no fortune.
+  const Collection layout = Collection::ofFiles(std::vector{dir.path("layout")});
+  EXPECT_THAT(collection.read(dir.path("layout"), 1).text, "Second of it.");
+  EXPECT_EQ(layout.count(), 2);
+  EXPECT_EQ(layout.stats().numFortunes, 2);
+  EXPECT_THAT([&] { (void)layout.read(dir.path("layout"), 2); },
+              ::testing::ThrowsMessage<IOError>(
+                  dir.path("layout") +
+                  ": no fortune number 2: the file holds 2 fortunes, numbered 0 to 1"));
+}
+
+TEST_F(ClassicCollection, MatchesAreFoundOnceAndVisitsStop) {
+  const std::string operand = dir.path();
+  const Collection collection = Collection::ofOperands(std::span(&operand, 1));
+  std::vector<std::string> found;
+  collection.visitMatches(Pattern("(tea|rude) [a-z]", {CaseMode::Insensitive}),
+                          [&](const VisitedFortune& fortune) {
+                            found.push_back(fortune.text());
+                            return Visit::Continue;
+                          });
+  EXPECT_THAT(found, ::testing::UnorderedElementsAre("Tea first.", "Rude words, politely."));
+  int seen = 0;
+  EXPECT_EQ(collection.visit(
+                [&](const VisitedFortune&) { return ++seen == 2 ? Visit::Stop : Visit::Continue; }),
+            Visit::Stop);
+  EXPECT_EQ(seen, 2);
+}
+
+// A named file must be a fortune text; a file of a directory that is not is left out, once.
+TEST_F(ClassicCollection, WhatCannotBeReadIsLeftOutOrRefusedByName) {
+  fs::create_symlink("nowhere", dir.path("dangling"));
+  ASSERT_EQ(::mkfifo(dir.path("pipe").c_str(), 0600), 0);
+  std::vector<std::string> skipped;
+  CollectionOptions options;
+  options.onSkipped = [&](const IOError& error) { skipped.push_back(error.path()); };
+  const std::string operand = dir.path();
+  const Collection collection = Collection::ofOperands(std::span(&operand, 1), options);
+  EXPECT_THAT(skipped, ::testing::UnorderedElementsAre(dir.path("dangling"), dir.path("pipe")));
+  EXPECT_EQ(collection.files().size(), 4u);
+
+  const auto reasonOf = [](const std::vector<std::string>& operands) {
+    try {
+      (void)Collection::ofOperands(operands);
+    } catch (const std::exception& e) {
+      return errorReason(e);
+    }
+    return ErrorReason::Other;
+  };
+  EXPECT_EQ(reasonOf({dir.path("program")}), ErrorReason::NotText);
+  EXPECT_EQ(reasonOf({dir.path("pipe")}), ErrorReason::NotAFile);
+  EXPECT_EQ(reasonOf({dir.path("dangling")}), ErrorReason::NotFound);
+  EXPECT_EQ(reasonOf({"no-such-name-anywhere"}), ErrorReason::NotFound);
+  EXPECT_EQ(reasonOf({"120%", dir.path("plain")}), ErrorReason::BadArgument);
+}
+
+class Filters : public ::testing::Test {
+ protected:
+  TempDir dir;
+};
+
+// A short fortune among many long ones is found by a short draw without fail (after the quick
+// tries miss, the draw reads the entries), and a long draw never returns it.
+TEST_F(Filters, RareFortunesAreDrawnExactly) {
+  std::vector<std::string> fortunes(300, std::string(200, 'x'));
+  fortunes[123] = "short";
+  const std::string path = writeFortunes(dir, "mixed", fortunes);
+  const Collection collection = Collection::ofFiles(std::vector{path});
+  SplitMix64 generator(1);
+  const FortuneFilter shortOnly{.length = LengthFilter::Short, .lengthLimit = 10};
+  const FortuneFilter longOnly{.length = LengthFilter::Long, .lengthLimit = 10};
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(collection.draw(shortOnly, generator).number, 123);
+    EXPECT_NE(collection.draw(longOnly, generator).text, "short");
+  }
+  EXPECT_EQ(collection.count(shortOnly), 1);
+  EXPECT_THAT([&] { (void)collection.draw({.length = LengthFilter::Short, .lengthLimit = 2}); },
+              ::testing::ThrowsMessage<IOError>(path + ": no fortune of at most 2 characters"));
+}
+
+// Shares and equal files: the draws follow what shares() says, and shares() what -f prints.
+TEST_F(Filters, SharesAndEqualFilesAreFollowed) {
+  const std::string one = writeFortunes(dir, "one", {"lonely"});
+  const std::string many = writeFortunes(dir, "many", std::vector<std::string>(9, "crowd"));
+  const std::string spare = writeFortunes(dir, "spare", {"spare"});
+  const auto fractionOf = [](const Collection& collection, const FortuneFilter& filter,
+                             const std::string& text) {
+    SplitMix64 generator(3);
+    int hits = 0;
+    for (int i = 0; i < 2000; ++i) hits += collection.draw(filter, generator).text == text;
+    return hits / 2000.0;
+  };
+  const Collection plain = Collection::ofFiles(std::vector{one, many});
+  EXPECT_NEAR(fractionOf(plain, {}, "lonely"), 0.1, 0.03);
+  const FortuneFilter byFile{.weighting = Weighting::ByFile};
+  EXPECT_NEAR(fractionOf(plain, byFile, "lonely"), 0.5, 0.05);
+  EXPECT_NEAR(plain.shares(byFile).front().percent, 50.0, 1e-9);
+
+  const Collection shared =
+      Collection::ofOperands(std::vector<std::string>{"70%", many, one, spare});
+  EXPECT_NEAR(fractionOf(shared, {}, "crowd"), 0.7, 0.04);
+  EXPECT_NEAR(fractionOf(shared, {}, "lonely"), 0.15, 0.03);
+  const std::vector<FileShare> shares = shared.shares();
+  ASSERT_EQ(shares.size(), 3u);
+  EXPECT_NEAR(shares[0].percent, 70.0, 1e-9);
+  EXPECT_NEAR(shares[1].percent, 15.0, 1e-9);
+}
+
+// A collection kept open sees appends, rebuilds and replacements without being reopened.
+TEST(KeptOpenCollection, SeesFilesChange) {
+  const TempDir dir;
+  const std::string path = writeFortunes(dir, "live", {"first"});
+  rebuildIndex(openFortuneFile(U'%', true, path));
+  CollectionOptions options;
+  options.recheckAfter = std::chrono::milliseconds(0);
+  const Collection collection = Collection::ofFiles(std::vector{path}, options);
+  EXPECT_EQ(collection.count(), 1);
+
+  appendFortune(openFortuneFile(U'%', true, path), "second");
+  EXPECT_EQ(collection.count(), 2);
+  EXPECT_EQ(collection.read(path, 1).text, "second");
+
+  // Replaced whole by an editor's rename, then indexed again: read as it is now.
+  dir.writeFile("new", test::fortuneText({"third", "fourth", "fifth"}));
+  fs::rename(dir.path("new"), path);
+  rebuildIndex(openFortuneFile(U'%', true, path));
+  EXPECT_EQ(collection.count(), 3);
+  SplitMix64 generator(5);
+  std::set<std::string> drawn;
+  for (int i = 0; i < 100; ++i) drawn.insert(collection.draw({}, generator).text);
+  EXPECT_EQ(drawn, (std::set<std::string>{"third", "fourth", "fifth"}));
+
+  // With the default interval, a change is seen at the latest at refresh().
+  const Collection lazy = Collection::ofFiles(std::vector{path});
+  appendFortune(openFortuneFile(U'%', true, path), "sixth");
+  lazy.refresh();
+  EXPECT_EQ(lazy.count(), 4);
+}
+
+}  // namespace
+}  // namespace tallowmere
