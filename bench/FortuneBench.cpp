@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
+#include <tallowmere/Data/Fortune/Collection.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Support.hpp"
 
@@ -55,6 +56,31 @@ void randomFortuneOverCollection(benchmark::State& state) {
   state.SetLabel(std::to_string(files.size()) + " files");
 }
 BENCHMARK(randomFortuneOverCollection)->Unit(benchmark::kMicrosecond);
+
+// A draw from a collection kept open over the classic collection as it is installed (read
+// through the classic data files, nothing written; argument 0) or over indexed copies (1):
+// a file chosen by the counts the collection keeps, one entry and one fortune read, with a
+// length filter (range 1: any, short, long) costing a few more tries.
+void drawFromKeptOpenCollection(benchmark::State& state) {
+  TempDir dir;
+  const std::vector<std::string> copies = copyClassicCollection(dir);
+  if (copies.empty()) {
+    state.SkipWithError("no classic fortune collection (apt-get install fortunes)");
+    return;
+  }
+  const char* chosen = std::getenv("TALLOWMERE_BENCH_COLLECTION");
+  const std::string installed = chosen != nullptr ? chosen : "/usr/share/games/fortunes";
+  const Collection collection = state.range(0) == 0
+                                    ? Collection::ofOperands(std::vector{installed})
+                                    : Collection::ofFiles(copies);
+  const FortuneFilter filter{.length = static_cast<LengthFilter>(state.range(1))};
+  SplitMix64 generator(1);
+  for (auto _ : state) benchmark::DoNotOptimize(collection.draw(filter, generator));
+  state.SetLabel(std::to_string(collection.files().size()) + " files");
+}
+BENCHMARK(drawFromKeptOpenCollection)
+    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
 
 // getEntries of an index of 500 000 entries: one read of the table and its decoding.
 void getEntriesOfLargeIndex(benchmark::State& state) {
