@@ -70,9 +70,8 @@ void drawFromKeptOpenCollection(benchmark::State& state) {
   }
   const char* chosen = std::getenv("TALLOWMERE_BENCH_COLLECTION");
   const std::string installed = chosen != nullptr ? chosen : "/usr/share/games/fortunes";
-  const Collection collection = state.range(0) == 0
-                                    ? Collection::ofOperands(std::vector{installed})
-                                    : Collection::ofFiles(copies);
+  const Collection collection = state.range(0) == 0 ? Collection::ofOperands(std::vector{installed})
+                                                    : Collection::ofFiles(copies);
   const FortuneFilter filter{.length = static_cast<LengthFilter>(state.range(1))};
   SplitMix64 generator(1);
   for (auto _ : state) benchmark::DoNotOptimize(collection.draw(filter, generator));

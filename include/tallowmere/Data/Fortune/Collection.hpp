@@ -107,8 +107,10 @@ struct CollectionFile {
   std::size_t source = 0;
 };
 
-// A fortune drawn from a collection: which file, which number (as getFortune and
-// `tallowmere get PATH N` number it) and its text, invalid UTF-8 read as U+FFFD.
+// A fortune drawn from a collection: which file, which number and its text, invalid UTF-8 read
+// as U+FFFD. Numbers are those of the table the file is read through: its index's (as getFortune
+// numbers them), or for a file read through a classic data file, that table's, which lists no
+// empty fortune. Collection::read and `tallowmere get PATH N` read them back.
 struct DrawnFortune {
   std::string path;
   std::int64_t number = 0;

@@ -40,7 +40,8 @@ namespace tallowmere {
 struct FoundFortuneFile {
   std::string path;
   FileIdentity identity;
-  std::int64_t size = 0;  // in bytes, when the walk looked
+  std::int64_t size = 0;      // in bytes, when the walk looked
+  std::int64_t modified = 0;  // FileStatus::modified, when the walk looked
 };
 
 // listFortuneFiles for programs that go on without what they cannot reach: each file comes

@@ -31,6 +31,12 @@ class Pattern {
   [[nodiscard]] const std::string& expression() const noexcept;
   // False only when `bytes` cannot match: it lacks the literal every match holds. Cheap.
   [[nodiscard]] bool mayMatch(std::string_view bytes) const noexcept;
+  // Whether the pattern has a literal that every match holds, how long it is, and where it next
+  // occurs in `text` at or after `from` (npos when it does not, `from` for a pattern without
+  // one): for a search of many fortunes at once, which cuts out only those that hold it.
+  [[nodiscard]] bool hasLiteral() const noexcept;
+  [[nodiscard]] std::size_t literalLength() const noexcept;
+  [[nodiscard]] std::size_t findLiteral(std::string_view text, std::size_t from) const noexcept;
   // Whether the fortune with these bytes matches, its invalid UTF-8 read as U+FFFD.
   [[nodiscard]] bool matches(std::string_view bytes) const;
 

@@ -113,7 +113,8 @@ struct Collection::State {
     for (const detail::GatheredFile& file : files) {
       Slot slot{file.path, file.source, file.named, nullptr, {}};
       try {
-        slot.member = detail::Member::load(env(), file.path, options.delimiter, file.source);
+        slot.member =
+            detail::Member::load(env(), file.path, options.delimiter, file.source, file.status);
       } catch (const IOError& error) {
         if (file.named) throw;
         if (error.reason() == ErrorReason::NotText) {
@@ -256,6 +257,36 @@ struct Collection::State {
     double rest = 100;
     for (const ShareOperand& source : sources) rest -= source.percent.value_or(0);
     return rest;
+  }
+
+  // Runs `visitFile(member, each)` over every file in turn, handing what it visits to
+  // `visitor`. A file that changed under the visit is read again as it is now, unless some of
+  // its fortunes were visited already (they would be visited twice).
+  template <class VisitFile>
+  Visit visitEach(FunctionRef<Visit(const VisitedFortune&)> visitor, VisitFile&& visitFile) const {
+    recheck(false);
+    for (Live file : live()) {
+      for (int attempt = 0;; ++attempt) {
+        bool visited = false;
+        Visit result = Visit::Continue;
+        try {
+          result = guarded(file, [&] {
+            return visitFile(*file.member, [&](std::int64_t number, std::string_view bytes) {
+              visited = true;
+              return visitor(VisitedFortune{file.member->path(), number, bytes});
+            });
+          });
+        } catch (const Restart&) {
+          const auto again = slotMember(file.at);
+          if (visited || !again || attempt == kRestarts) break;
+          file.member = again;
+          continue;
+        }
+        if (result == Visit::Stop) return Visit::Stop;
+        break;
+      }
+    }
+    return Visit::Continue;
   }
 
   std::optional<DrawnFortune> drawOnce(const FortuneFilter& filter, SplitMix64& generator,
@@ -482,47 +513,18 @@ std::int64_t Collection::count(const FortuneFilter& filter) const {
 
 Visit Collection::visit(FunctionRef<Visit(const VisitedFortune&)> visitor,
                         const FortuneFilter& filter) const {
-  state_->recheck(false);
-  const std::vector<State::Live> files = state_->live();
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    State::Live file = files[i];
-    // A file that changed under the visit is read again as it is now, unless some of its
-    // fortunes were visited already (they would be visited twice).
-    for (int attempt = 0;; ++attempt) {
-      bool visited = false;
-      Visit result = Visit::Continue;
-      try {
-        result = state_->guarded(file, [&] {
-          return file.member->visit(
-              state_->env(), filter, [&](std::int64_t number, std::string_view bytes) {
-                visited = true;
-                return visitor(VisitedFortune{file.member->path(), number, bytes});
-              });
-        });
-      } catch (const Restart&) {
-        const auto again = state_->slotMember(file.at);
-        if (visited || !again || attempt == kRestarts) break;
-        file.member = again;
-        continue;
-      }
-      if (result == Visit::Stop) return Visit::Stop;
-      break;
-    }
-  }
-  return Visit::Continue;
+  return state_->visitEach(visitor, [&](const detail::Member& member, auto&& each) {
+    return member.visit(state_->env(), filter, each);
+  });
 }
 
 Visit Collection::visitMatches(const Pattern& pattern,
                                FunctionRef<Visit(const VisitedFortune&)> visitor,
                                const FortuneFilter& filter) const {
-  return visit(
-      [&](const VisitedFortune& fortune) {
-        if (!pattern.mayMatch(fortune.bytes) || !pattern.matches(fortune.bytes)) {
-          return Visit::Continue;
-        }
-        return visitor(fortune);
-      },
-      filter);
+  detail::ReadBuffer buffer;
+  return state_->visitEach(visitor, [&](const detail::Member& member, auto&& each) {
+    return member.visitMatches(state_->env(), filter, pattern, buffer, each);
+  });
 }
 
 FortuneStats Collection::stats(const FortuneFilter& filter) const {

@@ -60,7 +60,11 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
   std::vector<FoundFortuneFile> found =
       walkFortuneFiles(recursive, directory, unreadable, *options_.env);
   for (FoundFortuneFile& file : found) {
-    add({std::move(file.path), source, false}, {FileKind::Regular, file.identity, file.size});
+    const FileStatus status{FileKind::Regular, file.identity, file.size, file.modified};
+    // Identity 0/0: the walk could not look (a dangling link, say); looked at again when read.
+    const bool known = file.identity != FileIdentity{};
+    add({std::move(file.path), source, false, known ? std::optional(status) : std::nullopt},
+        status);
   }
   return found.size();
 }
@@ -70,7 +74,7 @@ void FileGathering::addSearchPath(const SearchPath& path, std::size_t source) {
 }
 
 void FileGathering::addFile(const std::string& path, std::size_t source) {
-  add({path, source, true}, options_.env->status(path));
+  add({path, source, true, std::nullopt}, options_.env->status(path));
 }
 
 void FileGathering::add(GatheredFile file, const FileStatus& status) {
@@ -83,6 +87,7 @@ void FileGathering::add(GatheredFile file, const FileStatus& status) {
       first.named = first.named || file.named;
       if (isSymlink(*options_.env, first.path) && !isSymlink(*options_.env, file.path)) {
         first.path = std::move(file.path);
+        first.status = file.status;
       }
       return;
     }

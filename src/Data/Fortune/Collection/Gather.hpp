@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@ struct GatheredFile {
   std::string path;
   std::size_t source = 0;
   bool named = false;
+  std::optional<FileStatus> status;  // the text's, when the walk found it
 };
 
 // Collects fortune files, each once: a file reached by several names (symbolic links such as

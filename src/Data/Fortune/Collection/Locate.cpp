@@ -46,7 +46,7 @@ struct Walk {
           directory(path, status.identity);
         }
       } else if (test(name)) {
-        found.push_back({std::move(path), status.identity, status.size});
+        found.push_back({std::move(path), status.identity, status.size, status.modified});
       }
     }
     if (identity) onPath.pop_back();

@@ -59,17 +59,19 @@ bool admitsBytes(const FortuneFilter& filter, std::string_view bytes, std::int64
 
 }  // namespace
 
-MemberSignature signatureOf(Env& env, const std::string& path) {
-  return {env.status(path), env.status(path + ".ix"), env.status(path + ".dat")};
+MemberSignature signatureOf(Env& env, const std::string& path,
+                            const std::optional<FileStatus>& text) {
+  return {text ? *text : env.status(path), env.status(path + ".ix"), env.status(path + ".dat")};
 }
 
 std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, char32_t delimiter,
-                                           std::size_t source) {
+                                           std::size_t source,
+                                           const std::optional<FileStatus>& textStatus) {
   std::shared_ptr<Member> member(new Member());
   member->path_ = path;
   member->delimiter_ = delimiter;
   member->source_ = source;
-  member->signature_ = signatureOf(env, path);
+  member->signature_ = signatureOf(env, path, textStatus);
   const MemberSignature& signature = member->signature_;
   requireRegularFile(env, signature.text, path);
   if (const auto entries = indexedEntries(env, path, signature)) {
@@ -78,9 +80,12 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
     return member;
   }
   if (signature.data.exists()) {
-    if (const auto header = readStrfileHeader(path + ".dat", env)) {
+    // Read whole now: a table that does not fit the text is found before the file is counted,
+    // and the text is then indexed in memory instead.
+    if (auto data = readStrfileFor(path + ".dat", path, env)) {
       member->format_ = FileFormat::Classic;
-      member->entries_ = header->numStrings;
+      member->entries_ = data->header.numStrings;
+      member->table_ = std::move(data);
       return member;
     }
   }
@@ -97,10 +102,7 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
   return member;
 }
 
-const StrfileData* Member::table(Env& env) const {
-  std::call_once(tableLoaded_, [&] { table_ = readStrfileFor(path_ + ".dat", path_, env); });
-  return table_ ? &*table_ : nullptr;
-}
+const StrfileData* Member::table(Env& /*env*/) const { return table_ ? &*table_ : nullptr; }
 
 std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
                                                   const FortuneFilter& filter) const {
@@ -206,6 +208,103 @@ Visit Member::visit(Env& env, const FortuneFilter& filter,
     }
   });
   return result;
+}
+
+namespace {
+
+// Texts up to this size are searched whole; longer ones fortune by fortune, in bounded memory.
+constexpr std::int64_t kWholeText = 64 << 20;
+
+}  // namespace
+
+std::optional<Member::Places> Member::places(Env& env) const {
+  if (signature_.text.size > kWholeText) return std::nullopt;
+  Places places;
+  if (format_ == FileFormat::Classic) {
+    const StrfileData* data = table(env);
+    if (data == nullptr) return std::nullopt;
+    const std::vector<std::uint32_t>& offsets = data->offsets;
+    for (std::uint32_t i = 0; i < data->header.numStrings; ++i) {
+      if (i > 0 && offsets[i] < offsets[i - 1]) return std::nullopt;  // not in text order
+      places.starts.push_back(offsets[i]);
+    }
+    return places;
+  }
+  std::vector<IndexEntry> entries;
+  if (format_ == FileFormat::Unindexed && memoryIndex_) {
+    entries = getEntries(*memoryIndex_);
+  } else {
+    withFortuneFile(delimiter_, false, path_, readOptions(env),
+                    [&](const FortuneFile& file) { entries = getEntries(file); });
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const IndexEntry& entry = entries[i];
+    if (!places.ends.empty() && entry.stringOffset < places.ends.back()) return std::nullopt;
+    places.starts.push_back(entry.stringOffset);
+    places.ends.push_back(entry.stringOffset + entry.stringBytes);
+  }
+  return places;
+}
+
+Visit Member::visitMatches(Env& env, const FortuneFilter& filter, const Pattern& pattern,
+                           ReadBuffer& buffer,
+                           FunctionRef<Visit(std::int64_t, std::string_view)> visitor) const {
+  const auto generic = [&] {
+    return visit(env, filter, [&](std::int64_t number, std::string_view bytes) {
+      return pattern.matches(bytes) ? visitor(number, bytes) : Visit::Continue;
+    });
+  };
+  if (!pattern.hasLiteral()) return generic();
+  const std::optional<Places> found = places(env);
+  if (!found || found->starts.empty()) return generic();
+  const std::unique_ptr<File> file = env.openFile(path_, OpenMode::ReadOnly);
+  const std::int64_t fileSize = file->size();
+  if (fileSize > kWholeText) return generic();
+  // One byte more than the file holds, to see whether it grew meanwhile: then it is read as it
+  // stood, its new fortunes not being in the table yet.
+  const auto capacity = static_cast<std::size_t>(fileSize) + 1;
+  char* bytesRead = buffer.reserve(capacity);
+  std::string_view text(bytesRead, file->readAt(0, bytesRead, capacity));
+  const StrfileData* data = format_ == FileFormat::Classic ? table(env) : nullptr;
+  std::string rotated;
+  if (data != nullptr && (data->header.flags & StrfileHeader::rotated) != 0) {
+    rotated = rot13(text);
+    text = rotated;
+  }
+  const std::vector<std::int64_t>& starts = found->starts;
+  const auto size = static_cast<std::int64_t>(text.size());
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = pattern.findLiteral(text, from);
+    if (at == std::string_view::npos) return Visit::Continue;
+    // The fortune that starts last at or before the literal.
+    const auto next = std::upper_bound(starts.begin(), starts.end(), static_cast<std::int64_t>(at));
+    if (next == starts.begin()) {
+      from = static_cast<std::size_t>(starts.front());
+      continue;
+    }
+    const auto number = static_cast<std::int64_t>(next - starts.begin()) - 1;
+    const std::int64_t start = starts[static_cast<std::size_t>(number)];
+    std::int64_t end = 0;
+    if (data != nullptr) {
+      const StrfileSpan span =
+          locateStrfileFortune(*data, static_cast<std::uint32_t>(number), text);
+      end = static_cast<std::int64_t>(span.offset + span.length);
+    } else {
+      end = std::min(found->ends[static_cast<std::size_t>(number)], size);
+    }
+    if (static_cast<std::int64_t>(at + pattern.literalLength()) > end) {
+      from = at + 1;  // across the end of the fortune: not in it
+      continue;
+    }
+    std::string_view bytes(text.data() + start,
+                           static_cast<std::size_t>(std::max<std::int64_t>(end - start, 0)));
+    if (data != nullptr && !bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
+    from = static_cast<std::size_t>(std::max(end, static_cast<std::int64_t>(at) + 1));
+    std::int64_t characters = 0;
+    if (!admitsBytes(filter, bytes, characters) || !pattern.matches(bytes)) continue;
+    if (visitor(number, bytes) == Visit::Stop) return Visit::Stop;
+  }
 }
 
 }  // namespace tallowmere::detail

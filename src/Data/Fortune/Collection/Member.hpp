@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,12 +30,30 @@ struct MemberSignature {
   friend bool operator==(const MemberSignature&, const MemberSignature&) = default;
 };
 
-[[nodiscard]] MemberSignature signatureOf(Env& env, const std::string& path);
+[[nodiscard]] MemberSignature signatureOf(Env& env, const std::string& path,
+                                          const std::optional<FileStatus>& text = {});
 
 // A fortune read for a draw: its bytes as they stand (rotated back) and its length.
 struct ReadFortune {
   std::string bytes;
   std::int64_t characters = 0;
+};
+
+// Memory that reads of one text after another reuse: a fresh buffer for each text would have
+// the system hand over, and clear, new pages for every one. Not zero-filled.
+class ReadBuffer {
+ public:
+  char* reserve(std::size_t size) {
+    if (size > capacity_) {
+      data_.reset(new char[size]);
+      capacity_ = size;
+    }
+    return data_.get();
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
 };
 
 class Member {
@@ -45,8 +62,10 @@ class Member {
   // else FILE.dat when its header fits, else the text indexed in memory. Throws the IOError of a
   // text that cannot be read, NotAFile for something other than a regular file, NotText for a
   // binary file read without an index.
+  // `text` is the text's status when the caller has just looked.
   static std::shared_ptr<const Member> load(Env& env, const std::string& path, char32_t delimiter,
-                                            std::size_t source);
+                                            std::size_t source,
+                                            const std::optional<FileStatus>& text = {});
 
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
   [[nodiscard]] FileFormat format() const noexcept { return format_; }
@@ -70,6 +89,13 @@ class Member {
   Visit visit(Env& env, const FortuneFilter& filter,
               FunctionRef<Visit(std::int64_t, std::string_view)> visit) const;
 
+  // The same for the admitted fortunes that match `pattern`. A pattern with a literal that
+  // every match holds is looked for in the whole text at once, so that only the fortunes that
+  // hold it are cut out and matched.
+  Visit visitMatches(Env& env, const FortuneFilter& filter, const Pattern& pattern,
+                     ReadBuffer& buffer,
+                     FunctionRef<Visit(std::int64_t, std::string_view)> visit) const;
+
  private:
   Member() = default;
 
@@ -79,11 +105,17 @@ class Member {
   FileFormat format_ = FileFormat::Unindexed;
   MemberSignature signature_;
   std::int64_t entries_ = 0;
-  // Classic: the table, loaded at the first read, or none when it does not fit the text (the
-  // text is then read as a fortune file without an index).
+  // The fortunes' places in the text, in text order, for a search of the whole text; none when
+  // the file cannot be searched so (an unordered table, a text too long to hold at once).
+  struct Places {
+    std::vector<std::int64_t> starts;
+    std::vector<std::int64_t> ends;  // none: found from the start, as the classic tools do
+  };
+  [[nodiscard]] std::optional<Places> places(Env& env) const;
+
+  // Classic: the table, which fits the text.
   [[nodiscard]] const StrfileData* table(Env& env) const;
-  mutable std::once_flag tableLoaded_;
-  mutable std::optional<StrfileData> table_;
+  std::optional<StrfileData> table_;
   // Unindexed: the index built in memory from the text.
   std::optional<Index> memoryIndex_;
 };

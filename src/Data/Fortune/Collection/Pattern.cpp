@@ -163,6 +163,29 @@ bool Pattern::mayMatch(std::string_view bytes) const noexcept {
          bytes.end();
 }
 
+bool Pattern::hasLiteral() const noexcept { return compiled_->literal.has_value(); }
+
+std::size_t Pattern::literalLength() const noexcept {
+  return compiled_->literal ? compiled_->literal->size() : 0;
+}
+
+std::size_t Pattern::findLiteral(std::string_view text, std::size_t from) const noexcept {
+  const Compiled& c = *compiled_;
+  if (!c.literal) return from;
+  if (from > text.size()) return std::string_view::npos;
+  const std::string& literal = *c.literal;
+  const std::string_view rest = text.substr(from);
+  if (!c.ignoreCase) {
+    const void* found = ::memmem(rest.data(), rest.size(), literal.data(), literal.size());
+    if (found == nullptr) return std::string_view::npos;
+    return from + static_cast<std::size_t>(static_cast<const char*>(found) - rest.data());
+  }
+  const auto same = [](char a, char b) { return lowerAscii(a) == b; };
+  const auto found = std::search(rest.begin(), rest.end(), literal.begin(), literal.end(), same);
+  if (found == rest.end()) return std::string_view::npos;
+  return from + static_cast<std::size_t>(found - rest.begin());
+}
+
 bool Pattern::matches(std::string_view bytes) const {
   // Valid UTF-8 without NUL bytes is matched where it lies; anything else as the text a draw
   // would return.
