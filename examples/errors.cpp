@@ -117,6 +117,27 @@ static bool run(const std::filesystem::path& directory) {
   ok &= expect("a damaged index", Outcome::DamagedIndex, outcome);
   ok &= count == 1;
 
+  // [guide:reasons]
+  // Whatever a failure's type, errorReason says why it happened and errorPath names the file
+  // it concerns: an index cut short (an IOError) and one with a bad magic number (a
+  // HeaderProblemError) are both DamagedIndex, about the index file.
+  const auto reasonOf = [&path] {
+    try {
+      withFortuneFile(U'%', true, path, getNumFortunes);
+    } catch (const std::exception& error) {
+      std::cerr << errorReason(error) << ": " << errorPath(error) << '\n';
+      return errorReason(error);
+    }
+    return ErrorReason::Other;
+  };
+  std::filesystem::resize_file(path + ".ix", 20);  // cut inside the 64-byte header
+  const ErrorReason cut = reasonOf();              // DamagedIndex
+  std::ofstream(path + ".ix", std::ios::binary | std::ios::trunc) << std::string(64, 'x');
+  const ErrorReason rubbish = reasonOf();  // DamagedIndex
+  // [guide:end]
+  ok &= cut == ErrorReason::DamagedIndex && rubbish == ErrorReason::DamagedIndex;
+  withFortuneFile(U'%', true, path, [](const FortuneFile& f) { rebuildIndex(f); });
+
   // [guide:usage-errors]
   // A handle used after closeFortuneFile is a fault of the program: UsageError.
   outcome = attempt([&] {

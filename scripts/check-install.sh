@@ -2,8 +2,9 @@
 # Proves that an installed tallowmere works for its users: checks that docs/guide.md shows the
 # examples as they are (scripts/check-docs.sh), installs the build in BUILD (default build/)
 # into a temporary prefix, builds every example program (examples/*.cpp) against that prefix
-# with CMake (find_package) and with pkg-config, runs each build of each, and runs the installed
-# command on the installed collection.
+# with CMake (find_package) and with pkg-config, runs each build of each (on the installed
+# collection, and on a small fortune directory of its own), and runs the installed command on
+# the installed collection.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,63 @@ expect_fortune() {
   fi
 }
 
+# A small fortune directory for the examples that take operands: an indexed file with an empty
+# fortune among short ones (numbers count the empty one, as `tallowmere get` does), and a file
+# without an index that holds one long fortune.
+tallowmere=$prefix/bin/tallowmere
+sample=$tmp/sample
+mkdir "$sample"
+printf '%s\n' 'A kettle watched by two people boils for neither.' % '' % \
+  'The shortest way between two meetings is a corridor nobody cleans.' % \
+  "Every kettle in the building is somebody's, and nobody knows whose." >"$sample/sayings"
+printf '%s\n' 'The office kettle has outlived three managers, two reorganisations and a fire' \
+  'drill that nobody took seriously. It has never once been descaled, and it is still the' \
+  'only thing on the floor that everyone agrees works.' >"$sample/notes"
+"$tallowmere" index "$sample/sayings"
+
+# Fails unless motd, run as "$@", prints a short fortune of the sample directory: one line of
+# at most 160 characters that is a whole line of its indexed file.
+expect_short_fortune() {
+  local fortune
+  fortune=$("$@")
+  printf '%s\n' "$fortune"
+  if [[ -z $fortune || $fortune == *$'\n'* || ${#fortune} -gt 160 ]] ||
+     ! grep -qxF -- "$fortune" "$sample/sayings"; then
+    echo "check-install: $1 printed no short fortune of $sample" >&2
+    exit 1
+  fi
+}
+
+# Fails unless match, run as "$@" after COUNT, prints COUNT fortunes, each after a line
+# "(PATH #N)" that the installed command reads as the same fortune with `get PATH N`.
+expect_matches() {
+  local count=$1 output line heading path number expected='' found=0
+  shift
+  output=$("$@")
+  printf '%s\n' "$output"
+  while IFS= read -r line; do
+    [[ $line =~ ^\((.*)\ \#([0-9]+)\)$ ]] || continue
+    path=${BASH_REMATCH[1]} number=${BASH_REMATCH[2]} found=$((found + 1))
+    heading=$line$'\n'$("$tallowmere" get "$path" "$number")
+    expected+=${expected:+$'\n'}$heading
+  done <<<"$output"
+  if [ "$found" -ne "$count" ] || [ "$output" != "$expected" ]; then
+    echo "check-install: $1 did not print the $count fortunes that \`tallowmere get\` reads" >&2
+    exit 1
+  fi
+}
+
+# Runs "$@" and fails unless it exits with STATUS, the first argument.
+expect_status() {
+  local status=$1 got=0
+  shift
+  "$@" >/dev/null 2>&1 || got=$?
+  if [ "$got" -ne "$status" ]; then
+    echo "check-install: $* exited with $got, not $status" >&2
+    exit 1
+  fi
+}
+
 # Every example program, by name: examples/NAME.cpp.
 examples=()
 for source in examples/*.cpp; do
@@ -55,7 +113,15 @@ run_example() {
     draw) expect_fortune "$binary" ;;
     collection)
       TMPDIR=$scratch "$binary"
-      TMPDIR=$scratch "$binary" "$tallowmere_datadir/data" ;;
+      TMPDIR=$scratch "$binary" 30% "$sample/sayings" "$sample" ;;
+    motd)
+      expect_fortune "$binary"
+      for _ in 1 2 3 4 5; do expect_short_fortune "$binary" "$sample"; done
+      expect_status 1 "$binary" "$sample/notes" ;;
+    match)
+      expect_matches 3 "$binary" kettle "$sample"
+      expect_status 1 "$binary" 'no such words anywhere' "$sample"
+      expect_status 2 "$binary" '(' "$sample" ;;
     *) TMPDIR=$scratch "$binary" ;;
   esac
   if [ -n "$(ls -A "$scratch")" ]; then
@@ -93,7 +159,6 @@ for name in "${examples[@]}"; do
 done
 
 echo "== the installed command"
-tallowmere=$prefix/bin/tallowmere
 "$tallowmere" --version
 expect_fortune "$tallowmere"
 "$tallowmere" -a -f
