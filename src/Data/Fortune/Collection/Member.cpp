@@ -212,8 +212,9 @@ Visit Member::visit(Env& env, const FortuneFilter& filter,
 
 namespace {
 
-// Texts up to this size are searched whole; longer ones fortune by fortune, in bounded memory.
-constexpr std::int64_t kWholeText = 64 << 20;
+// Texts up to this size are searched whole; longer ones fortune by fortune, in bounded memory
+// (a few MiB, whatever the size of the text).
+constexpr std::int64_t kWholeText = 8 << 20;
 
 }  // namespace
 
