@@ -1,5 +1,6 @@
 #include "Report.hpp"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,15 +42,9 @@ void reportSkipped(const IOError& error) {
 }
 
 std::string kindName(FortuneType kind) {
-  switch (kind) {
-    case FortuneType::All:
-      return "any";
-    case FortuneType::Normal:
-      return "inoffensive";
-    case FortuneType::Offensive:
-      return "offensive";
-  }
-  return "any";
+  // In the order of the kinds: All, Normal, Offensive.
+  constexpr std::array names{"any", "inoffensive", "offensive"};
+  return names.at(static_cast<std::size_t>(fromEnum(kind)));
 }
 
 void flushStandardOutput() {
