@@ -59,9 +59,8 @@ std::optional<std::string> entryProblem(std::int64_t number, const IndexEntry& e
            std::to_string(entry.stringOffset + entry.stringBytes) +
            ") ends past the end of the text (" + std::to_string(bounds.textSize) + " bytes)";
   }
-  if (previous != nullptr &&
-      entry.stringOffset - bounds.separatorLength() <
-          previous->stringOffset + previous->stringBytes) {
+  if (previous != nullptr && entry.stringOffset - bounds.separatorLength() <
+                                 previous->stringOffset + previous->stringBytes) {
     return name + " starts at byte " + std::to_string(entry.stringOffset) +
            ", not after the separator that ends fortune " + std::to_string(number - 1) +
            " (at byte " + std::to_string(previous->stringOffset + previous->stringBytes) + ")";
