@@ -85,8 +85,8 @@ void readThroughIndex(MemoryEnv& env, const Files& files, char32_t delimiter,
   if (!fortune.empty()) {
     // Read through the index the handle holds now, which a failed check may have replaced.
     const IndexEntry entry = getEntry(getIndex(file), number);
-    const std::string_view bytes = files.text.substr(
-        static_cast<std::size_t>(entry.stringOffset), static_cast<std::size_t>(entry.stringBytes));
+    const std::string_view bytes = files.text.substr(static_cast<std::size_t>(entry.stringOffset),
+                                                     static_cast<std::size_t>(entry.stringBytes));
     checkServed(files, entry.stringOffset, bytes, separator);
     FUZZ_CHECK(fortune == decodeUtf8Leniently(bytes));
   }
@@ -150,16 +150,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     put(env, "f", files.text);
     if ((flags & 2) == 0) put(env, "f.ix", files.index);
     if ((flags & 4) == 0) put(env, "f.dat", files.data);
-    onlyThrows<IOError, IndexProblemError>([&] { readThroughIndex(env, files, delimiter, chosen); });
+    onlyThrows<IOError, IndexProblemError>(
+        [&] { readThroughIndex(env, files, delimiter, chosen); });
     onlyThrows<IOError>([&] { readThroughData(env, files); });
   });
   // The files themselves are held in memory twice at most (the input and the MemoryEnv); the
   // readers' buffers are a constant (chunks of 64 KiB, windows bounded by the files).
   const std::size_t allowed = 32 * size + (std::size_t{4} << 20);
   if (peakBytes.load() - before > allowed) {
-    fail(__FILE__, __LINE__, ("peak memory " + std::to_string(peakBytes.load() - before) +
-                              " bytes for an input of " + std::to_string(size))
-                                 .c_str());
+    fail(__FILE__, __LINE__,
+         ("peak memory " + std::to_string(peakBytes.load() - before) + " bytes for an input of " +
+          std::to_string(size))
+             .c_str());
   }
   return 0;
 }
