@@ -24,9 +24,18 @@ def entry(offset, length, chars, lines):
     return struct.pack(">4I", offset, length, chars, lines)
 
 
+def fortune_input(text, index, data, flags=0, number=2):
+    """Flags 1: the delimiter \u00a7, 2: no index file, 4: no data file."""
+    return bytes([flags]) + struct.pack(">3I", len(text), len(index), number) + text + index + data
+
+
+TEXT = b"alpha\n%\nbeta\n%\ngamma\n"
+
+
 # The empty header as stored: the bounds of the empty statistics cut to 32 bits.
 EMPTY = header(0x40, 0, 0, 0xFFFFFFFF, 0, 0xFFFFFFFF, 0)
 TWO = header(64, 2, 5, 1, 2, 1, 12) + entry(0, 1, 1, 1) + entry(4, 8, 5, 2)
+THREE = header(64, 3, 5, 4, 1, 1, 20) + entry(0, 5, 5, 1) + entry(8, 4, 4, 1) + entry(15, 5, 5, 1)
 
 
 def index_input(file_bytes, writable=True, bad_entry=False, number=1,
@@ -126,6 +135,23 @@ SEEDS = {
         # Statistics repaired at opening skip the table check, so a table offset far beyond
         # the end of the file is accepted, and the next append writes there.
         "repaired-table-beyond-file": index_input(header(0x40000000, 0, 5, 1, 2, 1, 12)),
+    },
+    "fortune": {
+        "sound": fortune_input(TEXT, THREE, strfile_data([0, 8, 15, 21], 2, 5, 4)),
+        "count-too-big": fortune_input(TEXT, header(64, 1000, 5, 4, 1, 1, 20) + THREE[64:]
+                                       + bytes(16 * 997), b""),
+        "entry-over-the-text": fortune_input(TEXT, header(64, 3, 20, 4, 5, 1, 20)
+                                             + entry(0, 20, 20, 5) + THREE[80:], b""),
+        "entry-holding-a-delimiter-line": fortune_input(TEXT, header(64, 2, 12, 5, 3, 1, 20)
+                                                        + entry(0, 12, 12, 3)
+                                                        + entry(15, 5, 5, 1), b""),
+        "out-of-order": fortune_input(TEXT, header(64, 3, 5, 4, 1, 1, 20) + entry(8, 4, 4, 1)
+                                      + entry(0, 5, 5, 1) + entry(15, 5, 5, 1), b""),
+        "data-count-too-big": fortune_input(TEXT, b"", strfile_data([0, 8, 15, 21])[:4]
+                                            + b"\x00\x00\x00\x09"
+                                            + strfile_data([0] * 10)[8:], flags=2),
+        "data-random": fortune_input(TEXT, b"", strfile_data([15, 0, 8, 21], flags=1), flags=2),
+        "section-sign": fortune_input("x\n\u00a7\ny\n".encode(), b"", b"", flags=1),
     },
 }
 

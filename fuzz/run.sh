@@ -16,7 +16,7 @@ fi
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode parse rebuild index strfile)
+[ ${#targets[@]} -gt 0 ] || targets=(decode parse rebuild index strfile fortune)
 
 scripts/ensure-deps.sh clang fuzzer
 

@@ -27,6 +27,9 @@ CheckResult checkFortuneFile(char32_t delimiterChar, const std::string& path) {
               std::to_string(report.firstDifference) + " on" + advice};
     case IndexFileState::StatsDiffer:
       return {"the statistics in the index header do not match the text" + advice};
+    case IndexFileState::InterruptedAppend:
+      return {"an append to the file was interrupted; the next change to it undoes the append" +
+              advice};
   }
   return {"unknown index state"};
 }

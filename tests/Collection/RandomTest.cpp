@@ -160,10 +160,15 @@ TEST_F(Selection, FailuresAfterOpeningCloseEverything) {
             }),
             "openFortuneFile: file does not exist: \"" + dir.path("absent") + "\"");
 
-  // Files whose indexes hold no fortune: nothing to draw.
-  const std::string empty = writeFortunes(dir, "empty", {"unindexed"});
-  withFortuneFile(U'%', true, empty, [](const FortuneFile& file) { (void)getIndex(file); });
+  // Files whose indexes hold no fortune: nothing to draw. An empty index over a text that has
+  // fortunes is not believed.
+  const std::string empty = dir.writeFile("empty", "");
+  const std::string unindexed = writeFortunes(dir, "unindexed", {"unindexed"});
+  for (const std::string& path : {empty, unindexed}) {
+    withFortuneFile(U'%', true, path, [](const FortuneFile& file) { (void)getIndex(file); });
+  }
   EXPECT_EQ(userErrorOf([&] { (void)randomFortune({empty}); }), empty + ": no fortune to draw");
+  EXPECT_EQ(randomFortune({unindexed}), "unindexed");
 }
 
 // No file is held open between reads: a process that may hold only a few files open draws

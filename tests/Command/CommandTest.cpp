@@ -17,6 +17,7 @@
 
 #include <tallowmere/Data/Fortune.hpp>
 #include "Collection/CollectionSupport.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
 
@@ -352,6 +353,61 @@ TEST_F(CommandTest, IndexRebuildsAndCheckFindsDamagedAndOutdatedIndexes) {
   const Outcome badStats = run({"check", "jokes"});
   EXPECT_EQ(badStats.status, 1);
   EXPECT_THAT(badStats.out, HasSubstr("MaxLengthLessThanMinLength"));
+}
+
+// Indexes that cannot describe their text: nothing is read through them, and check says why.
+TEST_F(CommandTest, IndexesWrongForTheTextAreNeverReadThrough) {
+  write("t", {"alpha", "beta", "gamma"});
+  ASSERT_EQ(run({"index", "t"}).status, 0);
+  const std::string sound = dir.readFile("t.ix");
+  const auto withEntry = [&](std::size_t number, const IndexEntry& entry) {
+    std::string index = sound;
+    index.replace(64 + 16 * number, 16, encodeIndexEntry(entry));
+    dir.writeFile("t.ix", index);
+  };
+  // An entry over the whole text, then one past its end.
+  withEntry(0, {0, 20, 20, 5});
+  EXPECT_EQ(run({"get", "t", "0"}).out, "alpha\n");
+  EXPECT_EQ(run({"-m", ".", "t"}).out, "alpha\n%\nbeta\n%\ngamma\n%\n");
+  EXPECT_THAT(run({"check", "t"}).out,
+              HasSubstr("damaged index t.ix: fortune 1 starts at byte 8, not after the "
+                        "separator that ends fortune 0 (at byte 20)"));
+  withEntry(0, {0, 5, 5, 1});
+  withEntry(1, {800, 4, 4, 1});
+  EXPECT_EQ(run({"-m", ".", "t"}).out, "alpha\n%\nbeta\n%\ngamma\n%\n");
+  // Entries out of order: add rebuilds the index rather than extend it.
+  withEntry(0, {8, 4, 4, 1});
+  withEntry(1, {0, 5, 5, 1});
+  EXPECT_EQ(run({"get", "t", "0"}).out, "alpha\n");
+  EXPECT_EQ(run({"add", "t", "delta"}).status, 0);
+  EXPECT_EQ(run({"check", "t"}).out, "t: ok, 4 fortunes\n");
+
+  // A data file of 268 million fortunes for a text of 24 bytes, sparse on disk.
+  write("classic", {"one", "two", "three"});
+  std::string header = std::string("\0\0\0\x02\x0f\xff\xff\xff", 8) + std::string(12, '\0');
+  header += std::string("%\0\0\0", 4);
+  dir.writeFile("classic.dat", header);
+  std::filesystem::resize_file(dir.path("classic.dat"),
+                               strfileHeaderLength + std::uint64_t{4} * 268435456);
+  EXPECT_EQ(run({"count", "classic"}).out, "3\n");
+  EXPECT_EQ(run({"-m", "t", "classic"}).out, "two\n%\nthree\n%\n");
+  EXPECT_EQ(run({"get", "classic", "2"}).out, "three\n");
+}
+
+TEST_F(CommandTest, CheckNamesAnInterruptedAppend) {
+  dir.writeFile("t", "one\n%\ntwo\n");
+  ASSERT_EQ(run({"index", "t"}).status, 0);
+  // What an append of "three" killed half way leaves: its record past the table, part of it
+  // written.
+  dir.writeFile("t.ix", dir.readFile("t.ix") + detail::encodePendingAppend(
+                                                   {{12, 5, 5, 1}, 9, 10, 18, std::string("\n")}));
+  dir.writeFile("t", "one\n%\ntwo\n%\nthr");
+  EXPECT_EQ(run({"check", "t"}).out,
+            "t: an append to the file was interrupted; the next change to it undoes the append; "
+            "rebuild it with: tallowmere index t\n");
+  EXPECT_EQ(run({"add", "t", "four"}).status, 0);
+  EXPECT_EQ(dir.readFile("t"), "one\n%\ntwo\n%\nfour\n");
+  EXPECT_EQ(run({"check", "t"}).out, "t: ok, 3 fortunes\n");
 }
 
 // check compares a long table with the text a batch at a time: a difference is found where

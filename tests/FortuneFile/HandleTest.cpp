@@ -150,6 +150,35 @@ TEST_F(FortuneFileHandle, AnIndexReachingPastTheTextIsNeverUsedToReadIt) {
   EXPECT_EQ(getStats(openIndex(ix, false)).numFortunes, 2);
 }
 
+// A text of S bytes holds at most S / 3 + 1 fortunes with the delimiter %: separators alone,
+// each enclosing an empty fortune. A header that claims more is not believed, nor one that
+// claims none over a text that has some.
+TEST_F(FortuneFileHandle, AnIndexCountingMoreFortunesThanTheTextCanHoldIsNotUsed) {
+  const auto usesIndexFile = [&](const std::string& index) {
+    dir.writeFile("jokes.ix", index);
+    const FortuneFile file = openFortuneFile('%', false, text);
+    return !detail::indexPath(getIndex(file)).empty();
+  };
+  dir.writeFile("jokes", "\n%\n\n%\n");
+  indexOnDisk(text);
+  const std::vector<IndexEntry> densest = entriesOf(openFortuneFile('%', false, text));
+  ASSERT_EQ(densest.size(), 3u);
+  EXPECT_TRUE(usesIndexFile(test::indexBytes(densest)));
+  EXPECT_FALSE(usesIndexFile(test::indexBytes(densest, 4)));
+
+  dir.writeFile("jokes", "alpha\n%\nbeta\n%\ngamma\n");
+  const std::vector<IndexEntry> three = {{0, 5, 5, 1}, {8, 4, 4, 1}, {15, 5, 5, 1}};
+  for (const std::int64_t count : {0, 1000}) {
+    dir.writeFile("jokes.ix", test::indexBytes(three, count));
+    FortuneFile reader = openFortuneFile('%', false, text);
+    EXPECT_EQ(getNumFortunes(reader), 3);
+    EXPECT_EQ(getFortune(reader, 2), "gamma");
+  }
+  // A writer rebuilds the index file.
+  EXPECT_EQ(getNumFortunes(openFortuneFile('%', true, text)), 3);
+  EXPECT_EQ(getStats(openIndex(ix, false)).numFortunes, 3);
+}
+
 TEST_F(FortuneFileHandle, FailedFallbackReportsWhyTheIndexFileWasUnusable) {
   FortuneFile file = openFortuneFile('%', false, text);
   std::filesystem::remove(text);

@@ -84,5 +84,38 @@ TEST_F(FortuneFileRead, VisitsEveryFortuneWithTheBytesGetFortuneReads) {
   EXPECT_EQ(getFortune(file, 4001), "caf\xC3\xA9 \xEF\xBF\xBD");
 }
 
+// Entries under a plausible header that cannot be fortunes of the text: each is found before
+// its text is served, and the text is read through an index of its own instead. A writer
+// rebuilds such an index file before it appends, where the table alone shows the fault.
+TEST_F(FortuneFileRead, EntriesWrongForTheTextAreNeverServed) {
+  const std::string text = "alpha\n%\nbeta\n%\ngamma\n";
+  const std::vector<IndexEntry> sound = {{0, 5, 5, 1}, {8, 4, 4, 1}, {15, 5, 5, 1}};
+  const std::vector<std::vector<IndexEntry>> wrong = {
+      {{0, 5, 5, 1}, {800, 4, 4, 1}, {15, 5, 5, 1}},  // past the end of the text
+      {{0, 20, 20, 5}, {8, 4, 4, 1}, {15, 5, 5, 1}},  // over the next ones
+      {{8, 4, 4, 1}, {0, 5, 5, 1}, {15, 5, 5, 1}},    // out of order
+      {{0, 12, 12, 3}, {15, 5, 5, 1}},                // holding a delimiter line
+  };
+  for (const std::vector<IndexEntry>& entries : wrong) {
+    const bool inOrder = &entries == &wrong.back();
+    const std::string path = dir.writeFile("f", text);
+    dir.writeFile("f.ix", test::indexBytes(entries, -1, 20));
+    const FortuneFile reader = openFortuneFile('%', false, path);
+    EXPECT_EQ(getFortune(reader, 0), "alpha");
+    Pieces visited;
+    forEachFortune(reader, [&](std::int64_t, const IndexEntry&, std::string_view bytes) {
+      visited.emplace_back(bytes);
+    });
+    EXPECT_EQ(visited, (Pieces{"alpha", "beta", "gamma"}));
+    EXPECT_NE(checkIndexFile(reader).state, IndexFileState::Sound);
+    // Only reading a fortune's text shows the delimiter line it holds.
+    if (inOrder) continue;
+    EXPECT_EQ(getEntries(openFortuneFile('%', false, path)), sound);
+    appendFortune(openFortuneFile('%', true, path), "delta");
+    EXPECT_EQ(checkIndexFile(reader).state, IndexFileState::Sound);
+    EXPECT_EQ(getFortune(openFortuneFile('%', false, path), 3), "delta");
+  }
+}
+
 }  // namespace
 }  // namespace tallowmere

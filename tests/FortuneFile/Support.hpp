@@ -26,4 +26,20 @@ inline std::vector<IndexEntry> entriesOf(const FortuneFile& file) {
   return getEntries(getIndex(file));
 }
 
+// The bytes of an index file that lists `entries` and whose header claims `count` of them (all
+// by default) and the given offsetAfter (theirs by default), the table padded with zero bytes to
+// hold that many.
+inline std::string indexBytes(const std::vector<IndexEntry>& entries, std::int64_t count = -1,
+                              std::int64_t offsetAfter = -1) {
+  FortuneStats stats = FortuneStats::mempty;
+  for (const IndexEntry& entry : entries) stats += indexEntryStats(entry);
+  if (count >= 0) stats.numFortunes = count;
+  if (offsetAfter >= 0) stats.offsetAfter = offsetAfter;
+  std::string bytes = encodeHeader(Header{stats, indexHeaderLength});
+  for (const IndexEntry& entry : entries) bytes += encodeIndexEntry(entry);
+  bytes.resize(static_cast<std::size_t>(indexHeaderLength + indexEntryLength * stats.numFortunes),
+               '\0');
+  return bytes;
+}
+
 }  // namespace tallowmere::test

@@ -96,5 +96,23 @@ TEST(StrfileFormat, EncodingAndCheckingRefuseWhatDecodingWould) {
   }
 }
 
+// Every fortune but the last takes a newline and a delimiter line, and empty ones are left out:
+// a text of S bytes holds at most (S + 2) / 3 of them, and their offsets increase strictly.
+TEST(StrfileFormat, CheckingRefusesTablesNoTextOfThatSizeHas) {
+  const std::string densest = "\n%\n\n%\n\n";
+  StrfileData data = buildStrfile(densest);
+  ASSERT_EQ(data.header.numStrings, 3u);
+  EXPECT_EQ(maxStrfileStrings(densest.size()), 3u);
+  EXPECT_NO_THROW(checkStrfile(data, densest.size()));
+  data.header.numStrings = 4;
+  data.offsets.insert(data.offsets.begin(), 0);
+  EXPECT_EQ(messageOf([&] { checkStrfile(data, densest.size()); }),
+            "checkStrfile: 4 strings are more than a text of 7 bytes can hold (3)");
+  StrfileData repeated = decodeStrfile(kThreeFortunes);
+  repeated.offsets[1] = repeated.offsets[0];
+  EXPECT_EQ(messageOf([&] { checkStrfile(repeated, 100); }),
+            "checkStrfile: offset 1 (2) does not follow offset 0 (2) in a table in text order");
+}
+
 }  // namespace
 }  // namespace tallowmere

@@ -1,12 +1,14 @@
 // Finding a fortune of strfile data in its text, as `fortune` prints it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
 #include <tallowmere/Platform/MemoryEnv.hpp>
+#include "support/TempDir.hpp"
 
 namespace tallowmere {
 namespace {
@@ -85,6 +87,31 @@ TEST(StrfileRead, ReadsAClassicFileThroughItsDataFileOnlyWhenTheDataFileFitsTheT
   put("rude", text.substr(0, 20));
   EXPECT_TRUE(readStrfileHeader("rude.dat", env));
   EXPECT_FALSE(readStrfileFor("rude.dat", "rude", env));
+  // A count the text cannot hold (more than (S + 2) / 3 fortunes in S bytes) is refused from
+  // the header, before the table is read.
+  put("rude", "x\n%\ny\n");
+  EXPECT_TRUE(readStrfileHeader("rude.dat", env));
+  put("rude", "x");
+  EXPECT_FALSE(readStrfileHeader("rude.dat", env));
+  EXPECT_FALSE(readStrfileFor("rude.dat", "rude", env));
+  EXPECT_TRUE(readStrfileHeader("rude.dat", 4, env));
+  EXPECT_FALSE(readStrfileHeader("rude.dat", 3, env));
+}
+
+// A data file of 268 million fortunes for a text of 24 bytes, sparse on disk: refused at once.
+TEST(StrfileRead, AHugeCountCostsNeitherTimeNorMemory) {
+  const test::TempDir dir;
+  const std::string text = dir.writeFile("t", "First one\n%\nSecond one\n");
+  std::string header;
+  for (const std::uint32_t field : {2u, 268435455u, 10u, 9u, 0u}) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      header.push_back(static_cast<char>(field >> shift));
+  }
+  header += std::string("%\0\0\0", 4);
+  const std::string data = dir.writeFile("t.dat", header);
+  std::filesystem::resize_file(data, strfileHeaderLength + std::uint64_t{4} * 268435456);
+  EXPECT_FALSE(readStrfileHeader(data));
+  EXPECT_FALSE(readStrfileFor(data, text));
 }
 
 }  // namespace

@@ -171,12 +171,15 @@ void rebuildStrfileData(const FortuneFile& file);
 
 // How an index file stands against its text, as checkIndexFile finds it.
 enum class IndexFileState {
-  Sound,            // it lists every fortune of the text as a rebuild would
-  Missing,          // there is no index file
-  Damaged,          // it cannot be opened, or its header fails its checks (see detail)
-  Stale,            // it describes more text than the file holds
-  DiffersFromText,  // its entries differ from the text's from fortune firstDifference on
-  StatsDiffer,      // its entries match the text, the statistics in its header do not
+  Sound,    // it lists every fortune of the text as a rebuild would
+  Missing,  // there is no index file
+  Damaged,  // it cannot be opened, its header fails its checks, or it cannot describe the text
+            // (more fortunes than the text can hold, entries out of order or past its end); see
+            // detail
+  Stale,    // it describes more text than the file holds
+  DiffersFromText,    // its entries differ from the text's from fortune firstDifference on
+  StatsDiffer,        // its entries match the text, the statistics in its header do not
+  InterruptedAppend,  // an append stopped half way; the next change to the file undoes it
 };
 
 struct IndexFileReport {

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,9 +87,22 @@ inline constexpr std::size_t strfileHeaderLength = 24;
 
 // Checks data against the text it describes, of `textSize` bytes: throws on the first
 // problem that makes the data unusable for reading that text's fortunes (what encodeStrfile
-// refuses, and any offset past the end of the text). A text that has grown since the data
-// was made passes: its new fortunes are simply not in the table.
+// refuses, more strings than the text can hold, any offset past the end of the text, and
+// offsets that do not increase strictly in a table in text order). A text that has grown since
+// the data was made passes: its new fortunes are simply not in the table.
 void checkStrfile(const StrfileData& data, std::uint64_t textSize);
+
+// The most fortunes a data file can list for a text of `textSize` bytes: every fortune but the
+// last takes at least one line (a newline) and the delimiter line after it, three bytes, and
+// empty fortunes are not listed.
+[[nodiscard]] std::uint64_t maxStrfileStrings(std::uint64_t textSize);
+
+// The parts of checkStrfile: the header's count against the text's size, and a run of the
+// table's offsets, numbered from `first` and following `previous` (offset first - 1, if any).
+void checkStrfileHeader(const StrfileHeader& header, std::uint64_t textSize);
+void checkStrfileOffsets(const StrfileHeader& header, std::span<const std::uint32_t> offsets,
+                         std::size_t first, std::optional<std::uint32_t> previous,
+                         std::uint64_t textSize);
 
 struct StrfileOptions {
   char delimiter = '%';
@@ -143,13 +157,20 @@ struct StrfileSpan {
 // the newline that ends its last line, its letters rotated back when the rotated flag is set,
 // and invalid UTF-8 read as U+FFFD.
 
-// The header of the data file at `dataPath`, when it decodes and the file is as long as its
-// table says; no value otherwise. Reads the header alone.
+// The header of the data file at `dataPath`, when it decodes, the file is as long as its table
+// says, and its count fits a text of `textSize` bytes (checkStrfileHeader); no value otherwise.
+// Reads the header alone. Without `textSize`, the text is the file beside the data file
+// (`dataPath` without ".dat"), when there is one.
 [[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
+                                                             Env& env = Env::disk());
+[[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
+                                                             std::int64_t textSize,
                                                              Env& env = Env::disk());
 
 // The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
-// when there is none, or it is damaged or does not fit the text. Reads the data file whole.
+// when there is none, or it is damaged or does not fit the text. The header is checked before
+// the table is read, and the table is read and checked in pieces of bounded size, so that a
+// damaged count costs neither time nor memory.
 [[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
                                                         const std::string& textPath,
                                                         Env& env = Env::disk());
@@ -161,7 +182,7 @@ struct StrfileSpan {
 // and characters, and lines. Throws as locateStrfileFortune does.
 [[nodiscard]] IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text);
 
-// The entries of every fortune, in table order. Reads every fortune.
+// The entries of every fortune, in table order. Reads the text as forEachStrfileFortune does.
 [[nodiscard]] std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
 
 // Visits every fortune in table order with its number and its bytes (letters rotated back under

@@ -6,6 +6,7 @@
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Data/Fortune/Open.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 namespace tallowmere::detail {
@@ -37,14 +38,17 @@ FortuneFileOptions readOptions(Env& env) { return FortuneFileOptions{.env = &env
 // Whether the index file's header is sound and describes no more text than the file holds, so
 // that the file can be read through it; its count of entries when it can. An index with
 // problems is no failure here: the file is read without it, as a read-only fortune file does.
-std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path,
+std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path, char32_t delimiter,
                                            const MemberSignature& signature) {
   if (!signature.index.exists()) return std::nullopt;
   try {
     const Index index = openIndex(path + ".ix", false, env);
     const FortuneStats stats = getStats(index);
     closeIndex(index);
+    // What a read-only fortune file would not believe either: it would index the text itself.
     if (stats.numFortunes > 0 && stats.offsetAfter > signature.text.size) return std::nullopt;
+    const TextBounds bounds{signature.text.size, separatorOf(delimiter)};
+    if (headerProblem(stats, bounds, /*requireFortunes=*/true)) return std::nullopt;
     return stats.numFortunes;
   } catch (const std::exception&) {
     return std::nullopt;
@@ -74,7 +78,7 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
   member->signature_ = signatureOf(env, path, textStatus);
   const MemberSignature& signature = member->signature_;
   requireRegularFile(env, signature.text, path);
-  if (const auto entries = indexedEntries(env, path, signature)) {
+  if (const auto entries = indexedEntries(env, path, delimiter, signature)) {
     member->format_ = FileFormat::Indexed;
     member->entries_ = *entries;
     return member;

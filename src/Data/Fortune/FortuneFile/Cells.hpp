@@ -173,9 +173,10 @@ Index indexInMemory(Access& access);
 // since the index was made, and its offsets can no longer be trusted.
 bool reachesPastText(const Index& index, Access& access);
 
-// Replaces an index that no longer describes the text, as a first use would: a writer rebuilds
-// its index file, a reader indexes the text in memory.
-void replaceStaleIndex(Access& access);
+// Replaces an index that no longer describes the text, or was found wrong for it (see
+// Trust.hpp), as a first use would: a writer rebuilds its index file, a reader indexes the text
+// in memory.
+void replaceUntrustedIndex(Access& access);
 
 // Throws a UsageError naming `operation` for a delimiter that cannot separate fortunes: a
 // newline, or a value that is not a Unicode scalar value.

@@ -7,6 +7,8 @@
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Storage.hpp"
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 
 namespace tallowmere {
 
@@ -116,11 +118,15 @@ IndexFileReport check(detail::Access& access) {
   if (const std::optional<IndexProblem> problem = storedStatsProblem(index)) {
     return damaged(show(*problem));
   }
+  if (detail::readPendingAppend(index)) return {IndexFileState::InterruptedAppend, {}, 0, 0};
   const FortuneStats stats = getStats(index);
   File& text = access.text();
   if (stats.numFortunes > 0 && stats.offsetAfter > text.size()) {
     return {IndexFileState::Stale, {}, 0, 0};
   }
+  const detail::TextBounds bounds{text.size(), detail::separatorOf(state.delimiter)};
+  if (auto problem = detail::headerProblem(stats, bounds, false)) return damaged(*problem);
+  if (auto problem = detail::tableProblem(index, 0, bounds)) return damaged(*problem);
   const Comparison comparison =
       compareWithText(state.delimiter, text, index, stats.numFortunes, state.scanThreads);
   if (comparison.firstDifference) {

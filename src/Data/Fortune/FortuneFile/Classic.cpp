@@ -19,9 +19,11 @@ using detail::strfilePathOf;
 std::optional<StrfileOptions> existingOptions(Env& env, const std::string& path) {
   if (!env.status(path).isFile()) return std::nullopt;
   try {
+    // Only the header says how it was made: the table, which may be long (or damaged, since it
+    // is about to be replaced), is not read.
     const std::unique_ptr<File> file = env.openFile(path, OpenMode::ReadOnly);
-    const StrfileHeader header =
-        decodeStrfile(file->readAt(0, static_cast<std::size_t>(file->size()))).header;
+    const StrfileHeader header = decodeStrfileHeader(file->readAt(0, strfileHeaderLength));
+    if (static_cast<std::uint64_t>(file->size()) != strfileLength(header)) return std::nullopt;
     constexpr std::uint32_t kept =
         StrfileHeader::random | StrfileHeader::ordered | StrfileHeader::rotated;
     return StrfileOptions{header.delimiter, header.flags & kept, false};

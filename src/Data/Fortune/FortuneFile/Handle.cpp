@@ -10,6 +10,7 @@
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "Data/Fortune/FortuneFile/Storage.hpp"
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
 
@@ -73,15 +74,15 @@ void closeQuietly(const Index& index) noexcept {
   }
 }
 
-// A read-only fortune file: its index file if it can be opened and still fits the text, else
-// an index built in memory. If that fails as well, the reason the index file could not be used
+// A read-only fortune file: its index file if it can be opened and its header fits the text,
+// else an index built in memory. If that fails as well, the reason the index file could not be used
 // is the more useful one to report.
 Index obtainReadOnly(detail::Access& access) {
   const FortuneFile::State& state = access.state();
   std::exception_ptr openError;
   try {
     Index index = openIndex(state.indexPath, false, state.env);
-    if (!detail::reachesPastText(index, access)) return index;
+    if (!detail::untrustedIndex(index, access)) return index;
     closeQuietly(index);
   } catch (...) {
     openError = std::current_exception();
@@ -95,11 +96,12 @@ Index obtainReadOnly(detail::Access& access) {
 }
 
 // A writable fortune file: the index file as it is on disk, created empty when missing and
-// rebuilt when it reaches past the text; a damaged one is reported, not replaced.
+// rebuilt when its header does not fit the text; one too damaged to open is reported, not
+// replaced.
 Index obtainWritable(detail::Access& access) {
   const FortuneFile::State& state = access.state();
   if (detail::beginWrite(access)) {
-    if (detail::reachesPastText(access.index(), access)) detail::rebuildIndexFile(access);
+    if (detail::untrustedIndex(access.index(), access)) detail::rebuildIndexFile(access);
     return access.index();
   }
   if (state.env.status(state.indexPath).exists()) {
@@ -294,7 +296,7 @@ bool reachesPastText(const Index& index, Access& access) {
   return stats.numFortunes > 0 && stats.offsetAfter > access.textSize();
 }
 
-void replaceStaleIndex(Access& access) {
+void replaceUntrustedIndex(Access& access) {
   if (access.state().writable) {
     beginWrite(access);
     rebuildIndexFile(access);

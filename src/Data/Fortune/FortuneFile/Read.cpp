@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <limits>
 #include <optional>
+#include <variant>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 namespace tallowmere {
@@ -23,49 +25,87 @@ std::vector<IndexEntry> getEntries(const FortuneFile& file) {
   detail::withAccess(file, [&](detail::Access& access) {
     access.lock(LockMode::Shared);
     entries = getEntries(access.index());
+    if (detail::entriesProblem(0, entries, nullptr, detail::textBoundsOf(access))) {
+      detail::replaceUntrustedIndex(access);
+      entries = getEntries(access.index());
+    }
   });
   return entries;
 }
 
 namespace {
 
-// Fortune i's bytes through the handle's index; none when the text ends before the fortune
-// does.
-std::optional<std::string> readFortune(detail::Access& access, std::int64_t i) {
-  // A bad number fails here, before the text file is touched.
-  const IndexEntry entry = getEntry(access.index(), i);
-  const auto length = static_cast<std::size_t>(std::max<std::int64_t>(entry.stringBytes, 0));
-  std::string bytes = access.text().readAt(std::max<std::int64_t>(entry.stringOffset, 0), length);
-  if (bytes.size() < length) return std::nullopt;
+// Why fortune i could not be read through the index.
+struct Untrusted {
+  std::string problem;
+  ErrorReason reason;  // StaleIndex when the text ends before the fortune does
+};
+
+// Fortune i's bytes through the handle's index, or why the index cannot be trusted for them.
+// The entry is read together with its neighbours, in one read, and checked against them; the
+// bytes read are checked for a delimiter line. A bad number fails here, before the text file
+// is touched.
+std::variant<std::string, Untrusted> readFortune(detail::Access& access, std::int64_t i) {
+  const Index& index = access.index();
+  if (i < 0) (void)getEntry(index, i);  // throws: out of range
+  const std::int64_t first = std::max<std::int64_t>(i - 1, 0);
+  const std::vector<IndexEntry> entries = getEntries(index, first, i - first + 2);
+  const auto at = static_cast<std::size_t>(i - first);
+  if (entries.size() <= at) {
+    throw IOError::userError("getEntry: index out of range: " + std::to_string(i), {},
+                             ErrorReason::OutOfRange);
+  }
+  // Whether the fortune lies inside the text shows when it is read: the size is not asked for.
+  const detail::TextBounds bounds{std::numeric_limits<std::int64_t>::max(),
+                                  detail::separatorOf(access.state().delimiter)};
+  if (auto problem = detail::entriesProblem(first, entries, nullptr, bounds)) {
+    return Untrusted{std::move(*problem), ErrorReason::DamagedIndex};
+  }
+  const IndexEntry& entry = entries[at];
+  const auto length = static_cast<std::size_t>(entry.stringBytes);
+  std::string bytes = access.text().readAt(entry.stringOffset, length);
+  if (bytes.size() < length) {
+    return Untrusted{"the text ends before fortune " + std::to_string(i) + " does",
+                     ErrorReason::StaleIndex};
+  }
+  if (auto problem = detail::bytesProblem(i, bytes, bounds)) {
+    return Untrusted{std::move(*problem), ErrorReason::DamagedIndex};
+  }
   return bytes;
 }
 
 }  // namespace
 
 std::string getFortune(const FortuneFile& file, std::int64_t i) {
-  std::optional<std::string> bytes;
+  std::string bytes;
   detail::withAccess(file, [&](detail::Access& access) {
     // An index that reaches past the end of the text (cut or replaced since the index was
     // made, or damaged) would read cut or foreign text. Obtaining the index checks that;
     // opening the text after the index checks it again here; on a handle whose text is open
-    // already, a read that comes up short shows it.
+    // already, a read that comes up short shows it. An entry found wrong for the text is
+    // never used either: the index is replaced as a damaged one is.
     const bool textWasOpen = access.textWasOpen();
     access.lock(LockMode::Shared);
     if (!textWasOpen && detail::reachesPastText(access.index(), access)) {
-      detail::replaceStaleIndex(access);
+      detail::replaceUntrustedIndex(access);
     }
-    bytes = readFortune(access, i);
-    if (bytes) return;
-    detail::replaceStaleIndex(access);
-    bytes = readFortune(access, i);
-    // Only a program that ignores the lock can have cut the text since.
-    if (!bytes) {
+    std::variant<std::string, Untrusted> read = readFortune(access, i);
+    if (read.index() != 0) {
+      detail::replaceUntrustedIndex(access);
+      read = readFortune(access, i);
+    }
+    if (auto* untrusted = std::get_if<Untrusted>(&read)) {
+      // Only a program that ignores the lock can have changed the text since.
       const std::string& path = access.state().path;
-      throw IOError::userError(path + ": the text was cut while it was read", path,
-                               ErrorReason::StaleIndex);
+      if (untrusted->reason == ErrorReason::StaleIndex) {
+        throw IOError::userError(path + ": the text was cut while it was read", path,
+                                 ErrorReason::StaleIndex);
+      }
+      detail::throwDamagedIndex(access, untrusted->problem);
     }
+    bytes = std::move(std::get<std::string>(read));
   });
-  return detail::decodeUtf8Leniently(*bytes);
+  return detail::decodeUtf8Leniently(bytes);
 }
 
 std::vector<std::string> getFortunes(const FortuneFile& file) {

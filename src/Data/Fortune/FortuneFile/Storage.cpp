@@ -4,6 +4,7 @@
 
 #include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Index/State.hpp"
 #include "Data/Fortune/detail/Coding.hpp"
@@ -17,7 +18,8 @@ constexpr std::size_t kMarkerLength = 32;
 constexpr std::size_t kMaxCovered = 4;
 constexpr std::size_t kPendingLength = static_cast<std::size_t>(indexEntryLength) + kMarkerLength;
 
-// The record of an unfinished append past the end of the index's table, if there is one.
+}  // namespace
+
 std::optional<PendingAppend> readPendingAppend(const Index& index) {
   return withIndex(
       index, [](File& file, const CurrentHeader& header) -> std::optional<PendingAppend> {
@@ -37,6 +39,8 @@ std::optional<PendingAppend> readPendingAppend(const Index& index) {
         return pending;
       });
 }
+
+namespace {
 
 // Drops whatever lies past the end of the index's table: a marker, or the stale bytes of an
 // older writer.
@@ -93,13 +97,6 @@ bool loadIndexFile(Access& access) {
   }
 }
 
-std::string separatorOf(char32_t delimiter) {
-  std::string separator = "\n";
-  appendUtf8(separator, delimiter);
-  separator += '\n';
-  return separator;
-}
-
 }  // namespace
 
 bool beginWrite(Access& access) {
@@ -141,8 +138,19 @@ bool indexDescribesText(Access& access) {
   if (last.stringOffset == 0) return stats.numFortunes == 1;
   const std::string separator = separatorOf(access.state().delimiter);
   const auto length = static_cast<std::int64_t>(separator.size());
-  return last.stringOffset >= length &&
-         text.readAt(last.stringOffset - length, separator.size()) == separator;
+  if (last.stringOffset < length ||
+      text.readAt(last.stringOffset - length, separator.size()) != separator) {
+    return false;
+  }
+  // The entries before the last one too, which an append would otherwise keep however wrong
+  // they are: each once for this handle and index file, so that a run of appends checks only
+  // the entries added since.
+  const TextBounds bounds{size, separator};
+  if (headerProblem(stats, bounds, false)) return false;
+  const std::int64_t checked = std::min(checkedEntries(index), stats.numFortunes);
+  if (tableProblem(index, checked, bounds)) return false;
+  setCheckedEntries(index, stats.numFortunes);
+  return true;
 }
 
 void rebuildIndexFile(Access& access) {
@@ -160,6 +168,8 @@ void rebuildIndexFile(Access& access) {
   } else {
     access.setIndex(writeIndexFile(state.env, state.indexPath, fill, threadsAllowed));
   }
+  // Made from the text: sound throughout.
+  setCheckedEntries(access.index(), getStats(access.index()).numFortunes);
 }
 
 std::string strfilePathOf(const std::string& textPath) { return textPath + ".dat"; }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Data/Fortune/FortuneFile/Cells.hpp"
@@ -60,6 +61,9 @@ struct PendingAppend {
   std::int64_t writeEnd;    // where the write ends
   std::string covered;      // the text's bytes from writeStart to sizeBefore (at most 4)
 };
+
+// The record of an unfinished append past the end of the index's table, if there is one.
+std::optional<PendingAppend> readPendingAppend(const Index& index);
 
 // The 48 bytes recorded: the entry, then the marker.
 std::string encodePendingAppend(const PendingAppend& pending);

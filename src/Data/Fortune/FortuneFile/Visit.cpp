@@ -3,6 +3,7 @@
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
+#include "Data/Fortune/FortuneFile/Trust.hpp"
 
 namespace tallowmere {
 
@@ -38,20 +39,60 @@ class TextWindow {
 
 }  // namespace
 
-void forEachFortune(const FortuneFile& file,
-                    FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit) {
+namespace {
+
+using Visit = FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)>;
+
+// Visits the index's fortunes that start at byte `from` or later, checking each before it is
+// visited; returns why the index cannot be trusted, when an entry shows that, with the end of
+// the last fortune visited in `from`.
+std::optional<std::string> visitFrom(detail::Access& access, std::int64_t& from, Visit visit) {
+  const Index& index = access.index();
+  const detail::TextBounds bounds = detail::textBoundsOf(access);
+  TextWindow window(access.text());
+  const std::int64_t count = getStats(index).numFortunes;
+  std::optional<IndexEntry> previous;
+  for (std::int64_t first = 0; first < count; first += kBatch) {
+    const std::vector<IndexEntry> entries = getEntries(index, first, kBatch);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const IndexEntry& entry = entries[i];
+      const std::int64_t number = first + static_cast<std::int64_t>(i);
+      if (auto problem =
+              detail::entryProblem(number, entry, previous ? &*previous : nullptr, bounds)) {
+        return problem;
+      }
+      previous = entry;
+      if (entry.stringOffset < from) continue;
+      const std::string_view bytes = window.bytesOf(entry);
+      if (bytes.size() < static_cast<std::size_t>(entry.stringBytes)) {
+        return "the text ends before fortune " + std::to_string(number) + " does";
+      }
+      if (auto problem = detail::bytesProblem(number, bytes, bounds)) return problem;
+      visit(number, entry, bytes);
+      from = entry.stringOffset + entry.stringBytes + bounds.separatorLength();
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void forEachFortune(const FortuneFile& file, Visit visit) {
   detail::withAccess(file, [&](detail::Access& access) {
     access.lock(LockMode::Shared);
-    if (detail::reachesPastText(access.index(), access)) detail::replaceStaleIndex(access);
-    const Index& index = access.index();
-    TextWindow window(access.text());
-    const std::int64_t count = getStats(index).numFortunes;
-    for (std::int64_t first = 0; first < count; first += kBatch) {
-      const std::vector<IndexEntry> entries = getEntries(index, first, kBatch);
-      for (std::size_t i = 0; i < entries.size(); ++i) {
-        visit(first + static_cast<std::int64_t>(i), entries[i], window.bytesOf(entries[i]));
-      }
+    // The table is checked before any fortune is visited (it is small beside the text), so that
+    // entries out of order are found before the visit has passed fortunes they skip.
+    if (detail::reachesPastText(access.index(), access) ||
+        detail::tableProblem(access.index(), 0, detail::textBoundsOf(access))) {
+      detail::replaceUntrustedIndex(access);
     }
+    // A fortune found to hold a delimiter line replaces the index as a damaged one is
+    // replaced; the visit goes on through the new one after the last fortune visited, so that
+    // no part of the text is visited twice.
+    std::int64_t from = 0;
+    if (!visitFrom(access, from, visit)) return;
+    detail::replaceUntrustedIndex(access);
+    if (auto problem = visitFrom(access, from, visit)) detail::throwDamagedIndex(access, *problem);
   });
 }
 

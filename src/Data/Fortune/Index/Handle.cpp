@@ -181,15 +181,30 @@ void reopenIndex(const Index& index, bool writable) {
       state.env->openFile(state.path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
   const OpenedHeader opened =
       ProblemPaths::about(state.path, [&] { return readHeaderForOpening(*file, writable); });
+  const bool sameTable = file->identity() == state.file()->identity() &&
+                         opened.header.stats.numFortunes >= header->stats.numFortunes;
   // Nothing below fails, so the handle gets the new file and header together or neither.
   const std::shared_ptr<File> old = state.file();
   state.replaceFile(std::move(file));
+  if (!sameTable) state.checkedEntries = 0;
   header = opened.header;
   state.storedHeaderDiffers = opened.repaired;
   try {
     old->close();
   } catch (...) {  // nothing was written through it that a failing close could lose
   }
+}
+
+std::int64_t checkedEntries(const Index& index) {
+  Index::State& state = detail::IndexAccess::state(index);
+  HeaderLock held(state.header);
+  return state.checkedEntries;
+}
+
+void setCheckedEntries(const Index& index, std::int64_t count) {
+  Index::State& state = detail::IndexAccess::state(index);
+  HeaderLock held(state.header);
+  state.checkedEntries = count;
 }
 
 const std::string& indexPath(const Index& index) noexcept {

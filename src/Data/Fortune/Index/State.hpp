@@ -61,6 +61,9 @@ struct Index::State {
   // repaired the statistics in memory, or a header update failed while writing. The next
   // update then writes its header even if it changes nothing.
   bool storedHeaderDiffers TM_GUARDED_BY(header);
+  // How many leading entries of the table in the current file a writer has found sound for its
+  // text (see checkedEntries); 0 again when another file takes its place.
+  std::int64_t checkedEntries TM_GUARDED_BY(header) = 0;
 
  private:
   // Taken alone, or inside the header's lock, never the other way round.
@@ -157,6 +160,14 @@ void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill,
 // Throws what openIndex throws, leaving the handle as it was. Does nothing for an index
 // without a path.
 void reopenIndex(const Index& index, bool writable)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+
+// How many leading entries of the index's current file a writer has checked against its text
+// and found sound, so that it checks only the entries added since; the count is forgotten when
+// reopenIndex finds another file at the path, or a shorter table.
+std::int64_t checkedEntries(const Index& index)
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+void setCheckedEntries(const Index& index, std::int64_t count)
     TM_EXCLUDES(detail::IndexAccess::state(index).header);
 
 // Where the index lives on disk, and its Env; an empty path for an index in memory.

@@ -1,6 +1,8 @@
 // Decoding, encoding and checking strfile data files.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -120,15 +122,41 @@ std::string encodeStrfile(const StrfileData& data) {
   return out;
 }
 
-void checkStrfile(const StrfileData& data, std::uint64_t textSize) {
+std::uint64_t maxStrfileStrings(std::uint64_t textSize) { return (textSize + 2) / 3; }
+
+void checkStrfileHeader(const StrfileHeader& header, std::uint64_t textSize) {
+  if (header.numStrings > maxStrfileStrings(textSize)) {
+    fail("checkStrfile", std::to_string(header.numStrings) + " strings are more than a text of " +
+                             std::to_string(textSize) + " bytes can hold (" +
+                             std::to_string(maxStrfileStrings(textSize)) + ")");
+  }
+}
+
+void checkStrfileOffsets(const StrfileHeader& header, std::span<const std::uint32_t> offsets,
+                         std::size_t first, std::optional<std::uint32_t> previous,
+                         std::uint64_t textSize) {
   constexpr const char* kFunction = "checkStrfile";
-  checkTable(kFunction, data);
-  for (std::size_t i = 0; i < data.offsets.size(); ++i) {
-    if (data.offsets[i] > textSize) {
-      fail(kFunction, "offset " + std::to_string(i) + " (" + std::to_string(data.offsets[i]) +
+  const bool ordered = inTextOrder(header);
+  for (std::size_t i = 0; i < offsets.size(); ++i) {
+    const std::uint32_t offset = offsets[i];
+    if (offset > textSize) {
+      fail(kFunction, "offset " + std::to_string(first + i) + " (" + std::to_string(offset) +
                           ") is past the end of the text (" + std::to_string(textSize) + " bytes)");
     }
+    // Empty fortunes are left out of the table, so offsets in text order increase strictly.
+    if (ordered && previous && offset <= *previous) {
+      fail(kFunction, "offset " + std::to_string(first + i) + " (" + std::to_string(offset) +
+                          ") does not follow offset " + std::to_string(first + i - 1) + " (" +
+                          std::to_string(*previous) + ") in a table in text order");
+    }
+    previous = offset;
   }
+}
+
+void checkStrfile(const StrfileData& data, std::uint64_t textSize) {
+  checkTable("checkStrfile", data);
+  checkStrfileHeader(data.header, textSize);
+  checkStrfileOffsets(data.header, data.offsets, 0, std::nullopt, textSize);
 }
 
 }  // namespace tallowmere

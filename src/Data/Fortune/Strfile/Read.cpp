@@ -1,10 +1,12 @@
 // Reading a classic fortune file through its data file.
 #include <algorithm>
+#include <span>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 #include "Data/Fortune/Strfile/Text.hpp"
+#include "Data/Fortune/detail/Coding.hpp"
 
 namespace tallowmere {
 namespace {
@@ -20,28 +22,82 @@ std::string fortuneBytes(const StrfileData& data, std::uint32_t number, File& te
 
 }  // namespace
 
-std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath, Env& env) {
+namespace {
+
+// Offsets read at a time: 64 KiB of the table.
+constexpr std::size_t kTableWindow = 16384;
+
+// The header of the open data file, when it decodes, the file is as long as its table says and
+// the count fits a text of `textSize` bytes (when known); throws otherwise.
+StrfileHeader readHeader(File& file, std::optional<std::uint64_t> textSize) {
+  const StrfileHeader header = decodeStrfileHeader(file.readAt(0, strfileHeaderLength));
+  // The table's length is checked against the file's size instead of being read.
+  if (static_cast<std::uint64_t>(file.size()) != strfileLength(header)) {
+    throw IOError::userError(file.name() + ": the data file is not as long as its table",
+                             file.name(), ErrorReason::DamagedIndex);
+  }
+  if (textSize) checkStrfileHeader(header, *textSize);
+  return header;
+}
+
+// The size of the text a data file at `dataPath` describes: the file beside it.
+std::optional<std::uint64_t> textSizeBeside(const std::string& dataPath, Env& env) {
+  constexpr std::string_view suffix = ".dat";
+  if (!dataPath.ends_with(suffix)) return std::nullopt;
+  const FileStatus text = env.status(dataPath.substr(0, dataPath.size() - suffix.size()));
+  if (!text.exists()) return std::nullopt;
+  return static_cast<std::uint64_t>(text.size);
+}
+
+std::optional<StrfileHeader> readHeaderAt(const std::string& dataPath,
+                                          std::optional<std::uint64_t> textSize, Env& env) {
   try {
     const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
-    const StrfileHeader header = decodeStrfileHeader(file->readAt(0, strfileHeaderLength));
-    // The table's length is checked against the file's size instead of being read.
-    if (static_cast<std::uint64_t>(file->size()) != strfileLength(header)) return std::nullopt;
-    return header;
+    return readHeader(*file, textSize);
   } catch (const IOError&) {
     return std::nullopt;  // missing, damaged or not readable: the text is read without it
   }
 }
 
+}  // namespace
+
+std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath, Env& env) {
+  return readHeaderAt(dataPath, textSizeBeside(dataPath, env), env);
+}
+
+std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath, std::int64_t textSize,
+                                               Env& env) {
+  return readHeaderAt(dataPath, static_cast<std::uint64_t>(std::max<std::int64_t>(textSize, 0)),
+                      env);
+}
+
 std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std::string& textPath,
                                           Env& env) {
-  const FileStatus data = env.status(dataPath);
   const FileStatus text = env.status(textPath);
-  if (!data.isFile() || !text.exists()) return std::nullopt;
+  if (!env.status(dataPath).isFile() || !text.exists()) return std::nullopt;
   try {
     const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
-    StrfileData decoded = decodeStrfile(file->readAt(0, static_cast<std::size_t>(data.size)));
-    checkStrfile(decoded, static_cast<std::uint64_t>(text.size));
-    return decoded;
+    const auto textSize = static_cast<std::uint64_t>(text.size);
+    StrfileData data;
+    data.header = readHeader(*file, textSize);
+    // Bounded by the text's size now that the count is checked.
+    const std::size_t count = std::size_t{data.header.numStrings} + 1;
+    data.offsets.resize(count);
+    for (std::size_t first = 0; first < count; first += kTableWindow) {
+      const std::size_t take = std::min(kTableWindow, count - first);
+      const std::string bytes =
+          file->readAt(static_cast<std::int64_t>(strfileHeaderLength + first * 4), take * 4);
+      if (bytes.size() != take * 4) {
+        throw IOError::userError(dataPath + ": the data file was cut while it was read", dataPath,
+                                 ErrorReason::DamagedIndex);
+      }
+      const std::span<std::uint32_t> window(data.offsets.data() + first, take);
+      for (std::size_t i = 0; i < take; ++i) window[i] = detail::getFixed32(bytes, i * 4);
+      checkStrfileOffsets(data.header, window, first,
+                          first == 0 ? std::nullopt : std::optional(data.offsets[first - 1]),
+                          textSize);
+    }
+    return data;
   } catch (const IOError&) {
     return std::nullopt;  // damaged, or not readable: the text is read without it
   }
@@ -63,9 +119,13 @@ IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& tex
 std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text) {
   std::vector<IndexEntry> entries;
   entries.reserve(data.header.numStrings);
-  for (std::uint32_t i = 0; i < data.header.numStrings; ++i) {
-    entries.push_back(strfileEntry(data, i, text));
-  }
+  // Rotating the letters back changes no length.
+  forEachStrfileFortune(data, text, [&](std::uint32_t number, std::string_view bytes) {
+    entries.push_back(
+        {static_cast<std::int64_t>(data.offsets[number]), static_cast<std::int64_t>(bytes.size()),
+         detail::countUtf8Chars(bytes),
+         1 + static_cast<std::int64_t>(std::count(bytes.begin(), bytes.end(), '\n'))});
+  });
   return entries;
 }
 
