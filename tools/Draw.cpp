@@ -1,15 +1,16 @@
 #include "Draw.hpp"
 
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <span>
 #include <thread>
 
+#include <tallowmere/Data/Fortune/Pattern.hpp>
 #include "Collection.hpp"
 #include "CommandLine.hpp"
-#include "Pattern.hpp"
 #include "Report.hpp"
 #include "Sources.hpp"
 #include "Weights.hpp"
@@ -263,8 +264,8 @@ int printMatches(const DrawOptions& options, const Pattern& pattern, Selection& 
             !pattern.mayMatch(bytes)) {
           return;
         }
+        if (!pattern.matches(bytes)) return;
         const std::string text = decodeUtf8Leniently(bytes);
-        if (!pattern.matches(text)) return;
         if (!named) {
           std::cout.flush();
           std::cerr << '(' << file.path() << ")\n" << delimiterLine;
@@ -283,7 +284,17 @@ int printMatches(const DrawOptions& options, const Pattern& pattern, Selection& 
 int runDraw(const DrawOptions& options) {
   // Compiled first, so that a bad pattern is reported before any file is read.
   std::optional<Pattern> pattern;
-  if (options.pattern) pattern.emplace(*options.pattern, options.ignoreCase);
+  if (options.pattern) {
+    // The user's locale, so that -i folds non-ASCII letters; read only here, so that a plain
+    // draw does not pay for loading it.
+    std::setlocale(LC_CTYPE, "");
+    const CaseMode caseMode = options.ignoreCase ? CaseMode::Insensitive : CaseMode::Sensitive;
+    try {
+      pattern.emplace(*options.pattern, PatternOptions{caseMode});
+    } catch (const IOError& e) {
+      throw BadUsage(e.what());
+    }
+  }
   Selection selection = selectFiles(options);
   if (selection.files.empty()) {
     if (!options.operands.empty()) throw std::runtime_error("no fortune files to read");

@@ -10,6 +10,7 @@
 //   Data/Fortune/Traverse.hpp     mapping and filtering every entry of a file
 //   Data/Fortune/Categorical.hpp  random variables and weighted distributions
 //   Data/Fortune/Random.hpp       random selection of fortunes
+//   Data/Fortune/Pattern.hpp      regular expressions over fortune texts
 //   Data/Fortune/Strfile.hpp      the data files of the classic tools (strfile's FILE.dat)
 //   Data/Fortune/Utf8.hpp         UTF-8 as the library reads it
 //
@@ -21,6 +22,7 @@
 #include <tallowmere/Data/Fortune/Index.hpp>
 #include <tallowmere/Data/Fortune/Locate.hpp>
 #include <tallowmere/Data/Fortune/Open.hpp>
+#include <tallowmere/Data/Fortune/Pattern.hpp>
 #include <tallowmere/Data/Fortune/Random.hpp>
 #include <tallowmere/Data/Fortune/SearchPath.hpp>
 #include <tallowmere/Data/Fortune/Stats.hpp>

@@ -1,0 +1,67 @@
+// Regular expressions over fortune texts: the search behind `tallowmere -m`.
+//
+//   const Pattern pattern("colou?r", {.caseMode = CaseMode::Insensitive});
+//   forEachFortune(file, [&](std::int64_t, const IndexEntry&, std::string_view bytes) {
+//     if (pattern.matches(bytes)) std::cout << decodeUtf8Leniently(bytes) << '\n';
+//   });
+//
+// A Pattern is a POSIX extended regular expression (regcomp with REG_EXTENDED, so the GNU
+// operators \w, \<, \b, back-references ... work as they do there), plus a quick test that rules
+// out most fortunes before the expression runs: the longest literal text that every match must
+// hold, when the expression has one that can be read off it with certainty.
+//
+// Locale: the pattern is compiled, and every match runs, in the locale that the constructing
+// thread uses (uselocale, else the global locale that setlocale set), captured when it is
+// built. A program that wants the user's locale (so that Insensitive folds non-ASCII letters
+// and "." matches one UTF-8 character, not one byte) calls setlocale(LC_CTYPE, "") before
+// building its patterns; the library never changes the process's locale itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tallowmere {
+
+// Whether letters match their other case.
+enum class CaseMode { Sensitive, Insensitive };
+
+struct PatternOptions {
+  CaseMode caseMode = CaseMode::Sensitive;
+};
+
+// A compiled POSIX extended regular expression over fortune texts. Move-only; one Pattern may
+// serve several threads at once (the C library serialises them on the compiled expression, so
+// they do not match in parallel). A moved-from Pattern may only be assigned to or destroyed.
+class Pattern {
+ public:
+  // Throws IOError::userError("bad regular expression '<expression>': <why>", {},
+  // ErrorReason::BadPattern) for an expression that does not compile (or that holds a NUL byte,
+  // which would cut it short), std::bad_alloc when memory runs out.
+  explicit Pattern(std::string_view expression, PatternOptions options = {});
+  ~Pattern();
+  Pattern(Pattern&& other) noexcept;
+  Pattern& operator=(Pattern&& other) noexcept;
+  Pattern(const Pattern&) = delete;
+  Pattern& operator=(const Pattern&) = delete;
+
+  [[nodiscard]] const std::string& expression() const noexcept;
+  [[nodiscard]] PatternOptions options() const noexcept;
+
+  // False only when `bytes` cannot match: they lack a literal that every match holds. Cheap (a
+  // substring search, folding ASCII case under Insensitive); always true for an expression
+  // without such a literal. For callers that want to skip work (decoding, say) before matches().
+  [[nodiscard]] bool mayMatch(std::string_view bytes) const noexcept;
+
+  // Whether the fortune whose bytes these are matches: what regexec says of its text decoded
+  // leniently (every invalid UTF-8 sequence read as U+FFFD; a NUL byte is a character like
+  // another). Valid UTF-8 is matched where it lies, without a copy. Runs mayMatch() first.
+  // Throws std::bad_alloc when the C library runs out of memory.
+  [[nodiscard]] bool matches(std::string_view bytes) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tallowmere
