@@ -93,6 +93,20 @@ TEST(Pattern, TheLiteralEveryMatchHoldsRulesOutTextsWithoutIt) {
   EXPECT_TRUE(folded.mayMatch("my COLOUR"));
   EXPECT_FALSE(folded.mayMatch("colr"));
   EXPECT_TRUE(folded.matches("cOlOuR"));
+  // Found at every place of a longer text, and not found when one character differs.
+  const Pattern exact("CoLoUr");
+  for (std::size_t at = 0; at + 6 <= 40; ++at) {
+    std::string text(40, '-');
+    text.replace(at, 6, "CoLoUr");
+    EXPECT_TRUE(folded.mayMatch(text) && exact.mayMatch(text)) << text;
+    text[at + 5] = 'x';
+    EXPECT_FALSE(folded.mayMatch(text) || exact.mayMatch(text)) << text;
+    text[at + 5] = 'R';
+    EXPECT_TRUE(folded.mayMatch(text)) << text;
+    EXPECT_FALSE(exact.mayMatch(text)) << text;
+    text[at] = 'b';
+    EXPECT_FALSE(folded.mayMatch(text)) << text;
+  }
   // Nothing every match holds: every text may match.
   for (const char* expression : {"cat|dog", "a*", "[ab]x?", "(x|)y?"}) {
     EXPECT_TRUE(Pattern(expression).mayMatch("zzz")) << expression;
@@ -181,7 +195,8 @@ class PatternGenerator {
                                                     " ",        ".",        "*",        "x",   "s",
                                                     "\xC3\xA9", "\xC5\xBF", "\xC4\xB1", "\xFF"};
     std::string out;
-    for (std::size_t n = pick(10); n > 0; --n) out += pieces[pick(pieces.size())];
+    for (std::size_t n = pick(pick(4) == 0 ? 40 : 10); n > 0; --n)
+      out += pieces[pick(pieces.size())];
     return out;
   }
 
