@@ -1,49 +1,74 @@
-// Pattern: a POSIX extended regular expression over fortune texts, as `-m` searches them.
+// Regular expressions over fortune texts: the search behind `tallowmere -m`.
 //
-// It matches in the process's LC_CTYPE locale, so that a program that sets a UTF-8 locale gets
-// case folding of non-ASCII letters with CaseMode::Insensitive. Before the expression runs, a
-// quick test rules out fortunes that lack a literal every match must hold.
+//   const Pattern pattern("colou?r", {.caseMode = CaseMode::Insensitive});
+//   forEachFortune(file, [&](std::int64_t, const IndexEntry&, std::string_view bytes) {
+//     if (pattern.matches(bytes)) std::cout << decodeUtf8Leniently(bytes) << '\n';
+//   });
+//
+// A Pattern is a POSIX extended regular expression (regcomp with REG_EXTENDED, so the GNU
+// operators \w, \<, \b, back-references ... work as they do there), plus a quick test that rules
+// out most fortunes before the expression runs: the longest literal text that every match must
+// hold, when the expression has one that can be read off it with certainty.
+//
+// Locale: the pattern is compiled, and every match runs, in the locale that the constructing
+// thread uses (uselocale, else the global locale that setlocale set), captured when it is
+// built. A program that wants the user's locale (so that Insensitive folds non-ASCII letters
+// and "." matches one UTF-8 character, not one byte) calls setlocale(LC_CTYPE, "") before
+// building its patterns; the library never changes the process's locale itself.
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tallowmere {
 
+// Whether letters match their other case.
 enum class CaseMode { Sensitive, Insensitive };
 
 struct PatternOptions {
   CaseMode caseMode = CaseMode::Sensitive;
 };
 
-// Compiled once; matching from several threads at once is safe. Move-only.
+// A compiled POSIX extended regular expression over fortune texts. Move-only; one Pattern may
+// serve several threads at once (the C library serialises them on the compiled expression, so
+// they do not match in parallel). A moved-from Pattern may only be assigned to or destroyed.
 class Pattern {
  public:
-  // Throws an IOError of reason BadPattern, "bad regular expression '<expression>': <why>", for
-  // an expression that does not compile.
+  // Throws IOError::userError("bad regular expression '<expression>': <why>", {},
+  // ErrorReason::BadPattern) for an expression that does not compile (or that holds a NUL byte,
+  // which would cut it short), std::bad_alloc when memory runs out.
   explicit Pattern(std::string_view expression, PatternOptions options = {});
   ~Pattern();
-  Pattern(Pattern&&) noexcept;
-  Pattern& operator=(Pattern&&) noexcept;
+  Pattern(Pattern&& other) noexcept;
+  Pattern& operator=(Pattern&& other) noexcept;
+  Pattern(const Pattern&) = delete;
+  Pattern& operator=(const Pattern&) = delete;
 
   [[nodiscard]] const std::string& expression() const noexcept;
-  // False only when `bytes` cannot match: it lacks the literal every match holds. Cheap.
+  [[nodiscard]] PatternOptions options() const noexcept;
+
+  // False only when `bytes` cannot match: they lack a literal that every match holds. Cheap (a
+  // substring search, folding ASCII case under Insensitive); always true for an expression
+  // without such a literal. For callers that want to skip work (decoding, say) before matches().
   [[nodiscard]] bool mayMatch(std::string_view bytes) const noexcept;
-  // Whether the pattern has a literal that every match holds, how long it is, and where it next
-  // occurs in `text` at or after `from` (npos when it does not, `from` for a pattern without
-  // one): for a search of many fortunes at once, which cuts out only those that hold it.
+
+  // Whether there is such a literal, how long it is, and where it next occurs in `text` at or
+  // after `from` (npos when it does not; `from` itself without a literal): for a search of many
+  // fortunes at once, which cuts out only those that hold it.
   [[nodiscard]] bool hasLiteral() const noexcept;
   [[nodiscard]] std::size_t literalLength() const noexcept;
   [[nodiscard]] std::size_t findLiteral(std::string_view text, std::size_t from) const noexcept;
-  // Whether the fortune with these bytes matches, its invalid UTF-8 read as U+FFFD.
+
+  // Whether the fortune whose bytes these are matches: what regexec says of its text decoded
+  // leniently (every invalid UTF-8 sequence read as U+FFFD; a NUL byte is a character like
+  // another). Valid UTF-8 is matched where it lies, without a copy. Runs mayMatch() first.
+  // Throws std::bad_alloc when the C library runs out of memory.
   [[nodiscard]] bool matches(std::string_view bytes) const;
 
-  struct Compiled;
-
  private:
-  std::unique_ptr<Compiled> compiled_;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tallowmere
