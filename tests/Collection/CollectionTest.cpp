@@ -224,3 +224,56 @@ TEST(KeptOpenCollection, SeesFilesChange) {
 
 }  // namespace
 }  // namespace tallowmere
+
+namespace tallowmere {
+namespace {
+
+// The search of whole texts, window by window, finds what matching every fortune finds: in
+// texts far longer than a window, with fortunes across window ends and one longer than a
+// window, read through an index, a classic data file, a rotated one, or none.
+TEST(CollectionSearch, FindsWhatMatchingEachFortuneFinds) {
+  const TempDir dir;
+  std::vector<std::string> fortunes;
+  SplitMix64 generator(11);
+  for (int i = 0; i < 3000; ++i) {
+    std::string fortune(static_cast<std::size_t>(uniformInt64(generator, 1, 400)), 'a');
+    for (char& c : fortune) c = static_cast<char>('a' + uniformInt64(generator, 0, 25));
+    if (i % 7 == 0) fortune.insert(fortune.size() / 2, "needle");
+    if (i % 11 == 0) fortune += "\nneedle";
+    fortunes.push_back(fortune);
+  }
+  fortunes[1500] = std::string(300 << 10, 'n') + "needle";  // longer than a window
+  const std::string text = test::fortuneText(fortunes);
+  dir.writeFile("indexed", text);
+  rebuildIndex(openFortuneFile(U'%', true, dir.path("indexed")));
+  dir.writeFile("unindexed", text);
+  dir.writeFile("classic", text);
+  dir.writeFile("classic.dat", encodeStrfile(buildStrfile(text)));
+  dir.writeFile("rotated", rot13(text));
+  StrfileData rotated = buildStrfile(rot13(text));
+  rotated.header.flags = StrfileHeader::rotated;
+  dir.writeFile("rotated.dat", encodeStrfile(rotated));
+
+  const std::string operand = dir.path();
+  const Collection collection = Collection::ofOperands(std::span(&operand, 1));
+  ASSERT_EQ(collection.files().size(), 4u);
+  for (const char* expression : {"needle", "ne+dle", "(need|xq)le", "[a-m]\nneedle"}) {
+    const Pattern pattern(expression);
+    std::vector<std::pair<std::string, std::int64_t>> slow;
+    std::vector<std::pair<std::string, std::int64_t>> fast;
+    collection.visit([&](const VisitedFortune& fortune) {
+      if (pattern.matches(fortune.bytes)) slow.emplace_back(fortune.path, fortune.number);
+      return Visit::Continue;
+    });
+    collection.visitMatches(pattern, [&](const VisitedFortune& fortune) {
+      fast.emplace_back(fortune.path, fortune.number);
+      EXPECT_EQ(fortune.text(), collection.read(fortune.path, fortune.number).text);
+      return Visit::Continue;
+    });
+    EXPECT_EQ(fast, slow) << expression;
+    EXPECT_GT(slow.size(), 4u) << expression;
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere

@@ -174,6 +174,10 @@ struct StrfileSpan {
 [[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
                                                         const std::string& textPath,
                                                         Env& env = Env::disk());
+// The same for a text whose size the caller has just looked at (a directory walk, say).
+[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
+                                                        std::int64_t textSize,
+                                                        Env& env = Env::disk());
 
 // Fortune `number`'s text. Throws as locateStrfileFortune does.
 [[nodiscard]] std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);

@@ -521,7 +521,7 @@ Visit Collection::visit(FunctionRef<Visit(const VisitedFortune&)> visitor,
 Visit Collection::visitMatches(const Pattern& pattern,
                                FunctionRef<Visit(const VisitedFortune&)> visitor,
                                const FortuneFilter& filter) const {
-  detail::ReadBuffer buffer;
+  detail::ReadBuffer buffer;  // for every text in turn
   return state_->visitEach(visitor, [&](const detail::Member& member, auto&& each) {
     return member.visitMatches(state_->env(), filter, pattern, buffer, each);
   });

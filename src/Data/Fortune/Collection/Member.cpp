@@ -8,6 +8,7 @@
 #include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Trust.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Strfile/Text.hpp"
 
 namespace tallowmere::detail {
 
@@ -86,7 +87,7 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
   if (signature.data.exists()) {
     // Read whole now: a table that does not fit the text is found before the file is counted,
     // and the text is then indexed in memory instead.
-    if (auto data = readStrfileFor(path + ".dat", path, env)) {
+    if (auto data = readStrfileFor(path + ".dat", signature.text.size, env)) {
       member->format_ = FileFormat::Classic;
       member->entries_ = data->header.numStrings;
       member->table_ = std::move(data);
@@ -216,14 +217,13 @@ Visit Member::visit(Env& env, const FortuneFilter& filter,
 
 namespace {
 
-// Texts up to this size are searched whole; longer ones fortune by fortune, in bounded memory
-// (a few MiB, whatever the size of the text).
-constexpr std::int64_t kWholeText = 8 << 20;
+// The piece of a text that a search reads at a time: large enough that few fortunes cross its
+// end, small enough to stay in the processor's cache.
+constexpr std::size_t kMatchWindow = 256 << 10;
 
 }  // namespace
 
 std::optional<Member::Places> Member::places(Env& env) const {
-  if (signature_.text.size > kWholeText) return std::nullopt;
   Places places;
   if (format_ == FileFormat::Classic) {
     const StrfileData* data = table(env);
@@ -251,6 +251,57 @@ std::optional<Member::Places> Member::places(Env& env) const {
   return places;
 }
 
+namespace {
+
+// A window of a text read into a buffer that every window and every text reuses, so that the
+// system hands over its pages once, not for every text; rotated back when the text is stored
+// rotated.
+class TextWindow {
+ public:
+  TextWindow(File& file, ReadBuffer& buffer, bool rotated)
+      : file_(file), data_(buffer.reserve(kMatchWindow)), rotated_(rotated) {}
+
+  // Reads the window from `start` on; false when nothing is there.
+  bool load(std::int64_t start) {
+    start_ = start;
+    length_ = file_.readAt(start, data_, kMatchWindow);
+    if (rotated_) {
+      for (std::size_t i = 0; i < length_; ++i) data_[i] = rot13Byte(data_[i]);
+    }
+    return length_ > 0;
+  }
+
+  [[nodiscard]] std::int64_t start() const noexcept { return start_; }
+  [[nodiscard]] std::int64_t end() const noexcept {
+    return start_ + static_cast<std::int64_t>(length_);
+  }
+  // Whether the window reaches the end of the text (as it was when read).
+  [[nodiscard]] bool atEnd() const noexcept { return length_ < kMatchWindow; }
+  [[nodiscard]] std::string_view bytes() const noexcept { return {data_, length_}; }
+  [[nodiscard]] bool holds(std::int64_t at) const noexcept { return at >= start_ && at < end(); }
+
+  // The bytes from `from` to `to`, both inside the window.
+  [[nodiscard]] std::string_view slice(std::int64_t from, std::int64_t to) const noexcept {
+    return bytes().substr(static_cast<std::size_t>(from - start_),
+                          static_cast<std::size_t>(to - from));
+  }
+
+ private:
+  static char rot13Byte(char c) noexcept {
+    if ((c >= 'a' && c <= 'm') || (c >= 'A' && c <= 'M')) return static_cast<char>(c + 13);
+    if ((c >= 'n' && c <= 'z') || (c >= 'N' && c <= 'Z')) return static_cast<char>(c - 13);
+    return c;
+  }
+
+  File& file_;
+  char* data_;
+  bool rotated_;
+  std::int64_t start_ = 0;
+  std::size_t length_ = 0;
+};
+
+}  // namespace
+
 Visit Member::visitMatches(Env& env, const FortuneFilter& filter, const Pattern& pattern,
                            ReadBuffer& buffer,
                            FunctionRef<Visit(std::int64_t, std::string_view)> visitor) const {
@@ -262,50 +313,86 @@ Visit Member::visitMatches(Env& env, const FortuneFilter& filter, const Pattern&
   if (!pattern.hasLiteral()) return generic();
   const std::optional<Places> found = places(env);
   if (!found || found->starts.empty()) return generic();
-  const std::unique_ptr<File> file = env.openFile(path_, OpenMode::ReadOnly);
-  const std::int64_t fileSize = file->size();
-  if (fileSize > kWholeText) return generic();
-  // One byte more than the file holds, to see whether it grew meanwhile: then it is read as it
-  // stood, its new fortunes not being in the table yet.
-  const auto capacity = static_cast<std::size_t>(fileSize) + 1;
-  char* bytesRead = buffer.reserve(capacity);
-  std::string_view text(bytesRead, file->readAt(0, bytesRead, capacity));
   const StrfileData* data = format_ == FileFormat::Classic ? table(env) : nullptr;
-  std::string rotated;
-  if (data != nullptr && (data->header.flags & StrfileHeader::rotated) != 0) {
-    rotated = rot13(text);
-    text = rotated;
-  }
+  const bool rotated = data != nullptr && (data->header.flags & StrfileHeader::rotated) != 0;
+  const std::unique_ptr<File> file = env.openFile(path_, OpenMode::ReadOnly);
+  TextWindow window(*file, buffer, rotated);
   const std::vector<std::int64_t>& starts = found->starts;
-  const auto size = static_cast<std::int64_t>(text.size());
-  std::size_t from = 0;
+  const auto literal = static_cast<std::int64_t>(pattern.literalLength());
+  std::int64_t from = 0;  // where the literal is looked for next, in the whole text
+  if (!window.load(0)) return Visit::Continue;
   for (;;) {
-    const std::size_t at = pattern.findLiteral(text, from);
-    if (at == std::string_view::npos) return Visit::Continue;
+    // A window moved back to the start of a fortune is searched from there: between `from` and
+    // the literal found last, there was none.
+    from = std::max(from, window.start());
+    if (from >= window.end()) {
+      if (window.atEnd() || !window.load(from)) return Visit::Continue;
+    }
+    const std::size_t hit = pattern.findLiteral(
+        window.bytes(), static_cast<std::size_t>(std::max<std::int64_t>(from - window.start(), 0)));
+    if (hit == std::string_view::npos) {
+      if (window.atEnd()) return Visit::Continue;
+      // On in the next window, which keeps what could be the start of a literal cut in two.
+      from = std::max(from, window.end() - literal + 1);
+      if (!window.load(from)) return Visit::Continue;
+      continue;
+    }
+    const std::int64_t at = window.start() + static_cast<std::int64_t>(hit);
     // The fortune that starts last at or before the literal.
-    const auto next = std::upper_bound(starts.begin(), starts.end(), static_cast<std::int64_t>(at));
+    const auto next = std::upper_bound(starts.begin(), starts.end(), at);
     if (next == starts.begin()) {
-      from = static_cast<std::size_t>(starts.front());
+      from = starts.front();
       continue;
     }
     const auto number = static_cast<std::int64_t>(next - starts.begin()) - 1;
     const std::int64_t start = starts[static_cast<std::size_t>(number)];
-    std::int64_t end = 0;
-    if (data != nullptr) {
-      const StrfileSpan span =
-          locateStrfileFortune(*data, static_cast<std::uint32_t>(number), text);
-      end = static_cast<std::int64_t>(span.offset + span.length);
-    } else {
-      end = std::min(found->ends[static_cast<std::size_t>(number)], size);
+    // A fortune that starts before the window is read into a window from its start, unless it
+    // is longer than a window: then it is read by itself.
+    const bool alone = start < window.start() && at + literal - start > std::int64_t{kMatchWindow};
+    if (start < window.start() && !alone) {
+      window.load(start);
+      continue;
     }
-    if (static_cast<std::int64_t>(at + pattern.literalLength()) > end) {
+    // Where the fortune ends: as its entry says, or at the first delimiter line from its start.
+    std::optional<std::int64_t> end;
+    if (alone) {
+    } else if (data == nullptr) {
+      end = found->ends[static_cast<std::size_t>(number)];
+      if (*end > window.end()) end.reset();
+    } else {
+      DelimiterLines lines(data->header.delimiter, static_cast<std::uint64_t>(start));
+      lines.feed(window.slice(start, window.end()), [&](std::uint64_t line) {
+        end = static_cast<std::int64_t>(line);
+        return false;
+      });
+      if (!end && window.atEnd()) end = window.end();
+    }
+    std::string own;  // a fortune longer than a window, read by itself
+    std::string_view bytes;
+    if (end) {
+      bytes = window.slice(start, *end);
+    } else if (!alone && start > window.start()) {
+      window.load(start);
+      continue;
+    } else if (data != nullptr) {
+      const StrfileSpan span =
+          locateStrfileFortune(*data, static_cast<std::uint32_t>(number), *file);
+      own = file->readAt(start, static_cast<std::size_t>(span.length));
+      if (rotated) own = rot13(own);
+      bytes = own;
+      end = start + static_cast<std::int64_t>(span.length);
+    } else {
+      own = file->readAt(
+          start, static_cast<std::size_t>(found->ends[static_cast<std::size_t>(number)] - start));
+      bytes = own;
+      end = start + static_cast<std::int64_t>(own.size());
+    }
+    from = std::max(*end, at + 1);
+    if (at + literal > *end) {
       from = at + 1;  // across the end of the fortune: not in it
       continue;
     }
-    std::string_view bytes(text.data() + start,
-                           static_cast<std::size_t>(std::max<std::int64_t>(end - start, 0)));
     if (data != nullptr && !bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
-    from = static_cast<std::size_t>(std::max(end, static_cast<std::int64_t>(at) + 1));
     std::int64_t characters = 0;
     if (!admitsBytes(filter, bytes, characters) || !pattern.matches(bytes)) continue;
     if (visitor(number, bytes) == Visit::Stop) return Visit::Stop;

@@ -75,9 +75,14 @@ std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std
                                           Env& env) {
   const FileStatus text = env.status(textPath);
   if (!env.status(dataPath).isFile() || !text.exists()) return std::nullopt;
+  return readStrfileFor(dataPath, text.size, env);
+}
+
+std::optional<StrfileData> readStrfileFor(const std::string& dataPath, std::int64_t textBytes,
+                                          Env& env) {
   try {
     const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
-    const auto textSize = static_cast<std::uint64_t>(text.size);
+    const auto textSize = static_cast<std::uint64_t>(std::max<std::int64_t>(textBytes, 0));
     StrfileData data;
     data.header = readHeader(*file, textSize);
     // Bounded by the text's size now that the count is checked.
