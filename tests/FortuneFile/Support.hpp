@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere::test {
 
@@ -24,6 +25,18 @@ std::string messageOf(Call&& call) {
 
 inline std::vector<IndexEntry> entriesOf(const FortuneFile& file) {
   return getEntries(getIndex(file));
+}
+
+// The hidden files beside `path` that a writer makes and names after it (".NAME.*"): its
+// temporaries.
+inline std::vector<std::string> temporariesOf(const std::string& path, Env& env = Env::disk()) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string prefix = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  std::vector<std::string> found;
+  for (const std::string& name : env.listDirectory(parentDirectory(path))) {
+    if (name.rfind(prefix, 0) == 0) found.push_back(name);
+  }
+  return found;
 }
 
 }  // namespace tallowmere::test
