@@ -128,6 +128,23 @@ class DiskFile final : public File {
     return identityOf(stat("identity"));
   }
 
+  // The permission bits of `model` and, where this user may set it, its group.
+  void adoptModeAndGroup(const struct stat& model) TM_EXCLUDES(lifetime_) {
+    detail::SharedLock lock(lifetime_);
+    const struct stat own = stat("set mode");
+    const int fd = descriptor("set mode");
+    // A change of group may clear the set-user-ID and set-group-ID bits, so it goes first. A
+    // user who is not in the group may not give it: the file keeps the group it was given.
+    if (own.st_gid != model.st_gid && ::fchown(fd, static_cast<uid_t>(-1), model.st_gid) != 0 &&
+        errno != EPERM) {
+      throw IOError::system(errno, path_, "set group");
+    }
+    // A file system without modes (FAT, say) refuses; its files have the mode it gives them.
+    if (::fchmod(fd, model.st_mode & 0777) != 0 && errno != EPERM && errno != EOPNOTSUPP) {
+      throw IOError::system(errno, path_, "set mode");
+    }
+  }
+
   void close() override TM_EXCLUDES(lifetime_) {
     detail::ExclusiveLock lock(lifetime_);
     if (fd_ < 0) return;
@@ -195,10 +212,10 @@ class DiskLock final : public FileLock {
   DiskFile& file_;
 };
 
-int openDescriptor(const std::string& path, int flags) {
+int openDescriptor(const std::string& path, int flags, mode_t mode = 0666) {
   int fd = -1;
   do {
-    fd = ::open(path.c_str(), flags, 0666);
+    fd = ::open(path.c_str(), flags, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) throw IOError::system(errno, path, "open");
   return fd;
@@ -209,6 +226,17 @@ int clearNonBlocking(int fd) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
   return 0;
+}
+
+FileStatus statusOf(const struct stat& info) {
+  const FileKind kind = S_ISDIR(info.st_mode)   ? FileKind::Directory
+                        : S_ISREG(info.st_mode) ? FileKind::Regular
+                        : S_ISLNK(info.st_mode) ? FileKind::SymbolicLink
+                                                : FileKind::Other;
+  const std::int64_t modified =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  return {kind, identityOf(info), static_cast<std::int64_t>(info.st_size),
+          static_cast<std::uint32_t>(info.st_mode & 07777), modified};
 }
 
 class DiskEnv final : public Env {
@@ -227,8 +255,14 @@ class DiskEnv final : public Env {
       case OpenMode::Truncate:
         flags |= O_RDWR | O_CREAT | O_TRUNC;
         break;
+      case OpenMode::ReadWriteNoFollow:
+        flags |= O_RDWR | O_CREAT | O_NOFOLLOW;
+        break;
+      case OpenMode::CreateNew:
+        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+        break;
     }
-    const int fd = openDescriptor(path, flags);
+    const int fd = openDescriptor(path, flags, mode == OpenMode::CreateNew ? 0600 : 0666);
 
     // A directory opens read-only without complaint; it is not a file whose bytes can be read.
     struct stat status {};
@@ -257,12 +291,23 @@ class DiskEnv final : public Env {
   FileStatus status(const std::string& path) noexcept override {
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) return {};
-    const FileKind kind = S_ISDIR(info.st_mode)   ? FileKind::Directory
-                          : S_ISREG(info.st_mode) ? FileKind::Regular
-                                                  : FileKind::Other;
-    const std::int64_t modified =
-        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-    return {kind, identityOf(info), static_cast<std::int64_t>(info.st_size), modified};
+    return statusOf(info);
+  }
+
+  FileStatus linkStatus(const std::string& path) noexcept override {
+    struct stat info {};
+    if (path.empty() || ::lstat(path.c_str(), &info) != 0) return {};
+    return statusOf(info);
+  }
+
+  void copyModeAndGroup(File& file, const std::string& model) override {
+    auto* disk = dynamic_cast<DiskFile*>(&file);
+    if (disk == nullptr) {
+      throw UsageError("copyModeAndGroup: " + file.name() + " is not a file on disk");
+    }
+    struct stat info {};
+    if (::stat(model.c_str(), &info) != 0) throw IOError::system(errno, model, "stat");
+    disk->adoptModeAndGroup(info);
   }
 
   std::vector<std::string> listDirectory(const std::string& path) override {

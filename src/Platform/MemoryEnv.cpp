@@ -1,9 +1,9 @@
 // MemoryEnv and createMemoryFile: files held in memory.
 //
-// A file is a Node: its bytes now, its bytes when last synced, and its advisory lock. Handles
-// (MemoryFile) share a Node; a handle has its own open or closed state and access mode, as a
-// descriptor has. The environment's namespace maps normalised paths to Nodes and directories,
-// once as it is and once as it was when last synced.
+// A file is a Node: its bytes now, its bytes when last synced, its mode and its advisory lock.
+// Handles (MemoryFile) share a Node; a handle has its own open or closed state and access mode,
+// as a descriptor has. The environment's namespace maps normalised paths to Nodes, symbolic
+// links and directories, once as it is and once as it was when last synced.
 #include <tallowmere/Platform/MemoryEnv.hpp>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -25,12 +26,13 @@ namespace tallowmere {
 namespace {
 
 struct Node {
-  explicit Node(std::uint64_t number) : inode(number) {}
+  Node(std::uint64_t number, std::uint32_t permissions) : inode(number), mode(permissions) {}
 
   const std::uint64_t inode;
   detail::SharedMutex mutex;
   std::string bytes TM_GUARDED_BY(mutex);
   std::string synced TM_GUARDED_BY(mutex);
+  std::uint32_t mode TM_GUARDED_BY(mutex);  // the permission bits; metadata, never lost
   // Counts the changes to bytes: the modification time of a file in memory.
   std::int64_t changes TM_GUARDED_BY(mutex) = 0;
   // The advisory lock: the number of shared holders, or an exclusive holder. Waiters wait on
@@ -177,20 +179,95 @@ std::string parentOf(const std::string& normalised) {
   return slash == 0 ? "/" : normalised.substr(0, slash);
 }
 
+// Where a link at `link` (normalised) to `target` leads: the target read from the link's
+// directory, with "." and ".." taken lexically.
+std::string linkDestination(const std::string& link, const std::string& target) {
+  const bool absolute = target.starts_with('/');
+  const std::string joined = absolute ? target : parentOf(link) + "/" + target;
+  std::vector<std::string> parts;
+  std::size_t at = 0;
+  while (at <= joined.size()) {
+    std::size_t end = joined.find('/', at);
+    if (end == std::string::npos) end = joined.size();
+    const std::string part = joined.substr(at, end - at);
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!joined.starts_with('/')) {
+        parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  std::string out = joined.starts_with('/') ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? "" : "/") + parts[i];
+  return normalise(out);
+}
+
+// A name in the namespace: a file, or (without a node) a symbolic link to `link`.
+struct Entry {
+  std::shared_ptr<Node> node;
+  std::string link;
+};
+
 }  // namespace
 
 struct MemoryEnv::State {
   // The namespace's lock; a Node's locks are taken inside it, never the other way round.
   detail::Mutex mutex TM_ACQUIRED_BEFORE(Node::mutex, Node::lockMutex){"memory file system"};
   std::uint64_t nextInode TM_GUARDED_BY(mutex) = 1;
-  // Paths of files and directories, as they are now and as they were when last synced.
-  std::map<std::string, std::shared_ptr<Node>> files TM_GUARDED_BY(mutex);
-  std::map<std::string, std::shared_ptr<Node>> syncedFiles TM_GUARDED_BY(mutex);
+  std::uint32_t umask TM_GUARDED_BY(mutex) = 022;
+  // Paths of files and links, as they are now and as they were when last synced; directories.
+  std::map<std::string, Entry> files TM_GUARDED_BY(mutex);
+  std::map<std::string, Entry> syncedFiles TM_GUARDED_BY(mutex);
   std::set<std::string> directories TM_GUARDED_BY(mutex){".", "/"};
   std::vector<std::shared_ptr<Node>> everyNode TM_GUARDED_BY(mutex);
 
   [[nodiscard]] bool isDirectory(const std::string& path) const TM_REQUIRES(mutex) {
     return directories.count(path) != 0;
+  }
+
+  // The path that `key` (normalised) leads to through symbolic links at its last component:
+  // one that names a file, a directory or nothing. No value for a chain of more than 40 links,
+  // as the system refuses (ELOOP).
+  [[nodiscard]] std::optional<std::string> follow(std::string key) const TM_REQUIRES(mutex) {
+    for (int hops = 0; hops <= 40; ++hops) {
+      const auto found = files.find(key);
+      if (found == files.end() || found->second.node) return key;
+      key = linkDestination(key, found->second.link);
+    }
+    return std::nullopt;
+  }
+
+  // The file that `key` leads to, or none.
+  [[nodiscard]] std::shared_ptr<Node> fileAt(const std::string& key) const TM_REQUIRES(mutex) {
+    const std::optional<std::string> target = follow(key);
+    if (!target) return nullptr;
+    const auto found = files.find(*target);
+    return found == files.end() ? nullptr : found->second.node;
+  }
+
+  // What `key` names, not following a link there (which is Missing).
+  [[nodiscard]] FileStatus statusAt(const std::string& key) const TM_REQUIRES(mutex) {
+    if (isDirectory(key)) return {FileKind::Directory, {1, std::hash<std::string>{}(key)}, 0, 0755};
+    const auto found = files.find(key);
+    if (found == files.end() || !found->second.node) return {};
+    Node& node = *found->second.node;
+    detail::SharedLock data(node.mutex);
+    return {FileKind::Regular,
+            {0, node.inode},
+            static_cast<std::int64_t>(node.bytes.size()),
+            node.mode,
+            node.changes};
+  }
+
+  std::shared_ptr<Node> create(const std::string& key, std::uint32_t mode) TM_REQUIRES(mutex) {
+    auto node = std::make_shared<Node>(nextInode++, mode & ~umask);
+    files[key] = Entry{node, {}};
+    everyNode.push_back(node);
+    return node;
   }
 
   void requireParent(const std::string& path, const std::string& shown, const char* operation)
@@ -232,41 +309,110 @@ MemoryEnv::~MemoryEnv() = default;
 
 std::unique_ptr<File> MemoryEnv::openFile(const std::string& path, OpenMode mode) {
   const std::string key = normalise(path);
-  const detail::MutexLock lock(state_->mutex);
-  if (state_->isDirectory(key)) throw IOError::system(EISDIR, path, "open");
-  auto found = state_->files.find(key);
+  State& state = *state_;
+  const detail::MutexLock lock(state.mutex);
+  if (state.isDirectory(key)) {
+    throw IOError::system(mode == OpenMode::CreateNew ? EEXIST : EISDIR, path, "open");
+  }
+  const bool writing = mode != OpenMode::ReadOnly;
+  if (mode == OpenMode::CreateNew) {
+    if (state.files.count(key) != 0) throw IOError::system(EEXIST, path, "open");
+    state.requireParent(key, path, "open");
+    return std::make_unique<MemoryFile>(state.create(key, 0600), path, true);
+  }
+  const auto named = state.files.find(key);
+  if (mode == OpenMode::ReadWriteNoFollow && named != state.files.end() && !named->second.node) {
+    throw IOError::system(ELOOP, path, "open");
+  }
+  // A link is followed to its target, which a creating open makes when it is missing.
+  const std::optional<std::string> target = state.follow(key);
+  if (!target) throw IOError::system(ELOOP, path, "open");
+  if (state.isDirectory(*target)) throw IOError::system(EISDIR, path, "open");
+  const auto found = state.files.find(*target);
   std::shared_ptr<Node> node;
-  if (found != state_->files.end()) {
-    node = found->second;
+  if (found != state.files.end()) {
+    node = found->second.node;
+    detail::SharedLock data(node->mutex);
+    if ((node->mode & 0400) == 0 || (writing && (node->mode & 0200) == 0)) {
+      throw IOError::system(EACCES, path, "open");
+    }
   } else {
-    if (mode == OpenMode::ReadOnly) throw IOError::system(ENOENT, path, "open");
-    state_->requireParent(key, path, "open");
-    node = std::make_shared<Node>(state_->nextInode++);
-    state_->files.emplace(key, node);
-    state_->everyNode.push_back(node);
+    if (!writing) throw IOError::system(ENOENT, path, "open");
+    state.requireParent(*target, path, "open");
+    node = state.create(*target, 0666);
   }
   if (mode == OpenMode::Truncate) {
     Node& truncated = *node;
     detail::ExclusiveLock data(truncated.mutex);
     truncated.bytes.clear();
   }
-  return std::make_unique<MemoryFile>(node, path, mode != OpenMode::ReadOnly);
+  return std::make_unique<MemoryFile>(node, path, writing);
 }
 
 // NOLINTNEXTLINE(bugprone-exception-escape): only running out of memory ends it early
 FileStatus MemoryEnv::status(const std::string& path) noexcept {
   if (path.empty()) return {};
+  const detail::MutexLock lock(state_->mutex);
+  const std::optional<std::string> target = state_->follow(normalise(path));
+  if (!target) return {};
+  return state_->statusAt(*target);
+}
+
+// NOLINTNEXTLINE(bugprone-exception-escape): only running out of memory ends it early
+FileStatus MemoryEnv::linkStatus(const std::string& path) noexcept {
+  if (path.empty()) return {};
   const std::string key = normalise(path);
   const detail::MutexLock lock(state_->mutex);
-  if (state_->isDirectory(key)) return {FileKind::Directory, {1, std::hash<std::string>{}(key)}, 0};
-  const auto found = state_->files.find(key);
-  if (found == state_->files.end()) return {};
-  Node& node = *found->second;
-  detail::SharedLock data(node.mutex);
-  return {FileKind::Regular,
-          {0, node.inode},
-          static_cast<std::int64_t>(node.bytes.size()),
-          node.changes};
+  if (const auto found = state_->files.find(key);
+      found != state_->files.end() && !found->second.node) {
+    return {FileKind::SymbolicLink,
+            {2, std::hash<std::string>{}(key)},
+            static_cast<std::int64_t>(found->second.link.size()),
+            0777};
+  }
+  return state_->statusAt(key);
+}
+
+void MemoryEnv::copyModeAndGroup(File& file, const std::string& model) {
+  auto* memory = dynamic_cast<MemoryFile*>(&file);
+  if (memory == nullptr) {
+    throw UsageError("copyModeAndGroup: " + file.name() + " is not a file in memory");
+  }
+  const detail::MutexLock lock(state_->mutex);
+  const std::shared_ptr<Node> from = state_->fileAt(normalise(model));
+  if (!from) throw IOError::system(ENOENT, model, "stat");
+  std::uint32_t mode = 0;
+  {
+    detail::SharedLock data(from->mutex);
+    mode = from->mode & 0777;
+  }
+  Node& to = *memory->node();
+  detail::ExclusiveLock data(to.mutex);
+  to.mode = mode;
+}
+
+void MemoryEnv::createSymbolicLink(const std::string& target, const std::string& path) {
+  const std::string key = normalise(path);
+  const detail::MutexLock lock(state_->mutex);
+  if (state_->isDirectory(key) || state_->files.count(key) != 0) {
+    throw IOError::system(EEXIST, path, "symlink");
+  }
+  state_->requireParent(key, path, "symlink");
+  state_->files[key] = Entry{nullptr, target};
+  state_->syncedFiles[key] = Entry{nullptr, target};
+}
+
+void MemoryEnv::setMode(const std::string& path, std::uint32_t mode) {
+  const detail::MutexLock lock(state_->mutex);
+  const std::shared_ptr<Node> node = state_->fileAt(normalise(path));
+  if (!node) throw IOError::system(ENOENT, path, "chmod");
+  detail::ExclusiveLock data(node->mutex);
+  node->mode = mode & 07777;
+}
+
+std::uint32_t MemoryEnv::setUmask(std::uint32_t mask) {
+  const detail::MutexLock lock(state_->mutex);
+  return std::exchange(state_->umask, mask & 0777);
 }
 
 std::vector<std::string> MemoryEnv::listDirectory(const std::string& path) {
@@ -293,9 +439,9 @@ void MemoryEnv::renameFile(const std::string& from, const std::string& to) {
   if (found == state_->files.end()) throw IOError::system(ENOENT, to, "rename");
   if (state_->isDirectory(target)) throw IOError::system(EISDIR, to, "rename");
   state_->requireParent(target, to, "rename");
-  std::shared_ptr<Node> node = found->second;
+  Entry entry = found->second;  // a link is moved, not what it points to
   state_->files.erase(found);
-  state_->files[target] = std::move(node);
+  state_->files[target] = std::move(entry);
 }
 
 void MemoryEnv::removeFile(const std::string& path) {
@@ -309,8 +455,8 @@ void MemoryEnv::syncDirectory(const std::string& path) {
   if (!state_->isDirectory(key)) throw IOError::system(ENOENT, path, "sync");
   std::erase_if(state_->syncedFiles,
                 [&](const auto& entry) { return parentOf(entry.first) == key; });
-  for (const auto& [file, node] : state_->files) {
-    if (parentOf(file) == key) state_->syncedFiles[file] = node;
+  for (const auto& [file, entry] : state_->files) {
+    if (parentOf(file) == key) state_->syncedFiles[file] = entry;
   }
 }
 
@@ -345,8 +491,8 @@ void MemoryEnv::createDirectory(const std::string& path) {
 void MemoryEnv::loseUnsyncedData(const std::function<bool(const std::string& path)>& keeps) {
   const detail::MutexLock lock(state_->mutex);
   std::set<const Node*> kept;
-  for (const auto& [path, node] : state_->files) {
-    if (keeps && keeps(path)) kept.insert(node.get());
+  for (const auto& [path, entry] : state_->files) {
+    if (entry.node && keeps && keeps(path)) kept.insert(entry.node.get());
   }
   state_->files = state_->syncedFiles;
   for (const std::shared_ptr<Node>& each : state_->everyNode) {
@@ -369,7 +515,7 @@ void MemoryEnv::loseUnsyncedData(const std::function<bool(const std::string& pat
 }
 
 std::unique_ptr<File> createMemoryFile(std::string name) {
-  return std::make_unique<MemoryFile>(std::make_shared<Node>(0), std::move(name), true);
+  return std::make_unique<MemoryFile>(std::make_shared<Node>(0, 0600), std::move(name), true);
 }
 
 }  // namespace tallowmere

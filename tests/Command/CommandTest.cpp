@@ -1,6 +1,7 @@
 // End-to-end tests of the tallowmere command: the built program runs in a fresh directory with
 // a clean environment whose data directory is share/ inside it.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,10 @@ class CommandTest : public ::testing::Test {
   // Runs the command with `args` in the directory, `input` on standard input.
   Outcome run(const std::vector<std::string>& args, const std::string& input = "") const {
     return outcomeOf(runCommand(dir.path(), args, input, environment()));
+  }
+  // The same in a child set up as `setup` says.
+  Outcome run(const std::vector<std::string>& args, const ChildSetup& setup) const {
+    return outcomeOf(runCommand(dir.path(), args, "", environment(), setup));
   }
 
   std::vector<std::string> environment() const {
@@ -469,6 +474,103 @@ TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
   EXPECT_THAT(help.out, StartsWith("Usage: tallowmere [OPTIONS] [[N%] FILE|DIR]..."));
   EXPECT_THAT(run({"--version"}).out,
               ::testing::MatchesRegex("tallowmere [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+}
+
+// Another user of a shared directory plants symbolic links where a writer writes: at the names
+// of the temporaries that earlier versions used, and at the index itself, leading out of the
+// directory to a file of the writer's own. No link is written through, and none replaced.
+TEST_F(CommandTest, AWriterNeverWritesThroughALinkPlantedInASharedDirectory) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.path("shared"));
+  fs::create_directories(dir.path("home"));
+  const std::string notes = "the victim's own notes\n";
+  const auto plant = [&](const std::string& name) {
+    dir.writeFile("home/notes", notes);
+    fs::remove(dir.path("shared/" + name));
+    fs::create_symlink("../home/notes", dir.path("shared/" + name));
+  };
+  const auto isLink = [&](const std::string& name) {
+    return fs::is_symlink(fs::symlink_status(dir.path("shared/" + name)));
+  };
+  // Each step writes through a temporary: the new index, the index, the data file.
+  write("shared/jar", {"A", "B"});
+  plant(".jar.ix.tmp");
+  EXPECT_EQ(run({"add", "shared/jar", "C"}).status, 0);  // no index yet
+  EXPECT_EQ(dir.readFile("home/notes"), notes) << "add, the index";
+  plant(".jar.dat.tmp");
+  EXPECT_EQ(run({"index", "--dat", "shared/jar"}).status, 0);
+  EXPECT_EQ(dir.readFile("home/notes"), notes) << "index --dat, the data file";
+  plant(".jar.ix.tmp");
+  dir.writeFile("shared/jar", "A\n%\nB\n%\nC\n%\nD\n");  // changed behind the index's back
+  EXPECT_EQ(run({"index", "--dat", "shared/jar"}).out, "shared/jar: 4 fortunes\n");
+  EXPECT_EQ(dir.readFile("home/notes"), notes) << "index --dat, the index";
+  plant(".jar.dat.tmp");
+  EXPECT_EQ(run({"add", "shared/jar", "E"}).status, 0);
+  EXPECT_EQ(dir.readFile("home/notes"), notes) << "add, the data file";
+  EXPECT_FALSE(isLink("jar.ix") || isLink("jar.dat") || isLink(".jar.dat.tmp"));
+  EXPECT_EQ(run({"get", "shared/jar", "4"}).out, "E\n");
+  EXPECT_EQ(dir.readFile("shared/jar.dat"),
+            encodeStrfile(buildStrfile(dir.readFile("shared/jar"))));
+
+  // A link at the index's own path is refused, and left as it is.
+  plant("jar.ix");
+  const std::string text = dir.readFile("shared/jar");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"add", "shared/jar", "F"}, {"index", "shared/jar"}}) {
+    const Outcome refused = run(args);
+    EXPECT_EQ(refused.status, 1) << args[0];
+    EXPECT_THAT(refused.err, StartsWith("tallowmere: shared/jar.ix: is a symbolic link; "))
+        << args[0];
+    EXPECT_EQ(dir.readFile("home/notes"), notes) << args[0];
+    EXPECT_TRUE(isLink("jar.ix")) << args[0];
+  }
+  EXPECT_EQ(dir.readFile("shared/jar"), text);
+}
+
+// A replaced index and data file keep the mode of the files they replace (or, new, of the
+// text), so that a writer's umask never takes other users' access away.
+TEST_F(CommandTest, AReplacedIndexOrDataFileKeepsItsModeWhateverTheUmask) {
+  const auto modeOf = [&](const std::string& name) {
+    struct stat info {};
+    if (::stat(dir.path(name).c_str(), &info) != 0) return std::string("missing");
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string(octal);
+  };
+  write("jar", {"A", "B"});
+  ::chmod(dir.path("jar").c_str(), 0644);
+  const ChildSetup strict{.umask = 077};
+  EXPECT_EQ(run({"index", "--dat", "jar"}, strict).status, 0);
+  EXPECT_EQ(modeOf("jar.ix"), "0644");  // new: the text's
+  EXPECT_EQ(modeOf("jar.dat"), "0644");
+  ::chmod(dir.path("jar.ix").c_str(), 0640);
+  dir.writeFile("jar", "A\n%\nB\n%\nC\n");  // the next add rewrites the index
+  EXPECT_EQ(run({"add", "jar", "D"}, strict).status, 0);
+  EXPECT_EQ(modeOf("jar.ix"), "0640");
+  EXPECT_EQ(modeOf("jar.dat"), "0644");
+  EXPECT_EQ(run({"count", "jar"}).out, "4\n");
+}
+
+// An index that the user may only read is used as it is when a rebuild would write it
+// unchanged; when it would not, the failure names the index and says why.
+TEST_F(CommandTest, IndexingAnUpToDateIndexThatMayOnlyBeReadWritesNothing) {
+  write("jar", {"A", "B"});
+  EXPECT_EQ(run({"index", "jar"}).status, 0);
+  const std::string index = dir.readFile("jar.ix");
+  ::chmod(dir.path("jar.ix").c_str(), 0444);
+  const ChildSetup asUser{.withoutPermissionOverride = true};
+  const Outcome current = run({"index", "jar"}, asUser);
+  EXPECT_EQ(current.status, 0) << current.err;
+  EXPECT_EQ(current.out, "jar: 2 fortunes\n");
+  dir.writeFile("jar", "A\n%\nB\n%\nC\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"index", "jar"}, {"add", "jar", "D"}}) {
+    const Outcome stale = run(args, asUser);
+    EXPECT_EQ(stale.status, 1) << args[0];
+    EXPECT_EQ(stale.err, "tallowmere: jar.ix: open for writing: Permission denied\n") << args[0];
+  }
+  EXPECT_EQ(dir.readFile("jar.ix"), index);
+  EXPECT_EQ(dir.readFile("jar"), "A\n%\nB\n%\nC\n");
 }
 
 // A file of the classic tools: the text, every fortune followed by a delimiter line, and its

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 
+#include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/MemoryEnv.hpp>
 #include "Data/Fortune/FortuneFile/Scan.hpp"
 #include "FortuneFile/Support.hpp"
@@ -335,7 +336,7 @@ TEST(RebuildIndex, ReplacesTheIndexFileWholeAndOnlyWhenItChanges) {
   EXPECT_EQ(getStats(before).numFortunes, 2);
   EXPECT_EQ(getEntries(before).size(), 2u);
   EXPECT_EQ(getNumFortunes(file), 3);
-  EXPECT_FALSE(std::filesystem::exists(dir.path(".jar.ix.tmp")));
+  EXPECT_TRUE(test::temporariesOf(path + ".ix").empty());
 }
 
 // The memory twin, where the first sync of a new index file fails and the later ones succeed,
@@ -346,8 +347,11 @@ class FirstIndexSyncFails : public test::ForwardingEnv {
   explicit FirstIndexSyncFails(Env& inner) : ForwardingEnv(inner) {}
   std::unique_ptr<File> openFile(const std::string& path, OpenMode mode) override {
     std::unique_ptr<File> file = inner_.openFile(path, mode);
-    if (!path.ends_with(".ix.tmp")) return file;
+    if (mode != OpenMode::CreateNew) return file;
     return std::make_unique<FailingSync>(std::move(file), failed_);
+  }
+  void copyModeAndGroup(File& file, const std::string& model) override {
+    inner_.copyModeAndGroup(static_cast<FailingSync&>(file).inner(), model);
   }
 
  private:
@@ -371,6 +375,7 @@ class FirstIndexSyncFails : public test::ForwardingEnv {
     void close() override { inner_->close(); }
     bool isOpen() override { return inner_->isOpen(); }
     const std::string& name() const override { return inner_->name(); }
+    File& inner() { return *inner_; }
 
    private:
     std::unique_ptr<File> inner_;
@@ -397,7 +402,7 @@ TEST(RebuildIndex, AFailedSyncOfALongTableIsReportedAndTheOldIndexKept) {
     EXPECT_EQ(error.errorCode(), EIO);
   }
   EXPECT_EQ(memory.openFile("text.ix", OpenMode::ReadOnly)->readAt(0, 1000), before);
-  EXPECT_FALSE(memory.status(".text.ix.tmp").exists());
+  EXPECT_TRUE(test::temporariesOf("text.ix", memory).empty());
   rebuildIndex(file);
   EXPECT_EQ(getNumFortunes(file), 100000);
 }
@@ -443,6 +448,116 @@ TEST(RebuildIndex, RefusesTextsLongerThanAnIndexCanAddress) {
   EXPECT_THROW((void)getNumFortunes(fresh), IOError);
   EXPECT_THROW(appendFortune(fresh, "C"), IOError);
   EXPECT_FALSE(std::filesystem::exists(path + ".ix"));
+}
+
+// A fortune file in a directory that others may write to, in the memory twin.
+class WritingBesideTheText : public ::testing::Test {
+ protected:
+  WritingBesideTheText() {
+    env.createDirectory("shared");
+    env.createDirectory("home");
+    put("home/notes", notes);
+    put("shared/text", "A\n%\nB\n");
+  }
+
+  void put(const std::string& path, const std::string& bytes) {
+    env.openFile(path, OpenMode::Truncate)->writeAt(0, bytes);
+  }
+  std::string get(const std::string& path) {
+    return env.openFile(path, OpenMode::ReadOnly)->readAt(0, 1 << 20);
+  }
+  FortuneFile open() { return openFortuneFile('%', true, "shared/text", {.env = &env}); }
+  bool isLink(const std::string& path) {
+    return env.linkStatus(path).kind == FileKind::SymbolicLink;
+  }
+  // The IOError that `change` throws.
+  template <class Change>
+  IOError failureOf(Change&& change) {
+    try {
+      change();
+    } catch (const IOError& error) {
+      return error;
+    }
+    ADD_FAILURE() << "no failure";
+    return IOError::userError("none");
+  }
+
+  MemoryEnv env;
+  const std::string notes = "mine\n";
+};
+
+TEST_F(WritingBesideTheText, NoLinkPlantedBesideTheTextIsWrittenThroughOrReplaced) {
+  env.createSymbolicLink("../home/notes", "shared/.text.ix.tmp");
+  env.createSymbolicLink("../home/notes", "shared/.text.dat.tmp");
+  const FortuneFile file = open();
+  appendFortune(file, "C");  // no index yet: one is written beside the text
+  rebuildStrfileData(file);
+  EXPECT_EQ(get("home/notes"), notes);
+  EXPECT_EQ(getNumFortunes(file), 3);
+  EXPECT_FALSE(isLink("shared/text.ix") || isLink("shared/text.dat"));
+  EXPECT_FALSE(env.linkStatus("shared/.text.ix.tmp").exists());  // the old temporaries go
+  EXPECT_FALSE(env.linkStatus("shared/.text.dat.tmp").exists());
+  EXPECT_TRUE(test::temporariesOf("shared/text.ix", env).empty());
+
+  // Links at the index's and the data file's own paths, one leading out of the directory to
+  // nothing yet, one to a file: refused by every writer, and left as they are.
+  env.removeFile("shared/text.ix");
+  env.removeFile("shared/text.dat");
+  env.createSymbolicLink("../home/new.ix", "shared/text.ix");
+  env.createSymbolicLink("../home/notes", "shared/text.dat");
+  const FortuneFile again = open();
+  const std::string text = get("shared/text");
+  for (const IOError& error :
+       {failureOf([&] { appendFortune(again, "D"); }), failureOf([&] { rebuildIndex(again); }),
+        failureOf([&] { (void)getNumFortunes(again); })}) {
+    EXPECT_EQ(error.path(), "shared/text.ix");
+    EXPECT_EQ(error.reason(), ErrorReason::PermissionDenied);
+  }
+  EXPECT_EQ(failureOf([&] { rebuildStrfileData(file); }).path(), "shared/text.dat");
+  EXPECT_EQ(get("shared/text"), text);
+  EXPECT_EQ(get("home/notes"), notes);
+  EXPECT_FALSE(env.status("home/new.ix").exists());
+  EXPECT_TRUE(isLink("shared/text.ix") && isLink("shared/text.dat"));
+}
+
+TEST_F(WritingBesideTheText, AReplacedIndexOrDataFileKeepsTheModeOfTheFileItReplaces) {
+  env.setUmask(077);
+  env.setMode("shared/text", 0644);
+  const FortuneFile file = open();
+  rebuildIndex(file);
+  rebuildStrfileData(file);
+  EXPECT_EQ(env.status("shared/text.ix").mode, 0644u);  // new: the text's
+  EXPECT_EQ(env.status("shared/text.dat").mode, 0644u);
+  env.setMode("shared/text.ix", 0640);
+  env.setMode("shared/text.dat", 0604);
+  put("shared/text", "A\n%\nB\n%\nC\n");
+  rebuildIndex(file);  // both rewritten
+  EXPECT_EQ(getNumFortunes(file), 3);
+  EXPECT_EQ(env.status("shared/text.ix").mode, 0640u);
+  EXPECT_EQ(env.status("shared/text.dat").mode, 0604u);
+}
+
+TEST_F(WritingBesideTheText, AnIndexThatMayOnlyBeReadServesAWriterWhileNothingNeedsWriting) {
+  rebuildIndex(open());
+  const std::string index = get("shared/text.ix");
+  env.setMode("shared/text.ix", 0444);
+  const FortuneFile file = open();
+  rebuildIndex(file);  // the same text: nothing to write
+  EXPECT_EQ(getNumFortunes(file), 2);
+  EXPECT_EQ(getFortune(file, 1), "B");
+  // An append must write the index; a rebuild of a changed text too.
+  const auto refused = [](const IOError& error) {
+    EXPECT_EQ(error.path(), "shared/text.ix");
+    EXPECT_EQ(error.errorCode(), EACCES);
+    EXPECT_STREQ(error.what(), "shared/text.ix: open for writing: Permission denied");
+  };
+  refused(failureOf([&] { appendFortune(file, "C"); }));
+  EXPECT_EQ(get("shared/text"), "A\n%\nB\n");
+  put("shared/text", "A\n%\nB\n%\nC\n");
+  refused(failureOf([&] { rebuildIndex(file); }));
+  refused(failureOf([&] { rebuildIndex(open()); }));
+  EXPECT_EQ(get("shared/text.ix"), index);
+  EXPECT_TRUE(test::temporariesOf("shared/text.ix", env).empty());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
+#include <tallowmere/Platform/Env.hpp>
 
 namespace tallowmere::test {
 
@@ -40,6 +41,18 @@ inline std::string indexBytes(const std::vector<IndexEntry>& entries, std::int64
   bytes.resize(static_cast<std::size_t>(indexHeaderLength + indexEntryLength * stats.numFortunes),
                '\0');
   return bytes;
+}
+
+// The hidden files beside `path` that a writer makes and names after it (".NAME.*"): its
+// temporaries.
+inline std::vector<std::string> temporariesOf(const std::string& path, Env& env = Env::disk()) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string prefix = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  std::vector<std::string> found;
+  for (const std::string& name : env.listDirectory(parentDirectory(path))) {
+    if (name.rfind(prefix, 0) == 0) found.push_back(name);
+  }
+  return found;
 }
 
 }  // namespace tallowmere::test

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
+#include "FortuneFile/Support.hpp"
 #include "support/Command.hpp"
 #include "support/ExitChild.hpp"
 #include "support/ReferenceScan.hpp"
@@ -358,7 +359,7 @@ TEST(LibraryProcesses, AFileSizeLimitLeavesTheTextAndTheIndexAsTheyWere) {
   EXPECT_EQ(test::waitBounded(rebuilder, 60s).status, 5);
   EXPECT_EQ(dir.readFile("jar"), text);
   EXPECT_EQ(dir.readFile("jar.ix"), index);
-  EXPECT_FALSE(std::filesystem::exists(dir.path(".jar.ix.tmp")));
+  EXPECT_TRUE(test::temporariesOf(dir.path("jar.ix")).empty());
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // what was never synced as a machine that loses power does.
 #include <tallowmere/Platform/Env.hpp>
 
+#include <sys/stat.h>
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +27,13 @@ struct DiskEnvs {
   Env& env = Env::disk();
   std::string path(const std::string& name) const { return dir.path(name); }
   void makeDirectory(const std::string& name) { std::filesystem::create_directory(path(name)); }
+  void link(const std::string& target, const std::string& name) {
+    std::filesystem::create_symlink(target, path(name));
+  }
+  void setMode(const std::string& name, std::uint32_t mode) {
+    ASSERT_EQ(::chmod(path(name).c_str(), static_cast<mode_t>(mode)), 0);
+  }
+  std::uint32_t setUmask(std::uint32_t mask) { return ::umask(static_cast<mode_t>(mask)); }
 };
 
 struct MemoryEnvs {
@@ -31,6 +41,11 @@ struct MemoryEnvs {
   std::string path(const std::string& name) const { return "top/" + name; }
   MemoryEnvs() { env.createDirectory("top"); }
   void makeDirectory(const std::string& name) { env.createDirectory(path(name)); }
+  void link(const std::string& target, const std::string& name) {
+    env.createSymbolicLink(target, path(name));
+  }
+  void setMode(const std::string& name, std::uint32_t mode) { env.setMode(path(name), mode); }
+  std::uint32_t setUmask(std::uint32_t mask) { return env.setUmask(mask); }
 };
 
 template <class Envs>
@@ -117,6 +132,85 @@ TYPED_TEST(EnvBehaviour, AnExclusiveLockWaitsForEveryOtherHandle) {
   alsoShared.reset();
   waiting.join();
   EXPECT_TRUE(locked);
+}
+
+// What another user may plant at a name where a writer is about to write: a link to a file of
+// the writer's own, or to one that does not exist yet.
+TYPED_TEST(EnvBehaviour, ANewFileOrOneOpenedWithoutFollowingNeverGoesThroughALink) {
+  Env& env = this->envs.env;
+  const auto path = [this](const std::string& name) { return this->envs.path(name); };
+  this->put("notes", "mine");
+  this->envs.link("notes", "planted");
+  this->envs.link("nowhere", "dangling");
+  EXPECT_EQ(env.linkStatus(path("planted")).kind, FileKind::SymbolicLink);
+  EXPECT_EQ(env.linkStatus(path("dangling")).kind, FileKind::SymbolicLink);
+  EXPECT_EQ(env.linkStatus(path("notes")).kind, FileKind::Regular);
+  EXPECT_EQ(env.status(path("planted")).kind, FileKind::Regular);
+  EXPECT_FALSE(env.status(path("dangling")).exists());
+  for (const char* name : {"planted", "dangling", "notes"}) {
+    EXPECT_EQ(this->errorOf([&] { (void)env.openFile(path(name), OpenMode::CreateNew); }), EEXIST)
+        << name;
+  }
+  for (const char* name : {"planted", "dangling"}) {
+    EXPECT_EQ(this->errorOf([&] { (void)env.openFile(path(name), OpenMode::ReadWriteNoFollow); }),
+              ELOOP)
+        << name;
+  }
+  EXPECT_EQ(this->get("notes"), "mine");
+  EXPECT_FALSE(env.status(path("nowhere")).exists());
+  // Without the flag a link is followed, as a text file reached through one must be.
+  env.openFile(path("planted"), OpenMode::ReadWrite)->writeAt(4, "!");
+  EXPECT_EQ(this->get("notes"), "mine!");
+  // Removing or renaming a link acts on the link.
+  env.renameFile(path("planted"), path("moved"));
+  env.removeFile(path("moved"));
+  EXPECT_EQ(this->get("notes"), "mine!");
+
+  // A new file is its owner's alone until given the mode of another.
+  const std::uint32_t umask = this->envs.setUmask(0);
+  const auto fresh = env.openFile(path("fresh"), OpenMode::CreateNew);
+  this->envs.setUmask(umask);
+  EXPECT_EQ(env.status(path("fresh")).mode, 0600u);
+  this->envs.setMode("notes", 0640);
+  env.copyModeAndGroup(*fresh, path("notes"));
+  EXPECT_EQ(env.status(path("fresh")).mode, 0640u);
+  EXPECT_EQ(this->errorOf([&] { env.copyModeAndGroup(*fresh, path("dangling")); }), ENOENT);
+}
+
+// replaceFileWhole, through either Env: a link planted at the temporary's old fixed name is
+// removed, never written through; a link at the file's own path is refused; the new file has the
+// mode of the old one (or of the model), whatever the umask.
+TYPED_TEST(EnvBehaviour, ReplacingAFileWholeGoesThroughNoLinkAndKeepsTheMode) {
+  Env& env = this->envs.env;
+  const auto path = [this](const std::string& name) { return this->envs.path(name); };
+  this->put("notes", "mine");
+  this->put("data", "old");
+  this->envs.setMode("data", 0644);
+  this->envs.link("notes", ".data.tmp");
+  const std::uint32_t umask = this->envs.setUmask(077);
+  replaceFileWhole(env, path("data"), "new", true);
+  replaceFileWhole(env, path("fresh"), "x", true, path("data"));
+  this->envs.setUmask(umask);
+  EXPECT_EQ(this->get("data"), "new");
+  EXPECT_EQ(this->get("notes"), "mine");
+  EXPECT_EQ(env.linkStatus(path("data")).kind, FileKind::Regular);
+  EXPECT_EQ(env.status(path("data")).mode, 0644u);
+  EXPECT_EQ(env.status(path("fresh")).mode, 0644u);
+
+  this->envs.link("notes", "linked");
+  try {
+    replaceFileWhole(env, path("linked"), "new", true);
+    ADD_FAILURE() << "a link was replaced";
+  } catch (const IOError& error) {
+    EXPECT_EQ(error.reason(), ErrorReason::PermissionDenied);
+    EXPECT_EQ(error.path(), path("linked"));
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("linked: is a symbolic link; "));
+  }
+  EXPECT_EQ(env.linkStatus(path("linked")).kind, FileKind::SymbolicLink);
+  EXPECT_EQ(this->get("notes"), "mine");
+  auto names = env.listDirectory(path(""));  // no temporary left, the old one gone
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "data", "fresh", "linked", "notes"}));
 }
 
 TEST(MemoryEnvPowerLoss, OnlyWhatWasSyncedSurvives) {

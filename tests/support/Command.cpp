@@ -1,8 +1,11 @@
 #include "support/Command.hpp"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,11 +44,18 @@ PreparedCommand::PreparedCommand(std::vector<std::string> args, std::string dire
 pid_t PreparedCommand::start(int input, int output, int error) const {
   const pid_t child = fork();
   if (child != 0) return child;
-  const rlimit files{openFiles_, openFiles_};
+  const rlimit files{setup_.openFileLimit, setup_.openFileLimit};
   if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(error, 2) < 0 ||
       chdir(directory_.c_str()) != 0 ||
-      (openFiles_ != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)) {
+      (setup_.openFileLimit != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)) {
     _exit(126);
+  }
+  if (setup_.umask >= 0) umask(static_cast<mode_t>(setup_.umask));
+  if (setup_.withoutPermissionOverride) {
+    // Only a process that may (root) has these to drop; any other has none of them.
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+      prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+    }
   }
   execve(argv_[0], argv_.data(), envp_.data());
   _exit(127);
@@ -77,10 +87,17 @@ CommandOutcome waitBounded(pid_t child, std::chrono::milliseconds bound) {
 CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
                           const std::string& input, const std::vector<std::string>& environment,
                           std::chrono::milliseconds bound, unsigned long openFileLimit) {
+  return runCommand(directory, args, input, environment, ChildSetup{.openFileLimit = openFileLimit},
+                    bound);
+}
+
+CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
+                          const std::string& input, const std::vector<std::string>& environment,
+                          const ChildSetup& setup, std::chrono::milliseconds bound) {
   const TempDir io;
   io.writeFile("in", input);
   PreparedCommand command(args, directory, environment);
-  command.limitOpenFiles(openFileLimit);
+  command.setUp(setup);
   const int in = ::open(io.path("in").c_str(), O_RDONLY | O_CLOEXEC);
   const int out = ::open(io.path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   const int err = ::open(io.path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

@@ -10,6 +10,15 @@
 
 namespace tallowmere::test {
 
+// What the child process gets besides its arguments and environment.
+struct ChildSetup {
+  unsigned long openFileLimit = 0;  // the most files it may hold open at once; 0: as it is
+  int umask = -1;                   // its umask; -1: the test's own
+  // Run as root, it still meets file permissions as another user would (its bounding set lacks
+  // CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH and CAP_FOWNER): a file it may only read stays so.
+  bool withoutPermissionOverride = false;
+};
+
 struct CommandOutcome {
   bool exited = false;    // ended by exit(); false when a signal or the bound ended it
   int status = -1;        // the exit status, when exited
@@ -36,14 +45,15 @@ class PreparedCommand {
   pid_t start(int input, int output, int error) const;
 
   // The most files the command may hold open at once (ulimit -n); 0 leaves the limit as it is.
-  void limitOpenFiles(unsigned long limit) { openFiles_ = limit; }
+  void limitOpenFiles(unsigned long limit) { setup_.openFileLimit = limit; }
+  void setUp(const ChildSetup& setup) { setup_ = setup; }
 
  private:
   std::vector<std::string> strings_;
   std::string directory_;
   std::vector<char*> argv_;
   std::vector<char*> envp_;
-  unsigned long openFiles_ = 0;
+  ChildSetup setup_;
 };
 
 // Waits for `child` for at most `bound`; one still running then is killed with SIGKILL. The
@@ -57,5 +67,10 @@ CommandOutcome runCommand(const std::string& directory, const std::vector<std::s
                           const std::vector<std::string>& environment = {},
                           std::chrono::milliseconds bound = std::chrono::seconds(60),
                           unsigned long openFileLimit = 0);
+// The same with the child set up as `setup` says.
+CommandOutcome runCommand(const std::string& directory, const std::vector<std::string>& args,
+                          const std::string& input, const std::vector<std::string>& environment,
+                          const ChildSetup& setup,
+                          std::chrono::milliseconds bound = std::chrono::seconds(60));
 
 }  // namespace tallowmere::test

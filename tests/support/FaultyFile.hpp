@@ -108,6 +108,14 @@ class FaultyEnv : public Env {
     if (plan_->fails()) return {};
     return inner_.status(path);
   }
+  FileStatus linkStatus(const std::string& path) noexcept override {
+    if (plan_->fails()) return {};
+    return inner_.linkStatus(path);
+  }
+  void copyModeAndGroup(File& file, const std::string& model) override {
+    failIfPlanned(model, "set mode");
+    inner_.copyModeAndGroup(static_cast<FaultyFile&>(file).inner(), model);
+  }
   std::vector<std::string> listDirectory(const std::string& path) override {
     failIfPlanned(path, "opendir");
     return inner_.listDirectory(path);

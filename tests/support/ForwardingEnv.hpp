@@ -18,6 +18,12 @@ class ForwardingEnv : public Env {
     return inner_.openFile(path, mode);
   }
   FileStatus status(const std::string& path) noexcept override { return inner_.status(path); }
+  FileStatus linkStatus(const std::string& path) noexcept override {
+    return inner_.linkStatus(path);
+  }
+  void copyModeAndGroup(File& file, const std::string& model) override {
+    inner_.copyModeAndGroup(file, model);
+  }
   std::vector<std::string> listDirectory(const std::string& path) override {
     return inner_.listDirectory(path);
   }

@@ -91,6 +91,14 @@ enum class OpenMode {
   ReadOnly,   // fails when the file does not exist; every change fails
   ReadWrite,  // creates a missing file (mode 0666 less the umask); never truncates
   Truncate,   // as ReadWrite, and empties an existing file
+  // As ReadWrite, but never through a symbolic link: fails (ELOOP) when the last component of
+  // the path is one, even one that points nowhere, so nothing planted there is written through
+  // or created at its target. For the files that a writer keeps beside the text (its index).
+  ReadWriteNoFollow,
+  // Creates a new file, readable and writable by its owner only (0600 less the umask), and
+  // fails (EEXIST) when the name is taken by anything at all, a symbolic link included: nothing
+  // that was there is opened, followed or written through (O_CREAT | O_EXCL | O_NOFOLLOW).
+  CreateNew,
 };
 
 // Opens a file on disk: Env::disk().openFile (see Env.hpp). Fails with the platform's IOError

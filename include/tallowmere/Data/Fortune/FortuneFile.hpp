@@ -18,11 +18,21 @@
 // lock cooperate.
 //
 // Safety through crashes: an index file is never rewritten in place. A rebuild writes the new
-// index beside the old one (a hidden file, ".NAME.ix.tmp"), syncs it and renames it over the
-// old one, so that readers see one or the other, whole. An append records itself past the end
-// of the index's table, writes the text, then commits the entry with the 64-byte header; the
-// next writer undoes an append that never committed, so that no fragment is ever listed. An
-// index that describes more text than the file holds is never used to read text.
+// index beside the old one (a new hidden file, ".NAME.ix.XXXXXXXX.tmp"), syncs it and renames
+// it over the old one, so that readers see one or the other, whole. An append records itself
+// past the end of the index's table, writes the text, then commits the entry with the 64-byte
+// header; the next writer undoes an append that never committed, so that no fragment is ever
+// listed. An index that describes more text than the file holds is never used to read text.
+//
+// Safety in a directory that others may write to: a writer never writes through a symbolic
+// link that it finds beside the text. Its temporaries are new files under fresh names; a
+// symbolic link at the index's or the data file's path (FILE.ix, FILE.dat) is refused with an
+// IOError of the user-error kind, reason PermissionDenied, naming the link, and left as it is
+// (it is neither followed nor replaced, wherever it points). A new index or data file gets the
+// mode and group of the file it replaces, or of the text when there was none, whatever the
+// umask. An index file that this process may only read serves a writable fortune file as long
+// as nothing needs writing (a rebuild that would write it unchanged succeeds); a change that
+// must write it fails with "FILE.ix: open for writing: Permission denied" (or the like).
 //
 // Every operation on a closed fortune file throws UsageError "Fortune file is closed".
 #pragma once

@@ -60,7 +60,10 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
   std::vector<FoundFortuneFile> found =
       walkFortuneFiles(recursive, directory, unreadable, *options_.env);
   for (FoundFortuneFile& file : found) {
-    const FileStatus status{FileKind::Regular, file.identity, file.size, file.modified};
+    const FileStatus status{.kind = FileKind::Regular,
+                            .identity = file.identity,
+                            .size = file.size,
+                            .modified = file.modified};
     // Identity 0/0: the walk could not look (a dangling link, say); looked at again when read.
     const bool known = file.identity != FileIdentity{};
     add({std::move(file.path), source, false, known ? std::optional(status) : std::nullopt},

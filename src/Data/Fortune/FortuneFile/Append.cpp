@@ -200,6 +200,8 @@ void append(detail::Access& access, std::optional<std::int64_t> length,
   if (!detail::beginWrite(access) || !detail::indexDescribesText(access)) {
     detail::rebuildIndexFile(access);
   }
+  // An index this process may only read says so, before the text changes.
+  detail::requireWritableIndex(access.index());
   const PlannedAppend plan = planAppend(access, length);
   // Taken after the lock, which may have opened the path again.
   File& textFile = access.text();

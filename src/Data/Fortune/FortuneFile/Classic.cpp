@@ -36,7 +36,8 @@ std::optional<StrfileOptions> existingOptions(Env& env, const std::string& path)
 void writeStrfileData(detail::Access& access, const StrfileOptions& options) {
   const FortuneFile::State& state = access.state();
   const StrfileData data = buildStrfile(access.text(), options);
-  replaceFileWhole(state.env, strfilePathOf(state.path), encodeStrfile(data), state.syncWrites);
+  replaceFileWhole(state.env, strfilePathOf(state.path), encodeStrfile(data), state.syncWrites,
+                   state.path);
 }
 
 }  // namespace

@@ -112,7 +112,8 @@ Index obtainWritable(detail::Access& access) {
   if (access.textSize() > detail::maxIndexedTextLength) {
     detail::throwTextTooLong(state.path);
   }
-  access.setIndex(detail::writeIndexFile(state.env, state.indexPath, [](const Index&) {}));
+  access.setIndex(detail::writeIndexFile(
+      state.env, state.indexPath, [](const Index&) {}, false, state.path));
   return access.index();
 }
 

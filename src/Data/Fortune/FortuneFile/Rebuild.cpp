@@ -14,10 +14,13 @@ void rebuildIndex(char32_t delimiter, File& textFile, const Index& index) {
   if (textFile.size() > detail::maxIndexedTextLength) {
     detail::throwTextTooLong(textFile.name());
   }
-  detail::replaceIndex(index, [&](const Index& fresh) {
-    detail::FortuneScanner scanner(delimiter, textFile);
-    unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
-  });
+  detail::replaceIndex(
+      index,
+      [&](const Index& fresh) {
+        detail::FortuneScanner scanner(delimiter, textFile);
+        unfoldEntryBatches(fresh, [&scanner] { return scanner.nextBatch(); });
+      },
+      false, textFile.name());
 }
 
 void rebuildIndex(const FortuneFile& file) {

@@ -56,6 +56,7 @@ void cutIndexAtTable(const Index& index) {
 void undoUnfinishedAppend(Access& access, const Index& index) {
   const std::optional<PendingAppend> pending = readPendingAppend(index);
   if (!pending) return;
+  requireWritableIndex(index);
   File& text = access.text();
   const std::int64_t size = text.size();
   if (size >= pending->sizeBefore && size <= pending->writeEnd) {
@@ -73,23 +74,29 @@ bool isDamage(const std::exception_ptr& error) {
   } catch (const IndexProblemError&) {
     return true;
   } catch (const IOError& e) {
-    return e.isUserError();
+    // A refusal (a symbolic link at the index's path) is no damage that a new file may replace.
+    return e.isUserError() && e.reason() != ErrorReason::PermissionDenied;
   } catch (...) {
     return false;
   }
 }
 
-// The index file on disk now, in the handle: opened for the first time, or opened again.
-// False when it is missing or too damaged to open.
+// The index file on disk now, in the handle: opened for the first time, or opened again. One
+// that this process may only read is opened read-only (openIndexForWriting), to serve while
+// nothing needs writing. False when it is missing or too damaged to open.
 bool loadIndexFile(Access& access) {
   FortuneFile::State& state = access.state();
   if (!state.env.status(state.indexPath).exists()) return false;
   try {
-    if (const Index* open = access.openIndex()) {
-      reopenIndex(*open, true);
-    } else {
-      access.setIndex(openIndex(state.indexPath, true, state.env));
+    if (const Index* open = access.openIndex(); open != nullptr && isWritableIndex(*open)) {
+      try {
+        reopenIndex(*open, true);
+        return true;
+      } catch (const IOError& error) {
+        if (!isPermissionError(error)) throw;  // else it may be read, at least
+      }
     }
+    access.setIndex(openIndexForWriting(state.indexPath, state.env));
     return true;
   } catch (...) {
     if (isDamage(std::current_exception())) return false;
@@ -164,9 +171,9 @@ void rebuildIndexFile(Access& access) {
   };
   const bool threadsAllowed = state.scanThreads != 1;
   if (const Index* open = access.openIndex()) {
-    replaceIndex(*open, fill, threadsAllowed);
+    replaceIndex(*open, fill, threadsAllowed, state.path);
   } else {
-    access.setIndex(writeIndexFile(state.env, state.indexPath, fill, threadsAllowed));
+    access.setIndex(writeIndexFile(state.env, state.indexPath, fill, threadsAllowed, state.path));
   }
   // Made from the text: sound throughout.
   setCheckedEntries(access.index(), getStats(access.index()).numFortunes);

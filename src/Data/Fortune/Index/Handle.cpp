@@ -52,10 +52,25 @@ detail::OpenedHeader detail::readHeaderForOpening(File& file, bool writable) {
 
 namespace {
 
-Index openIndexAt(std::shared_ptr<File> file, bool writable, std::string path, Env* env) {
+Index openIndexAt(std::shared_ptr<File> file, bool writable, std::string path, Env* env,
+                  int writeError = 0) {
   const detail::OpenedHeader opened = detail::readHeaderForOpening(*file, writable);
   return detail::IndexAccess::make(std::make_shared<Index::State>(
-      std::move(file), opened.header, opened.repaired, std::move(path), env, writable));
+      std::move(file), opened.header, opened.repaired, std::move(path), env, writable, writeError));
+}
+
+// The index file at `path`, opened for reading or for writing. A writer never opens it through a
+// symbolic link: one planted there could lead to a file of the writer's own.
+std::unique_ptr<File> openIndexFile(Env& env, const std::string& path, bool writable) {
+  if (!writable) return env.openFile(path, OpenMode::ReadOnly);
+  try {
+    return env.openFile(path, OpenMode::ReadWriteNoFollow);
+  } catch (const IOError& error) {
+    if (error.errorCode() == ELOOP && env.linkStatus(path).kind == FileKind::SymbolicLink) {
+      throw symbolicLinkRefused(path);
+    }
+    throw;
+  }
 }
 
 }  // namespace
@@ -70,11 +85,42 @@ const Header& CurrentHeader::get() const {
 }
 
 Index openIndex(const std::string& path, bool writable, Env& env) {
-  return detail::ProblemPaths::about(path, [&] {
-    return openIndexAt(env.openFile(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly),
-                       writable, path, &env);
-  });
+  return detail::ProblemPaths::about(
+      path, [&] { return openIndexAt(openIndexFile(env, path, writable), writable, path, &env); });
 }
+
+namespace detail {
+
+bool isPermissionError(const IOError& error) noexcept {
+  const int code = error.errorCode();
+  return !error.isUserError() && (code == EACCES || code == EPERM || code == EROFS);
+}
+
+Index openIndexForWriting(const std::string& path, Env& env) {
+  try {
+    return openIndex(path, true, env);
+  } catch (const IOError& error) {
+    if (!isPermissionError(error)) throw;
+    const int code = error.errorCode();
+    return ProblemPaths::about(path, [&] {
+      return openIndexAt(env.openFile(path, OpenMode::ReadOnly), false, path, &env, code);
+    });
+  }
+}
+
+bool isWritableIndex(const Index& index) noexcept {
+  return detail::IndexAccess::state(index).writable;
+}
+
+void requireWritableIndex(const Index& index) {
+  const Index::State& state = detail::IndexAccess::state(index);
+  if (state.writable) return;
+  if (state.writeError != 0)
+    throw IOError::system(state.writeError, state.path, "open for writing");
+  throw IOError::system(EBADF, state.path, "write");
+}
+
+}  // namespace detail
 
 Index createVirtualIndex() { return openIndex(createMemoryFile("<createVirtualIndex>"), true); }
 
@@ -177,8 +223,7 @@ void reopenIndex(const Index& index, bool writable) {
   HeaderLock held(state.header);
   std::optional<Header>& header = state.header.value();
   if (!header) throwClosed();
-  std::shared_ptr<File> file =
-      state.env->openFile(state.path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly);
+  std::shared_ptr<File> file = openIndexFile(*state.env, state.path, writable);
   const OpenedHeader opened =
       ProblemPaths::about(state.path, [&] { return readHeaderForOpening(*file, writable); });
   const bool sameTable = file->identity() == state.file()->identity() &&

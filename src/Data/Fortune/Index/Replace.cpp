@@ -5,7 +5,9 @@
 // An index rebuilt from a text that did not change comes out byte for byte the old one, and
 // then nothing needs to be written at all. So the new index is first only compared with the
 // old file as it is produced; the temporary file is made, and the part that matched copied
-// into it, at the first byte that differs.
+// into it, at the first byte that differs. The temporary is a new file under a fresh name with
+// the mode and group of the file it replaces (createReplacementFile in Env.hpp), so that
+// nothing planted beside the index is written through and the umask changes no one's access.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -90,15 +92,20 @@ class SyncBehind {
 
 // The file a new index is written to. Until a write differs from the old file's bytes it holds
 // nothing of its own: it stands for the first end() bytes of the old file. Then it becomes the
-// temporary file, with those bytes copied in. Its first 64 bytes stand for a header from the
-// start, to be written last.
+// temporary file, with those bytes copied in; or, when the old file may only be read
+// (`writeError`, the errno opening it for writing met), the write fails with that error. Its
+// first 64 bytes stand for a header from the start, to be written last.
 class IndexBeingWritten final : public File {
  public:
-  IndexBeingWritten(Env& env, std::string temporary, std::shared_ptr<File> old, bool syncInThread)
+  IndexBeingWritten(Env& env, const std::string& path, const std::string& model,
+                    std::shared_ptr<File> old, bool syncInThread, int writeError)
       : env_(env),
-        temporary_(std::move(temporary)),
+        path_(path),
+        model_(model),
+        name_(path),
         old_(std::move(old)),
-        syncInThread_(syncInThread) {
+        syncInThread_(syncInThread),
+        writeError_(writeError) {
     if (!old_) diverge();
   }
 
@@ -139,7 +146,9 @@ class IndexBeingWritten final : public File {
     if (file_) file_->close();
   }
   bool isOpen() override { return !file_ || file_->isOpen(); }
-  [[nodiscard]] const std::string& name() const override { return temporary_; }
+  // The temporary's path once it is made; until then the index's.
+  [[nodiscard]] const std::string& name() const override { return name_; }
+  [[nodiscard]] bool madeTemporary() const noexcept { return file_ != nullptr; }
 
   // True while every byte written equals the old file's, and as many as it holds.
   bool sameAsOld() { return !file_ && end_ == old_->size(); }
@@ -166,7 +175,9 @@ class IndexBeingWritten final : public File {
   }
 
   void diverge() {
-    std::shared_ptr<File> file = env_.openFile(temporary_, OpenMode::Truncate);
+    if (writeError_ != 0) throw IOError::system(writeError_, path_, "open for writing");
+    std::shared_ptr<File> file = createReplacementFile(env_, path_, model_);
+    name_ = file->name();
     if (old_) {
       for (std::int64_t at = 0; at < end_;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kPiece, end_ - at));
@@ -181,9 +192,12 @@ class IndexBeingWritten final : public File {
   }
 
   Env& env_;
-  const std::string temporary_;
+  const std::string path_;
+  const std::string model_;
+  std::string name_;
   const std::shared_ptr<File> old_;
   const bool syncInThread_;
+  const int writeError_;
   const std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kPiece);
   std::int64_t end_ = indexHeaderLength;
   std::shared_ptr<File> file_;
@@ -197,12 +211,15 @@ struct WrittenIndex {
 };
 
 // Fills a new index for `path` and puts it in place, durable. `old` is the file at `path`, if
-// any, to compare with. The temporary file is removed again when a step before the rename
-// fails.
+// any, to compare with; `model` the file whose mode and group a new index takes when nothing is
+// at `path`; `writeError`, when not 0, why `old` may only be read, so that nothing but the old
+// file unchanged can come of it. The temporary file is removed again when a step before the
+// rename fails.
 WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
-                         const std::shared_ptr<File>& old, bool syncInThread) {
-  const std::string temporary = temporaryPathFor(path);
-  const auto being = std::make_shared<IndexBeingWritten>(env, temporary, old, syncInThread);
+                         const std::shared_ptr<File>& old, bool syncInThread,
+                         const std::string& model, int writeError = 0) {
+  const auto being =
+      std::make_shared<IndexBeingWritten>(env, path, model, old, syncInThread, writeError);
   bool renamed = false;
   try {
     // Starts empty; the header is written at the end, even when it is the empty one.
@@ -213,11 +230,12 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
     modifyHeader(fresh, [](File&, const CurrentHeader& current) { return current.get(); });
     const Header header = detail::IndexAccess::state(fresh).header.get().value();
     if (old && being->sameAsOld()) {
-      old->sync();  // as durable as a new file would have been
+      // As durable as a new file would have been; one that may only be read is as it is.
+      if (writeError == 0) old->sync();
       return {old, header};
     }
     std::shared_ptr<File> file = being->syncedTemporaryFile();
-    env.renameFile(temporary, path);
+    env.renameFile(being->name(), path);
     renamed = true;
     // Durable from here on: the rename is in the directory, which is synced next. A failure
     // to sync leaves the new file in place, where the next reader finds it whole.
@@ -225,7 +243,9 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
     return {std::move(file), header};
   } catch (...) {
     try {
-      if (!renamed && env.status(temporary).exists()) env.removeFile(temporary);
+      if (!renamed && being->madeTemporary() && env.linkStatus(being->name()).exists()) {
+        env.removeFile(being->name());
+      }
     } catch (...) {  // the failure that stopped the write is the one to report
     }
     throw;
@@ -239,13 +259,14 @@ WrittenIndex writeBeside(Env& env, const std::string& path, FunctionRef<void(con
 namespace detail {
 
 Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
-                     bool syncInThread) {
-  WrittenIndex written = writeBeside(env, path, fill, nullptr, syncInThread);
+                     bool syncInThread, const std::string& model) {
+  WrittenIndex written = writeBeside(env, path, fill, nullptr, syncInThread, model);
   return IndexAccess::make(std::make_shared<Index::State>(std::move(written.file), written.header,
                                                           false, path, &env, true));
 }
 
-void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill, bool syncInThread) {
+void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill, bool syncInThread,
+                  const std::string& model) {
   Index::State& state = detail::IndexAccess::state(index);
   if (state.path.empty()) {
     clearIndex(index);
@@ -255,9 +276,10 @@ void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill, bool
   HeaderLock held(state.header);
   std::optional<Header>& header = state.header.value();
   if (!header) throwClosed();
-  if (!state.writable) throw IOError::system(EBADF, state.path, "write");
+  if (!state.writable && state.writeError == 0) throw IOError::system(EBADF, state.path, "write");
   const std::shared_ptr<File> old = state.file();
-  WrittenIndex written = writeBeside(*state.env, state.path, fill, old, syncInThread);
+  WrittenIndex written =
+      writeBeside(*state.env, state.path, fill, old, syncInThread, model, state.writeError);
   // Nothing below fails, so the handle gets the new file and header together or neither.
   header = written.header;
   state.storedHeaderDiffers = false;

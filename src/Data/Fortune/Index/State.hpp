@@ -29,10 +29,11 @@ struct ProblemPaths {
 
 struct Index::State {
   State(std::shared_ptr<File> indexFile, const Header& current, bool storedDiffers,
-        std::string filePath, Env* fileEnv, bool isWritable)
+        std::string filePath, Env* fileEnv, bool isWritable, int whyReadOnly = 0)
       : path(std::move(filePath)),
         env(fileEnv),
         writable(isWritable),
+        writeError(whyReadOnly),
         header("index", current),
         storedHeaderDiffers(storedDiffers),
         file_(std::move(indexFile)) {}
@@ -52,8 +53,11 @@ struct Index::State {
   // memory or over a file the caller opened.
   const std::string path;
   Env* const env;
-  // Whether the file was opened for writing; an index opened read-only is never replaced.
+  // Whether the file was opened for writing; an index opened read-only is never replaced, and
+  // is never written to. For an index that a writer opened read-only because opening it for
+  // writing was refused (openIndexForWriting), the errno of that refusal, else 0.
   const bool writable;
+  const int writeError;
   // The current header; no value once the index is closed. Its lock is the index's lock, the
   // one every operation takes; it comes after a fortune file's cells (see FortuneFile::State).
   detail::Guarded<std::optional<Header>> header;
@@ -146,14 +150,37 @@ inline std::int64_t tableEnd(const Header& header) {
 // step leaves the old file as it was. Returns the new index, open at `path`. With
 // `syncInThread`, a long new table is synced by a thread while it is written (see
 // SyncBehind in Replace.cpp); the library starts threads only where its caller allows them.
+// The file beside is made by createReplacementFile (Env.hpp): it gets the mode and group of
+// the file at `path`, or of `model` (the text) when there is none, and a symbolic link at
+// `path` is refused.
 Index writeIndexFile(Env& env, const std::string& path, FunctionRef<void(const Index&)> fill,
-                     bool syncInThread = false);
+                     bool syncInThread = false, const std::string& model = {});
 
 // The same for an open index that lives at a path: under its lock, the new file replaces the
 // old one on disk and behind the handle, with its header. An index without a path is cleared
-// and refilled in place instead. An index opened read-only is refused (IOError, EBADF).
+// and refilled in place instead. An index opened read-only is refused (IOError, EBADF), except
+// one that a writer could only read (openIndexForWriting): that one is compared with what
+// the fill writes, and a fill that writes it unchanged succeeds without writing anything,
+// while one that would change it fails with the error that opening it for writing met.
 void replaceIndex(const Index& index, FunctionRef<void(const Index&)> fill,
-                  bool syncInThread = false) TM_EXCLUDES(detail::IndexAccess::state(index).header);
+                  bool syncInThread = false, const std::string& model = {})
+    TM_EXCLUDES(detail::IndexAccess::state(index).header);
+
+// Whether `error` is the platform refusing this process a change: EACCES, EPERM, EROFS.
+bool isPermissionError(const IOError& error) noexcept;
+
+// openIndex(path, true, env), for a writer that may meet an index this process may only read:
+// when opening it for writing is refused (EACCES, EPERM, EROFS), it is opened read-only, and
+// the Index remembers why. Such an index serves as long as nothing needs writing; see
+// replaceIndex and requireWritableIndex.
+Index openIndexForWriting(const std::string& path, Env& env);
+
+// Whether `index` was opened for writing.
+bool isWritableIndex(const Index& index) noexcept;
+
+// Throws, for an index that was not opened for writing, why it cannot be written: the error
+// that opening it for writing met ("<path>: open for writing: Permission denied"), or EBADF.
+void requireWritableIndex(const Index& index);
 
 // Opens the index file at the index's path again (writable or not) and makes it the file and
 // header behind the handle, so that the handle sees what other processes have made of it.

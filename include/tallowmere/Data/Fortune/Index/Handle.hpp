@@ -56,7 +56,8 @@ class CurrentHeader {
 
 // Opens the index file at `path` through `env`: read-only, or read-write creating a missing
 // file (never truncating) when `writable`. A writable, empty file is first given the empty
-// header.
+// header. A writer never opens it through a symbolic link (OpenMode::ReadWriteNoFollow): a
+// link at `path` is refused with symbolicLinkRefused (Env.hpp).
 // Throws the platform's IOError when the file cannot be opened; an IOError of the user-error
 // kind ("too few bytes") for a file shorter than 64 bytes; HeaderProblemError for a wrong magic
 // number or version, or for a table that starts inside the header; IndexProblemError
