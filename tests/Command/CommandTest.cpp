@@ -695,3 +695,38 @@ TEST_F(CommandTest, ManyMoreFilesThanMayBeOpenAtOnce) {
 
 }  // namespace
 }  // namespace tallowmere::test
+
+namespace tallowmere::test {
+namespace {
+
+// A file of a directory that the user may not read (its text, or its text and its index) is
+// left out of draws, shares, counts and searches with one line that names it; named, it fails.
+TEST_F(CommandTest, AFileThatCannotBeReadIsLeftOutOfItsDirectory) {
+  std::filesystem::create_directories(dir.path("dir"));
+  write("dir/a", {"apple tart"});
+  write("dir/b", {"apple pie"});
+  write("dir/c", {"apple cake"});
+  write("dir/d", {"apple crumble"});
+  EXPECT_EQ(run({"index", "dir/d"}).status, 0);
+  for (const char* name : {"dir/c", "dir/d", "dir/d.ix"}) ::chmod(dir.path(name).c_str(), 0);
+  const ChildSetup asUser{.withoutPermissionOverride = true};
+  const std::string warnings = "^(tallowmere: dir/[cd]: open: Permission denied; left out\n){2}$";
+  for (const char* seed : {"1", "2", "3", "4", "5", "6"}) {
+    const Outcome drawn = run({"--seed", seed, "dir"}, asUser);
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_THAT(drawn.out, ::testing::AnyOf("apple tart\n", "apple pie\n"));
+    EXPECT_THAT(drawn.err, ::testing::MatchesRegex(warnings));
+  }
+  const Outcome shares = run({"-f", "dir"}, asUser);
+  EXPECT_EQ(shares.status, 0);
+  EXPECT_THAT(shares.out, ::testing::HasSubstr(" 50.00% dir/a\n"));
+  const Outcome matches = run({"-m", "apple", "dir"}, asUser);
+  EXPECT_EQ(matches.status, 0);
+  EXPECT_THAT(matches.out,
+              ::testing::AnyOf("apple tart\n%\napple pie\n%\n", "apple pie\n%\napple tart\n%\n"));
+  EXPECT_EQ(run({"dir/c"}, asUser).status, 1);
+  EXPECT_EQ(run({"count", "dir/c"}, asUser).status, 1);
+}
+
+}  // namespace
+}  // namespace tallowmere::test
