@@ -44,8 +44,8 @@ Subcommands (a fortune file named like one of them is reached as ./NAME):
   add [-d CHAR] FILE [TEXT]  append TEXT, or standard input, to FILE as one fortune
                              (FILE is created when missing)
   get [-d CHAR] FILE N       print fortune number N of FILE, counting from 0
-  count [-d CHAR] FILE       print the number of fortunes in FILE's index
-  stats [-d CHAR] FILE       print the statistics of FILE's index
+  count [-d CHAR] FILE       print the number of fortunes in FILE (empty ones not counted)
+  stats [-d CHAR] FILE       print the statistics of FILE's fortunes
   check [-d CHAR] FILE...    check each stored index and whether it still matches its text
   list [-a|-o]               print the fortune files along the search path
   (-d names the delimiter of a file indexed with another than %: the index does not say)

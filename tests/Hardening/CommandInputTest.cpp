@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <tallowmere/Data/Fortune.hpp>
 #include "Collection/CollectionSupport.hpp"
 #include "support/Command.hpp"
 #include "support/TempDir.hpp"
@@ -245,9 +246,34 @@ TEST_F(CommandInput, SomethingElseWhereAFileIsExpected) {
   // A FIFO without a writer must not stop the program.
   ASSERT_EQ(::mkfifo(dir.path("pipe").c_str(), 0600), 0);
   expectFailure({"get", "pipe", "0"}, "pipe");
-  expectFailure({"pipe"}, "pipe");
+  expectFailure({"pipe"}, "pipe: not a regular file");
+  expectFailure({"count", "pipe"}, "pipe: not a regular file");
   expectFailure({"add", "pipe", "text"}, "pipe: not a regular file");
   expectFailure({"index", "pipe"}, "pipe: not a regular file");
+}
+
+// An index whose header claims more fortunes than its text can hold, or none over a text that
+// has some, is not believed by the draws and counts: they read the text as it is.
+TEST_F(CommandInput, HeaderCountsThatCannotBeTrueAreNotBelieved) {
+  for (const std::int64_t claimed : {1000, 0}) {
+    const std::string path = writeFortunes(dir, "t", {"alpha", "beta", "gamma"});
+    rebuildIndex(openFortuneFile(U'%', true, path));
+    std::string index = dir.readFile("t.ix");
+    std::string header =
+        encodeHeader(Header{FortuneStats{claimed, 17, 4, 5, 1, 1}, indexHeaderLength});
+    index.replace(0, header.size(), header);
+    index.resize(static_cast<std::size_t>(indexHeaderLength +
+                                          indexEntryLength * std::max<std::int64_t>(claimed, 3)),
+                 '\0');
+    dir.writeFile("t.ix", index);
+    EXPECT_EQ(run({"count", "t"}).out, "3\n") << claimed;
+    EXPECT_EQ(run({"-f", "t"}).out, "100.00% t\n") << claimed;
+    for (const char* seed : {"1", "2", "3", "4"}) {
+      const CommandOutcome drawn = run({"--seed", seed, "t"});
+      EXPECT_EQ(drawn.status, 0) << claimed << ": " << drawn.err;
+      EXPECT_THAT(drawn.out, AnyOf("alpha\n", "beta\n", "gamma\n"));
+    }
+  }
 }
 
 }  // namespace

@@ -77,7 +77,10 @@ void FileGathering::addSearchPath(const SearchPath& path, std::size_t source) {
 }
 
 void FileGathering::addFile(const std::string& path, std::size_t source) {
-  add({path, source, true, std::nullopt}, options_.env->status(path));
+  const FileStatus status = options_.env->status(path);
+  // What the collection learns of the file starts from this look; a path it could not look at
+  // is looked at again when read, for the reason.
+  add({path, source, true, status.exists() ? std::optional(status) : std::nullopt}, status);
 }
 
 void FileGathering::add(GatheredFile file, const FileStatus& status) {
