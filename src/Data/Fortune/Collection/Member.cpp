@@ -258,13 +258,16 @@ namespace {
 // rotated.
 class TextWindow {
  public:
+  // One byte more than a window, for a NUL after the bytes read: a regexec that looks for
+  // the end of its text (a sanitizer's does, even when told where the text ends) stops there.
   TextWindow(File& file, ReadBuffer& buffer, bool rotated)
-      : file_(file), data_(buffer.reserve(kMatchWindow)), rotated_(rotated) {}
+      : file_(file), data_(buffer.reserve(kMatchWindow + 1)), rotated_(rotated) {}
 
   // Reads the window from `start` on; false when nothing is there.
   bool load(std::int64_t start) {
     start_ = start;
     length_ = file_.readAt(start, data_, kMatchWindow);
+    data_[length_] = '\0';
     if (rotated_) {
       for (std::size_t i = 0; i < length_; ++i) data_[i] = rot13Byte(data_[i]);
     }
