@@ -193,13 +193,15 @@ class Collection {
   [[nodiscard]] DrawnFortune read(const std::string& path, std::int64_t number) const;
 
   // Hands every admitted fortune to `visitor`, file by file in order, each file read once in
-  // bounded memory, until the visitor says Stop. Returns Stop if it did. The visitor must not
-  // use this collection.
-  Visit visit(FunctionRef<Visit(const VisitedFortune&)> visitor,
-              const FortuneFilter& filter = {}) const;
+  // bounded memory, until the visitor says Stop. Returns Stop if it did, which a caller whose
+  // visitor never stops may ignore. The visitor may read from this collection (read, draw),
+  // not refresh it.
+  Visit visit(  // NOLINT(modernize-use-nodiscard): see above
+      FunctionRef<Visit(const VisitedFortune&)> visitor, const FortuneFilter& filter = {}) const;
   // The same for the fortunes that match `pattern`.
-  Visit visitMatches(const Pattern& pattern, FunctionRef<Visit(const VisitedFortune&)> visitor,
-                     const FortuneFilter& filter = {}) const;
+  Visit visitMatches(  // NOLINT(modernize-use-nodiscard): as visit
+      const Pattern& pattern, FunctionRef<Visit(const VisitedFortune&)> visitor,
+      const FortuneFilter& filter = {}) const;
 
   // Looks at every file again now: what changed is read anew at its next use.
   void refresh() const;

@@ -376,6 +376,7 @@ std::optional<DrawnFortune> Collection::State::drawInPool(const std::vector<Live
   }
   // Admitted fortunes are rare here: draw among them exactly.
   std::vector<Admitted> lists;
+  lists.reserve(files.size());
   for (const Live& file : files) lists.push_back(admitted(file.at, file.member, filter));
   std::vector<std::size_t> order(files.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -401,11 +402,13 @@ std::optional<DrawnFortune> Collection::State::drawOnce(const FortuneFilter& fil
   }
   std::erase_if(pools, [&](const auto& pool) { return emptyPools.count(pool.first) != 0; });
   std::vector<std::size_t> poolIds;
+  poolIds.reserve(pools.size());
   for (const auto& [id, members] : pools) poolIds.push_back(id);
   const auto pool =
       chooseWeighted(poolIds, generator, [&](std::size_t id) { return poolShare(id); });
   if (!pool) {
     std::vector<std::string> paths;
+    paths.reserve(files.size());
     for (const Live& file : files) paths.push_back(file.member->path());
     throw nothingToDraw(filter, paths);
   }
@@ -576,10 +579,14 @@ DrawnFortune Collection::read(const std::string& path, std::int64_t number) cons
     const std::string held = count == 0 ? "the file holds none"
                                         : "the file holds " + fortunes(count) + ", numbered 0 to " +
                                               std::to_string(count - 1);
-    const std::string what = number >= 0 && number < count
-                                 ? "fortune number " + std::to_string(number) + " is empty"
-                                 : "no fortune number " + std::to_string(number) + ": " + held;
-    throw IOError::userError(path + ": " + what, path, ErrorReason::OutOfRange);
+    std::string what = path + ": ";
+    if (number >= 0 && number < count) {
+      what += "fortune number " + std::to_string(number) + " is empty";
+    } else {
+      what += "no fortune number " + std::to_string(number) + ": ";
+      what += held;
+    }
+    throw IOError::userError(what, path, ErrorReason::OutOfRange);
   }
   throw IOError::userError(path + ": the file keeps changing while it is read", path,
                            ErrorReason::StaleIndex);

@@ -106,7 +106,7 @@ std::string gatherKind(FortuneType kind, FileGathering& files) {
     files.addSearchPath(getFortuneSearchPath(kind), 0);
     return *variable;
   }
-  const std::string data = "the data directory (" + getFortuneDir(kind) + ")";
+  std::string data = "the data directory (" + getFortuneDir(kind) + ")";
   files.addSearchPath(getFortuneSearchPath(kind), 0);
   if (!files.files().empty()) return data;
   // Nothing of our own is installed: the fortunes the machine has already.
