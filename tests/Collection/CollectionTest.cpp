@@ -277,3 +277,31 @@ TEST(CollectionSearch, FindsWhatMatchingEachFortuneFinds) {
 
 }  // namespace
 }  // namespace tallowmere
+
+namespace tallowmere {
+namespace {
+
+// What a collection keeps of a file read without an index of ours (a classic table, an index in
+// memory) is not used once another file stands at the path, even before the collection looks
+// again: the draw reads the new file.
+TEST(KeptOpenCollection, ReplacedTextsAreNotReadThroughWhatWasKept) {
+  const TempDir dir;
+  const std::string classic = dir.writeFile("classic", test::fortuneText({"old one", "old two"}));
+  dir.writeFile("classic.dat", encodeStrfile(buildStrfile(dir.readFile("classic"))));
+  const std::string plain = writeFortunes(dir, "plain", {"old three"});
+  CollectionOptions options;
+  options.recheckAfter = std::chrono::hours(1);
+  const Collection collection = Collection::ofFiles(std::vector{classic, plain}, options);
+  for (const char* name : {"classic", "plain"}) {
+    dir.writeFile("new", test::fortuneText({"a new text, longer than the old one was"}));
+    fs::rename(dir.path("new"), dir.path(name));
+  }
+  fs::remove(dir.path("classic.dat"));
+  SplitMix64 generator(2);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(collection.draw({}, generator).text, "a new text, longer than the old one was");
+  }
+}
+
+}  // namespace
+}  // namespace tallowmere

@@ -109,6 +109,17 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
 
 const StrfileData* Member::table(Env& /*env*/) const { return table_ ? &*table_ : nullptr; }
 
+std::unique_ptr<File> Member::openKnownText(Env& env) const {
+  std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+  // Another file at the path now, or the text cut: what was learned of it no longer holds.
+  // A text that only grew keeps its fortunes where they were.
+  if (text->identity() != signature_.text.identity || text->size() < signature_.text.size) {
+    throw IOError::userError(path_ + ": the text changed since it was looked at", path_,
+                             ErrorReason::StaleIndex);
+  }
+  return text;
+}
+
 std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
                                                   const FortuneFilter& filter) const {
   ReadFortune read;
@@ -122,7 +133,7 @@ std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
         throw IOError::userError(path_ + ": no fortune number " + std::to_string(number), path_,
                                  ErrorReason::OutOfRange);
       }
-      const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+      const std::unique_ptr<File> text = openKnownText(env);
       const auto at = static_cast<std::uint32_t>(number);
       const StrfileSpan span = locateStrfileFortune(*data, at, *text);
       read.bytes = text->readAt(static_cast<std::int64_t>(span.offset),
@@ -136,7 +147,7 @@ std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
   if (format_ == FileFormat::Unindexed && memoryIndex_) {
     const IndexEntry entry = getEntry(*memoryIndex_, number);
     if (!admit(entry.stringChars)) return std::nullopt;
-    const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
+    const std::unique_ptr<File> text = openKnownText(env);
     read.bytes = text->readAt(entry.stringOffset, static_cast<std::size_t>(entry.stringBytes));
     if (static_cast<std::int64_t>(read.bytes.size()) != entry.stringBytes) {
       throw IOError::userError(path_ + ": the text changed while it was read", path_,

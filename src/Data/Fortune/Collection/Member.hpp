@@ -113,6 +113,11 @@ class Member {
   };
   [[nodiscard]] std::optional<Places> places(Env& env) const;
 
+  // The text, when it is still the file this member learned about (the same file, not cut);
+  // else a StaleIndex failure, so that the collection reads it anew. For the members whose
+  // table lives here (classic, in memory), which nothing else checks against the text.
+  [[nodiscard]] std::unique_ptr<File> openKnownText(Env& env) const;
+
   // Classic: the table, which fits the text.
   [[nodiscard]] const StrfileData* table(Env& env) const;
   std::optional<StrfileData> table_;
