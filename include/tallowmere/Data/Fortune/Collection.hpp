@@ -21,7 +21,9 @@
 // in memory) is kept, and checked again cheaply (the status of the text and its index: identity,
 // size, modification time) when it is older than CollectionOptions::recheckAfter, or at
 // refresh(): a file appended to, rebuilt or replaced is read as it is now, without reopening
-// the collection. The directories are walked once, when the collection is made.
+// the collection. A kept table or index in memory is never read against another file than the
+// one it was made for. The directories are walked once, when the collection is made, and a
+// file left out stays out.
 //
 // A file of a directory or of the kind's collection whose text or index cannot be read is left
 // out, reported once to CollectionOptions::onSkipped; a file named as an operand that cannot be
