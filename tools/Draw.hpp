@@ -28,9 +28,10 @@ struct DrawOptions {
 };
 
 // Does what the options ask, writing to standard output (and, for -m, the names of the files
-// to standard error). Returns the exit status: 1 when -m matched nothing. Throws BadUsage for a
-// bad pattern or bad shares, FileError for a file that cannot be found or read, and a
-// std::runtime_error when there is no fortune file or no fortune to draw.
+// to standard error), through the library's Collection. Returns the exit status: 1 when -m
+// matched nothing. Throws BadUsage for a bad pattern or bad shares, the library's IOError (whose
+// message names the file) for a file that cannot be found or read or holds no fortune to draw,
+// and a std::runtime_error when there is no fortune file.
 int runDraw(const DrawOptions& options);
 
 }  // namespace tallowmere::cli
