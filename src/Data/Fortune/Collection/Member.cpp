@@ -56,10 +56,11 @@ std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path, ch
   }
 }
 
-bool admitsBytes(const FortuneFilter& filter, std::string_view bytes, std::int64_t& characters) {
+// Whether the filter admits a fortune of these bytes; characters are counted only when a length
+// is asked for.
+bool admitsBytes(const FortuneFilter& filter, std::string_view bytes) {
   if (bytes.empty()) return false;
-  characters = filter.length == LengthFilter::Any ? 1 : countUtf8Chars(bytes);
-  return filter.admits(characters);
+  return filter.admits(filter.length == LengthFilter::Any ? 1 : countUtf8Chars(bytes));
 }
 
 }  // namespace
@@ -107,7 +108,7 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
   return member;
 }
 
-const StrfileData* Member::table(Env& /*env*/) const { return table_ ? &*table_ : nullptr; }
+const StrfileData* Member::table() const { return table_ ? &*table_ : nullptr; }
 
 std::unique_ptr<File> Member::openKnownText(Env& env) const {
   std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
@@ -123,12 +124,9 @@ std::unique_ptr<File> Member::openKnownText(Env& env) const {
 std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
                                                   const FortuneFilter& filter) const {
   ReadFortune read;
-  const auto admit = [&](std::int64_t characters) {
-    read.characters = characters;
-    return characters > 0 && filter.admits(characters);
-  };
+  const auto admit = [&](std::int64_t characters) { return filter.admits(characters); };
   if (format_ == FileFormat::Classic) {
-    if (const StrfileData* data = table(env)) {
+    if (const StrfileData* data = table()) {
       if (number < 0 || number >= static_cast<std::int64_t>(data->header.numStrings)) {
         throw IOError::userError(path_ + ": no fortune number " + std::to_string(number), path_,
                                  ErrorReason::OutOfRange);
@@ -178,7 +176,7 @@ void Member::forEachEntry(Env& env, const FortuneFilter& filter,
     eachOf(getEntries(*memoryIndex_));
     return;
   }
-  const StrfileData* data = format_ == FileFormat::Classic ? table(env) : nullptr;
+  const StrfileData* data = format_ == FileFormat::Classic ? table() : nullptr;
   if (data == nullptr) {
     withFortuneFile(delimiter_, false, path_, readOptions(env),
                     [&](const FortuneFile& file) { eachOf(getEntries(file)); });
@@ -198,12 +196,11 @@ Visit Member::visit(Env& env, const FortuneFilter& filter,
                     FunctionRef<Visit(std::int64_t, std::string_view)> visitor) const {
   Visit result = Visit::Continue;
   if (format_ == FileFormat::Classic) {
-    if (const StrfileData* data = table(env)) {
+    if (const StrfileData* data = table()) {
       const std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
       try {
         forEachStrfileFortune(*data, *text, [&](std::uint32_t number, std::string_view bytes) {
-          std::int64_t characters = 0;
-          if (!admitsBytes(filter, bytes, characters)) return;
+          if (!admitsBytes(filter, bytes)) return;
           if (visitor(number, bytes) == Visit::Stop) throw StopVisit{};
         });
       } catch (const StopVisit&) {
@@ -237,7 +234,7 @@ constexpr std::size_t kMatchWindow = 256 << 10;
 std::optional<Member::Places> Member::places(Env& env) const {
   Places places;
   if (format_ == FileFormat::Classic) {
-    const StrfileData* data = table(env);
+    const StrfileData* data = table();
     if (data == nullptr) return std::nullopt;
     const std::vector<std::uint32_t>& offsets = data->offsets;
     for (std::uint32_t i = 0; i < data->header.numStrings; ++i) {
@@ -327,7 +324,7 @@ Visit Member::visitMatches(Env& env, const FortuneFilter& filter, const Pattern&
   if (!pattern.hasLiteral()) return generic();
   const std::optional<Places> found = places(env);
   if (!found || found->starts.empty()) return generic();
-  const StrfileData* data = format_ == FileFormat::Classic ? table(env) : nullptr;
+  const StrfileData* data = format_ == FileFormat::Classic ? table() : nullptr;
   const bool rotated = data != nullptr && (data->header.flags & StrfileHeader::rotated) != 0;
   const std::unique_ptr<File> file = env.openFile(path_, OpenMode::ReadOnly);
   TextWindow window(*file, buffer, rotated);
@@ -407,8 +404,7 @@ Visit Member::visitMatches(Env& env, const FortuneFilter& filter, const Pattern&
       continue;
     }
     if (data != nullptr && !bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
-    std::int64_t characters = 0;
-    if (!admitsBytes(filter, bytes, characters) || !pattern.matches(bytes)) continue;
+    if (!admitsBytes(filter, bytes) || !pattern.matches(bytes)) continue;
     if (visitor(number, bytes) == Visit::Stop) return Visit::Stop;
   }
 }

@@ -33,10 +33,9 @@ struct MemberSignature {
 [[nodiscard]] MemberSignature signatureOf(Env& env, const std::string& path,
                                           const std::optional<FileStatus>& text = {});
 
-// A fortune read for a draw: its bytes as they stand (rotated back) and its length.
+// A fortune read for a draw: its bytes as they stand (rotated back).
 struct ReadFortune {
   std::string bytes;
-  std::int64_t characters = 0;
 };
 
 // Memory that reads of one text after another reuse: a fresh buffer for each text would have
@@ -119,7 +118,7 @@ class Member {
   [[nodiscard]] std::unique_ptr<File> openKnownText(Env& env) const;
 
   // Classic: the table, which fits the text.
-  [[nodiscard]] const StrfileData* table(Env& env) const;
+  [[nodiscard]] const StrfileData* table() const;
   std::optional<StrfileData> table_;
   // Unindexed: the index built in memory from the text.
   std::optional<Index> memoryIndex_;
