@@ -101,7 +101,14 @@ DrawnFortune drawFresh(const DrawOptions& options, const Collection& collection)
     SplitMix64 generator = splitGlobalGenerator();
     number = uniformInt64(generator, 0, total - 1);
   }
-  return collection.fortuneAt(*number, filter);
+  try {
+    return collection.fortuneAt(*number, filter);
+  } catch (const IOError& error) {
+    // A file lost fortunes since they were counted: the next draw sees that its round no
+    // longer fits and starts another; this one draws at random.
+    if (error.reason() != ErrorReason::OutOfRange) throw;
+    return collection.draw(filter);
+  }
 }
 
 DrawnFortune drawAsAsked(const DrawOptions& options, const Collection& collection) {
