@@ -27,6 +27,6 @@ unset TALLOWMERE_PATH TALLOWMERE_PATH_ALL TALLOWMERE_PATH_NORMAL TALLOWMERE_PATH
 
 hyperfine -N --warmup 10 --runs "$RUNS" \
   -n plain "$TALLOWMERE" \
-  -n --today "$TALLOWMERE --today" \
-  -n --fresh "$TALLOWMERE --fresh" \
-  -n --json "$TALLOWMERE --json"
+  -n today "$TALLOWMERE --today" \
+  -n fresh "$TALLOWMERE --fresh" \
+  -n json "$TALLOWMERE --json"
