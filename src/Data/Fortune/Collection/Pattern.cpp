@@ -103,8 +103,9 @@ constexpr unsigned asciiUpper(unsigned c) { return isAsciiLower(c) ? c - ('a' - 
 // off it (the Turkish "i" onto "İ"): a literal holding such a letter could miss a match, so
 // those letters end a literal. Found by asking the locale about every character that has a
 // case mapping in practice: the single bytes, or Unicode's first two planes (the later planes
-// hold no cased letters).
-std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding) {
+// hold no cased letters). In a text of ASCII characters only, no other character can fold onto
+// a letter, and the locale need only keep the ASCII letters' cases among themselves.
+std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding, bool asciiTextOnly = false) {
   std::array<bool, 128> alone{};
   alone.fill(true);
   const auto spoil = [&](unsigned c) {
@@ -126,7 +127,7 @@ std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding) {
       spoil(lower(c));
     }
   }
-  const unsigned end = bytes ? 0x100 : 0x20000;
+  const unsigned end = asciiTextOnly ? 128 : bytes ? 0x100 : 0x20000;
   for (unsigned c = 128; c < end; ++c) {
     spoil(upper(c));
     spoil(lower(c));
@@ -672,15 +673,21 @@ class ExpressionReader {
 // Decisive when a text holds a match wherever it holds the run: the expression is the run and
 // nothing else, and the locale reads every byte of the run where it finds it (one whose
 // multibyte characters may end in ASCII bytes might not).
+//
+// Of a text of ASCII characters only (`asciiTextOnly`), more may be known: ignoring case, no
+// character beyond ASCII can match an ASCII letter there.
 struct RequiredRun {
   Run run;
   bool decisive = false;
 };
 
-std::optional<RequiredRun> requiredRun(std::string_view expression, CaseMode caseMode) {
+std::optional<RequiredRun> requiredRun(std::string_view expression, CaseMode caseMode,
+                                       bool asciiTextOnly = false) {
   const Encoding encoding = currentEncoding();
   std::array<bool, 128> foldsAlone{};
-  if (caseMode == CaseMode::Insensitive) foldsAlone = asciiFoldsAlone(encoding);
+  if (caseMode == CaseMode::Insensitive) {
+    foldsAlone = asciiTextOnly ? findAsciiFoldsAlone(encoding, true) : asciiFoldsAlone(encoding);
+  }
   const std::optional<Facts> facts =
       ExpressionReader(expression, encoding, caseMode, foldsAlone).read();
   if (!facts) return std::nullopt;
@@ -810,6 +817,13 @@ class RunSearcher {
 // ---------------------------------------------------------------------------------------------
 // Pattern
 
+// Whether every byte of `text` is an ASCII character.
+bool isAscii(std::string_view text) noexcept {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
 // A regex_t that regcomp filled, freed with it.
 struct CompiledExpression {
   CompiledExpression() = default;
@@ -851,6 +865,15 @@ struct Pattern::State {
       searcher.emplace(std::move(required->run));
       decisive = required->decisive;
     }
+    // Ignoring case, letters that a character beyond ASCII folds onto (as "\xC5\xBF" onto "s")
+    // say nothing of a text; most fortunes hold none, and of those they say what they do.
+    if (insensitive && !decisive && currentEncoding() != Encoding::OtherMultibyte) {
+      if (std::optional<RequiredRun> required =
+              requiredRun(expression, options.caseMode, /*asciiTextOnly=*/true)) {
+        asciiSearcher.emplace(std::move(required->run));
+        asciiDecisive = required->decisive;
+      }
+    }
   }
   // regexec on valid UTF-8 (or on any bytes, in a locale that is not UTF-8), where it lies.
   [[nodiscard]] bool execute(std::string_view text) const {
@@ -875,6 +898,9 @@ struct Pattern::State {
   CompiledExpression compiled;
   std::optional<RunSearcher> searcher;  // none without a run
   bool decisive = false;                // whether finding the run is a match
+  // The same for texts of ASCII characters only, when it tells more (ignoring case).
+  std::optional<RunSearcher> asciiSearcher;
+  bool asciiDecisive = false;
 };
 
 Pattern::Pattern(std::string_view expression, PatternOptions options)
@@ -907,7 +933,14 @@ std::size_t Pattern::findLiteral(std::string_view text, std::size_t from) const 
 
 bool Pattern::matches(std::string_view bytes) const {
   if (!mayMatch(bytes)) return false;
-  if (!detail::findInvalidUtf8(bytes)) return state_->decisive || state_->execute(bytes);
+  if (!detail::findInvalidUtf8(bytes)) {
+    if (state_->decisive) return true;
+    if (state_->asciiSearcher && isAscii(bytes)) {
+      if (state_->asciiSearcher->find(bytes) == std::string_view::npos) return false;
+      if (state_->asciiDecisive) return true;
+    }
+    return state_->execute(bytes);
+  }
   return state_->execute(detail::decodeUtf8Leniently(bytes));
 }
 
