@@ -129,6 +129,8 @@ std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding, bool asciiTextOnly 
   }
   const unsigned end = asciiTextOnly ? 128 : bytes ? 0x100 : 0x20000;
   for (unsigned c = 128; c < end; ++c) {
+    if (!bytes && c == 0x3400) c = 0xA500;  // CJK ideographs and Yi: no case
+    if (!bytes && c == 0xAC00) c = 0xF900;  // Hangul, surrogates and private use: no case
     spoil(upper(c));
     spoil(lower(c));
   }
@@ -784,7 +786,12 @@ class RunSearcher {
         low_[count_] = _mm_set1_epi8(static_cast<char>(low));
         span_[count_] = _mm_set1_epi8(static_cast<char>(span));
         ++count_;
+        single_ = span == 0;
       }
+    }
+
+    static unsigned mask(__m128i in) noexcept {
+      return static_cast<unsigned>(_mm_movemask_epi8(in));
     }
 
     // One bit for each of the sixteen places from `place` on, set where the byte at this set's
@@ -793,18 +800,20 @@ class RunSearcher {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(place + offset_));
       const __m128i zero = _mm_setzero_si128();
       __m128i in = zero;
+      if (count_ == 1 && single_) return mask(_mm_cmpeq_epi8(bytes, low_[0]));
       for (std::size_t i = 0; i < count_; ++i) {
         // Bytes below the range wrap around to above its span.
         const __m128i above = _mm_subs_epu8(_mm_sub_epi8(bytes, low_[i]), span_[i]);
         in = _mm_or_si128(in, _mm_cmpeq_epi8(above, zero));
       }
-      return static_cast<unsigned>(_mm_movemask_epi8(in));
+      return mask(in);
     }
 
    private:
     __m128i low_[mostRanges]{};
     __m128i span_[mostRanges]{};
     std::size_t count_ = 0;
+    bool single_ = false;  // the one range is one byte
     std::size_t offset_;
   };
 
@@ -933,9 +942,10 @@ std::size_t Pattern::findLiteral(std::string_view text, std::size_t from) const 
 
 bool Pattern::matches(std::string_view bytes) const {
   if (!mayMatch(bytes)) return false;
-  if (!detail::findInvalidUtf8(bytes)) {
+  const bool ascii = isAscii(bytes);
+  if (ascii || !detail::findInvalidUtf8(bytes)) {
     if (state_->decisive) return true;
-    if (state_->asciiSearcher && isAscii(bytes)) {
+    if (state_->asciiSearcher && ascii) {
       if (state_->asciiSearcher->find(bytes) == std::string_view::npos) return false;
       if (state_->asciiDecisive) return true;
     }
