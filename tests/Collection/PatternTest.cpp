@@ -141,6 +141,13 @@ TEST(Pattern, BracketsAndAlternativesRuleOutTextsWithoutOneOfTheirBytes) {
                       "a]")
                   .matches("x\xC3\xA9"));
   EXPECT_TRUE(Pattern("x[[:alpha:]]").matches("x\xC3\xA9"));
+  // Of a literal longer than is kept whole, its end still rules out texts.
+  std::string longLiteral;
+  for (int i = 0; i < 1500; ++i) longLiteral += "ab\xC3\xA9";
+  const Pattern longOne(longLiteral + "[xy]");
+  EXPECT_TRUE(longOne.matches("<" + longLiteral + "y>"));
+  EXPECT_FALSE(longOne.mayMatch(longLiteral));
+  EXPECT_FALSE(longOne.mayMatch(longLiteral.substr(0, longLiteral.size() - 2) + "ex"));
   // Under Insensitive, a letter that another character folds onto says nothing either.
   EXPECT_TRUE(Pattern("[r-t]his", insensitive).matches("\xC5\xBFhis"));
 }

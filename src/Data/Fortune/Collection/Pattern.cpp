@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -156,58 +157,6 @@ std::array<bool, 128> asciiFoldsAlone(Encoding encoding) {
 // ---------------------------------------------------------------------------------------------
 // Runs of byte sets
 
-// A set of byte values.
-class ByteSet {
- public:
-  static ByteSet of(unsigned char c) {
-    ByteSet set;
-    set.add(c);
-    return set;
-  }
-  void add(unsigned c) { words_[c >> 6] |= std::uint64_t{1} << (c & 63); }
-  [[nodiscard]] bool has(unsigned char c) const noexcept {
-    return ((words_[c >> 6] >> (c & 63)) & 1) != 0;
-  }
-  ByteSet& operator|=(const ByteSet& other) {
-    for (std::size_t i = 0; i < words_.size(); ++i) words_[i] |= other.words_[i];
-    return *this;
-  }
-  bool operator==(const ByteSet&) const = default;
-  [[nodiscard]] bool empty() const { return *this == ByteSet{}; }
-  [[nodiscard]] bool asciiOnly() const {
-    return words_[2] == 0 && words_[3] == 0 && (words_[1] >> 63) == 0;
-  }
-  [[nodiscard]] unsigned char lowest() const {
-    for (unsigned c = 0; c < 256; ++c) {
-      if (has(static_cast<unsigned char>(c))) return static_cast<unsigned char>(c);
-    }
-    return 0;
-  }
-
- private:
-  std::array<std::uint64_t, 4> words_{};
-};
-
-// A run of bytes, each from its own set: what a stretch of a match is known to hold. Every set
-// is either of ASCII bytes only or a single byte of a UTF-8 sequence, so that the run's shape
-// (where its characters begin and end) is that of the text of its lowest members.
-using Run = std::vector<ByteSet>;
-
-Run runOf(std::string_view bytes) {
-  Run run;
-  run.reserve(bytes.size());
-  for (const char c : bytes) run.push_back(ByteSet::of(static_cast<unsigned char>(c)));
-  return run;
-}
-
-// The text of each set's lowest member: a run's shape (see Run).
-std::string shapeOf(const Run& run) {
-  std::string shape;
-  shape.reserve(run.size());
-  for (const ByteSet& set : run) shape.push_back(static_cast<char>(set.lowest()));
-  return shape;
-}
-
 // How often each byte occurs in English prose, in parts per ten thousand, roughly; bytes not
 // named are rare. Only for choosing what to search for: a wrong figure costs time, never a match.
 constexpr std::array<std::uint16_t, 256> byteFrequency = [] {
@@ -235,13 +184,69 @@ constexpr std::array<std::uint16_t, 256> byteFrequency = [] {
   return frequency;
 }();
 
-// How much finding a byte of `set` at a place says, in bits.
-double surprise(const ByteSet& set) {
-  unsigned total = 0;
-  for (unsigned c = 0; c < 256; ++c)
-    total += set.has(static_cast<unsigned char>(c)) ? byteFrequency[c] : 0;
-  return std::log2(10000.0 / std::max(total, 1U));
+// A set of byte values, with the sum of their frequencies.
+class ByteSet {
+ public:
+  static ByteSet of(unsigned char c) {
+    ByteSet set;
+    set.add(c);
+    return set;
+  }
+  void add(unsigned c) {
+    if (has(static_cast<unsigned char>(c))) return;
+    words_[c >> 6] |= std::uint64_t{1} << (c & 63);
+    weight_ += byteFrequency[c];
+  }
+  [[nodiscard]] bool has(unsigned char c) const noexcept {
+    return ((words_[c >> 6] >> (c & 63)) & 1) != 0;
+  }
+  ByteSet& operator|=(const ByteSet& other) {
+    for (unsigned i = 0; i < words_.size(); ++i) {
+      for (std::uint64_t added = other.words_[i] & ~words_[i]; added != 0; added &= added - 1) {
+        add(i * 64 + static_cast<unsigned>(std::countr_zero(added)));
+      }
+    }
+    return *this;
+  }
+  bool operator==(const ByteSet&) const = default;
+  [[nodiscard]] bool empty() const { return *this == ByteSet{}; }
+  [[nodiscard]] bool asciiOnly() const { return words_[2] == 0 && words_[3] == 0; }
+  [[nodiscard]] unsigned char lowest() const {
+    for (unsigned i = 0; i < words_.size(); ++i) {
+      if (words_[i] != 0) return static_cast<unsigned char>(i * 64 + std::countr_zero(words_[i]));
+    }
+    return 0;
+  }
+  // How often a byte of the set occurs in text, in parts per ten thousand (see byteFrequency).
+  [[nodiscard]] unsigned weight() const noexcept { return weight_; }
+
+ private:
+  std::array<std::uint64_t, 4> words_{};
+  unsigned weight_ = 0;
+};
+
+// A run of bytes, each from its own set: what a stretch of a match is known to hold. Every set
+// is either of ASCII bytes only or a single byte of a UTF-8 sequence, so that the run's shape
+// (where its characters begin and end) is that of the text of its lowest members.
+using Run = std::vector<ByteSet>;
+
+Run runOf(std::string_view bytes) {
+  Run run;
+  run.reserve(bytes.size());
+  for (const char c : bytes) run.push_back(ByteSet::of(static_cast<unsigned char>(c)));
+  return run;
 }
+
+// The text of each set's lowest member: a run's shape (see Run).
+std::string shapeOf(const Run& run) {
+  std::string shape;
+  shape.reserve(run.size());
+  for (const ByteSet& set : run) shape.push_back(static_cast<char>(set.lowest()));
+  return shape;
+}
+
+// How much finding a byte of `set` at a place says, in bits.
+double surprise(const ByteSet& set) { return std::log2(10000.0 / std::max(set.weight(), 1U)); }
 
 double surprise(const Run& run) {
   double bits = 0;
@@ -262,23 +267,53 @@ struct Facts {
   Run suffix;
   Run inner;
   bool precise = true;
+  double innerBits = 0;  // surprise(inner), kept so that each append costs the same
 
-  static Facts unknown() { return {false, {}, {}, {}, false}; }
-  static Facts run(Run run) { return {true, std::move(run), {}, {}, true}; }
+  static Facts unknown() { return {false, {}, {}, {}, false, 0}; }
+  static Facts run(Run run) { return {true, std::move(run), {}, {}, true, 0}; }
   // A part that matches the empty text only at some places, such as an anchor.
-  static Facts emptyAtSomePlaces() { return {true, {}, {}, {}, false}; }
+  static Facts emptyAtSomePlaces() { return {true, {}, {}, {}, false, 0}; }
 
   [[nodiscard]] const Run& ending() const { return exact ? prefix : suffix; }
   // The run that rules out most texts.
   [[nodiscard]] const Run& best() const {
     if (exact) return prefix;
     const Run& ends = surprise(prefix) >= surprise(suffix) ? prefix : suffix;
-    return surprise(ends) >= surprise(inner) ? ends : inner;
+    return surprise(ends) >= innerBits ? ends : inner;
+  }
+
+  // Keeps `candidate` as the inner run if it rules out more.
+  void keepInner(Run&& candidate, double bits) {
+    if (bits <= innerBits) return;
+    inner = std::move(candidate);
+    innerBits = bits;
   }
 };
 
-void keepBetter(Run& best, Run&& candidate) {
-  if (surprise(candidate) > surprise(best)) best = std::move(candidate);
+// Runs are kept no longer than this (what a long literal says beyond it rarely matters), so that
+// choosing among them costs little whatever the expression.
+constexpr std::size_t longestRun = 1024;
+
+// Whole characters of the first (or last) `longestRun` places of `run`, once it is twice as
+// long: cut seldom, so that appending one place at a time stays linear.
+Run boundedFront(Run run);
+Run boundedBack(Run run);
+
+// Cuts every run of `facts` to at most twice `longestRun`: a part of an exact run is still held,
+// at the start or the end.
+void bound(Facts& facts) {
+  if (facts.exact) {
+    if (facts.prefix.size() <= 2 * longestRun) return;
+    facts.exact = false;
+    facts.precise = false;
+    facts.suffix = boundedBack(facts.prefix);
+  }
+  facts.prefix = boundedFront(std::move(facts.prefix));
+  facts.suffix = boundedBack(std::move(facts.suffix));
+  if (facts.inner.size() > 2 * longestRun) {
+    facts.inner = boundedFront(std::move(facts.inner));
+    facts.innerBits = surprise(facts.inner);
+  }
 }
 
 // `a` followed by `b`, into `a`; linear in what moves from a suffix into the middle, so that a
@@ -295,10 +330,13 @@ void append(Facts& a, Facts&& b) {
   } else {
     Run bridge = std::move(a.suffix);
     bridge.insert(bridge.end(), b.prefix.begin(), b.prefix.end());
-    keepBetter(a.inner, std::move(bridge));
-    keepBetter(a.inner, std::move(b.inner));
+    bridge = boundedFront(std::move(bridge));
+    const double bridgeBits = surprise(bridge);
+    a.keepInner(std::move(bridge), bridgeBits);
+    a.keepInner(std::move(b.inner), b.innerBits);
     a.suffix = std::move(b.suffix);
   }
+  bound(a);
 }
 
 // The whole characters at the front (or back) of `run`, which may end (or begin) inside a
@@ -322,6 +360,18 @@ Run wholeCharactersAtBack(Run run) {
   while (start < run.size() && (run[start].lowest() & 0xC0) == 0x80) ++start;
   run.erase(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(start));
   return run;
+}
+
+Run boundedFront(Run run) {
+  if (run.size() <= 2 * longestRun) return run;
+  run.resize(longestRun);
+  return wholeCharactersAtFront(std::move(run));
+}
+
+Run boundedBack(Run run) {
+  if (run.size() <= 2 * longestRun) return run;
+  run.erase(run.begin(), run.end() - static_cast<std::ptrdiff_t>(longestRun));
+  return wholeCharactersAtBack(std::move(run));
 }
 
 // Whether a place that holds a byte of `a` in one branch and of `b` in the other may be said to
@@ -382,9 +432,9 @@ Facts repeat(Facts part, std::size_t least, std::optional<std::size_t> most) {
     repeated.insert(repeated.end(), part.prefix.begin(), part.prefix.end());
   }
   if (most == least && copies == least) {
-    return {true, std::move(repeated), {}, {}, part.precise};
+    return {true, std::move(repeated), {}, {}, part.precise, 0};
   }
-  return {false, repeated, repeated, {}, false};
+  return {false, repeated, repeated, {}, false, 0};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -581,6 +631,7 @@ class ExpressionReader {
       if (c == '[' && i + 1 < inside.size() && isOneOf(inside[i + 1], ":.=")) {
         if (inside[i + 1] != ':') return false;
         const std::size_t end = inside.find(":]", i + 2);
+        if (end == std::string_view::npos) return false;
         const std::string_view name = inside.substr(i + 2, end - (i + 2));
         if (name != "digit" && name != "xdigit") return false;
         i = end + 1;
