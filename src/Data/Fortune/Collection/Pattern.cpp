@@ -105,9 +105,16 @@ constexpr unsigned asciiUpper(unsigned c) { return isAsciiLower(c) ? c - ('a' - 
 // those letters end a literal. Found by asking the locale about every character that has a
 // case mapping in practice: the single bytes, or Unicode's first two planes (the later planes
 // hold no cased letters). In a text of ASCII characters only, no other character can fold onto
-// a letter, and the locale need only keep the ASCII letters' cases among themselves.
-std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding, bool asciiTextOnly = false) {
+// a letter, and the locale need only keep the ASCII letters' cases among themselves; in a UTF-8
+// locale, the same holds of a text without any of the characters that fold onto ASCII.
+struct CaseFolds {
   std::array<bool, 128> alone{};
+  std::vector<std::string> ontoAscii;  // in UTF-8, of a UTF-8 locale; else unknown, and unused
+};
+
+CaseFolds findCaseFolds(Encoding encoding, bool asciiTextOnly = false) {
+  CaseFolds folds;
+  std::array<bool, 128>& alone = folds.alone;
   alone.fill(true);
   const auto spoil = [&](unsigned c) {
     if (c < 128) alone[c] = alone[asciiLower(c)] = alone[asciiUpper(c)] = false;
@@ -134,23 +141,26 @@ std::array<bool, 128> findAsciiFoldsAlone(Encoding encoding, bool asciiTextOnly 
     if (!bytes && c == 0xAC00) c = 0xF900;  // Hangul, surrogates and private use: no case
     spoil(upper(c));
     spoil(lower(c));
+    if (!bytes && (upper(c) < 128 || lower(c) < 128)) {
+      folds.ontoAscii.push_back(detail::encodeUtf8(static_cast<char32_t>(c)));
+    }
   }
-  return alone;
+  return folds;
 }
 
 // The same, remembered for each locale: asking a multibyte locale about its characters takes a
 // millisecond or so.
-std::array<bool, 128> asciiFoldsAlone(Encoding encoding) {
-  if (encoding == Encoding::SingleByte) return findAsciiFoldsAlone(encoding);
+CaseFolds caseFolds(Encoding encoding) {
+  if (encoding == Encoding::SingleByte) return findCaseFolds(encoding);
 #ifdef NL_LOCALE_NAME
   static std::mutex mutex;
-  static std::map<std::string, std::array<bool, 128>, std::less<>> known;
+  static std::map<std::string, CaseFolds, std::less<>> known;
   const std::string_view name = nl_langinfo(NL_LOCALE_NAME(LC_CTYPE));
   const std::scoped_lock lock(mutex);
   if (const auto found = known.find(name); found != known.end()) return found->second;
-  return known.emplace(name, findAsciiFoldsAlone(encoding)).first->second;
+  return known.emplace(name, findCaseFolds(encoding)).first->second;
 #else
-  return findAsciiFoldsAlone(encoding);
+  return findCaseFolds(encoding);
 #endif
 }
 
@@ -739,7 +749,7 @@ std::optional<RequiredRun> requiredRun(std::string_view expression, CaseMode cas
   const Encoding encoding = currentEncoding();
   std::array<bool, 128> foldsAlone{};
   if (caseMode == CaseMode::Insensitive) {
-    foldsAlone = asciiTextOnly ? findAsciiFoldsAlone(encoding, true) : asciiFoldsAlone(encoding);
+    foldsAlone = (asciiTextOnly ? findCaseFolds(encoding, true) : caseFolds(encoding)).alone;
   }
   const std::optional<Facts> facts =
       ExpressionReader(expression, encoding, caseMode, foldsAlone).read();
@@ -927,11 +937,13 @@ struct Pattern::State {
     }
     // Ignoring case, letters that a character beyond ASCII folds onto (as "\xC5\xBF" onto "s")
     // say nothing of a text; most fortunes hold none, and of those they say what they do.
-    if (insensitive && !decisive && currentEncoding() != Encoding::OtherMultibyte) {
+    const Encoding encoding = currentEncoding();
+    if (insensitive && !decisive && encoding != Encoding::OtherMultibyte) {
       if (std::optional<RequiredRun> required =
               requiredRun(expression, options.caseMode, /*asciiTextOnly=*/true)) {
         asciiSearcher.emplace(std::move(required->run));
         asciiDecisive = required->decisive;
+        if (encoding == Encoding::Utf8) foldsOntoAscii = caseFolds(encoding).ontoAscii;
       }
     }
   }
@@ -961,6 +973,18 @@ struct Pattern::State {
   // The same for texts of ASCII characters only, when it tells more (ignoring case).
   std::optional<RunSearcher> asciiSearcher;
   bool asciiDecisive = false;
+  // In a UTF-8 locale, the characters that fold onto ASCII letters: a valid text without them
+  // is judged as one of ASCII characters only.
+  std::optional<std::vector<std::string>> foldsOntoAscii;
+
+  // Whether the valid UTF-8 `text` may be judged by asciiSearcher.
+  [[nodiscard]] bool judgedAsAscii(std::string_view text, bool ascii) const noexcept {
+    if (ascii) return true;
+    if (!foldsOntoAscii) return false;
+    return std::none_of(foldsOntoAscii->begin(), foldsOntoAscii->end(), [&](const std::string& c) {
+      return text.find(c) != std::string_view::npos;
+    });
+  }
 };
 
 Pattern::Pattern(std::string_view expression, PatternOptions options)
@@ -996,7 +1020,7 @@ bool Pattern::matches(std::string_view bytes) const {
   const bool ascii = isAscii(bytes);
   if (ascii || !detail::findInvalidUtf8(bytes)) {
     if (state_->decisive) return true;
-    if (state_->asciiSearcher && ascii) {
+    if (state_->asciiSearcher && state_->judgedAsAscii(bytes, ascii)) {
       if (state_->asciiSearcher->find(bytes) == std::string_view::npos) return false;
       if (state_->asciiDecisive) return true;
     }
