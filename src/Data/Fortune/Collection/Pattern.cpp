@@ -742,6 +742,7 @@ class ExpressionReader {
 struct RequiredRun {
   Run run;
   bool decisive = false;
+  bool ascii = false;  // every set of the run is of ASCII bytes, which a text keeps as decoded
 };
 
 std::optional<RequiredRun> requiredRun(std::string_view expression, CaseMode caseMode,
@@ -761,7 +762,9 @@ std::optional<RequiredRun> requiredRun(std::string_view expression, CaseMode cas
     return std::nullopt;
   }
   const bool decisive = facts->exact && facts->precise && encoding != Encoding::OtherMultibyte;
-  return RequiredRun{std::move(run), decisive};
+  const bool ascii =
+      std::all_of(run.begin(), run.end(), [](const ByteSet& set) { return set.asciiOnly(); });
+  return RequiredRun{std::move(run), decisive, ascii};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -934,6 +937,7 @@ struct Pattern::State {
     if (std::optional<RequiredRun> required = requiredRun(expression, options.caseMode)) {
       searcher.emplace(std::move(required->run));
       decisive = required->decisive;
+      asciiRun = required->ascii;
     }
     // Ignoring case, letters that a character beyond ASCII folds onto (as "\xC5\xBF" onto "s")
     // say nothing of a text; most fortunes hold none, and of those they say what they do.
@@ -970,14 +974,17 @@ struct Pattern::State {
   CompiledExpression compiled;
   std::optional<RunSearcher> searcher;  // none without a run
   bool decisive = false;                // whether finding the run is a match
+  bool asciiRun = false;                // whether it is of ASCII bytes only
   // The same for texts of ASCII characters only, when it tells more (ignoring case).
   std::optional<RunSearcher> asciiSearcher;
   bool asciiDecisive = false;
-  // In a UTF-8 locale, the characters that fold onto ASCII letters: a valid text without them
-  // is judged as one of ASCII characters only.
+  // In a UTF-8 locale, the characters that fold onto ASCII letters: a text without them is
+  // judged as one of ASCII characters only.
   std::optional<std::vector<std::string>> foldsOntoAscii;
 
-  // Whether the valid UTF-8 `text` may be judged by asciiSearcher.
+  // Whether `text` (with `ascii` saying whether it is all ASCII) may be judged by asciiSearcher:
+  // as decoded, it holds no character beyond ASCII that folds onto ASCII, since such a
+  // character there is one of `text`'s own (what replaces invalid bytes folds onto none).
   [[nodiscard]] bool judgedAsAscii(std::string_view text, bool ascii) const noexcept {
     if (ascii) return true;
     if (!foldsOntoAscii) return false;
@@ -1017,16 +1024,16 @@ std::size_t Pattern::findLiteral(std::string_view text, std::size_t from) const 
 
 bool Pattern::matches(std::string_view bytes) const {
   if (!mayMatch(bytes)) return false;
-  const bool ascii = isAscii(bytes);
-  if (ascii || !detail::findInvalidUtf8(bytes)) {
-    if (state_->decisive) return true;
-    if (state_->asciiSearcher && state_->judgedAsAscii(bytes, ascii)) {
-      if (state_->asciiSearcher->find(bytes) == std::string_view::npos) return false;
-      if (state_->asciiDecisive) return true;
-    }
-    return state_->execute(bytes);
+  const State& state = *state_;
+  // A run of ASCII bytes is where it was in the text as decoded, whatever else was replaced, so
+  // the bytes need not be checked for one that decides.
+  if (state.decisive && state.asciiRun) return true;
+  if (state.asciiSearcher && state.judgedAsAscii(bytes, isAscii(bytes))) {
+    if (state.asciiSearcher->find(bytes) == std::string_view::npos) return false;
+    if (state.asciiDecisive) return true;
   }
-  return state_->execute(detail::decodeUtf8Leniently(bytes));
+  if (!detail::findInvalidUtf8(bytes)) return state.decisive || state.execute(bytes);
+  return state.execute(detail::decodeUtf8Leniently(bytes));
 }
 
 }  // namespace tallowmere
