@@ -947,7 +947,12 @@ struct Pattern::State {
               requiredRun(expression, options.caseMode, /*asciiTextOnly=*/true)) {
         asciiSearcher.emplace(std::move(required->run));
         asciiDecisive = required->decisive;
-        if (encoding == Encoding::Utf8) foldsOntoAscii = caseFolds(encoding).ontoAscii;
+        std::vector<std::string> onto = caseFolds(encoding).ontoAscii;
+        // What replaces invalid bytes must fold onto none, as in every locale known.
+        if (encoding == Encoding::Utf8 &&
+            std::find(onto.begin(), onto.end(), "\xEF\xBF\xBD") == onto.end()) {
+          foldsOntoAscii = std::move(onto);
+        }
       }
     }
   }
