@@ -223,7 +223,9 @@ class ByteSet {
   [[nodiscard]] bool asciiOnly() const { return words_[2] == 0 && words_[3] == 0; }
   [[nodiscard]] unsigned char lowest() const {
     for (unsigned i = 0; i < words_.size(); ++i) {
-      if (words_[i] != 0) return static_cast<unsigned char>(i * 64 + std::countr_zero(words_[i]));
+      if (words_[i] != 0)
+        return static_cast<unsigned char>(i * 64 +
+                                          static_cast<unsigned>(std::countr_zero(words_[i])));
     }
     return 0;
   }
