@@ -174,9 +174,10 @@ void rebuildIndex(const FortuneFile& file);
 // Writes the data file of the classic tools (strfile's FILE.dat) for the text: byte for byte
 // what strfile writes for it, with the delimiter and flags of the data file already there, or,
 // without one, with the fortune file's delimiter (which must then be an ASCII character) and
-// no flags. Replaced whole, as an index file is. A data file that exists beside the text is
-// also rewritten by appendFortune (which still adds the fortune should that fail; the next
-// change brings it up to date) and by rebuildIndex.
+// no flags, in the layout Linux's strfile writes (StrfileLayout::Offsets32, also over a data
+// file of another layout). Replaced whole, as an index file is. A data file that exists beside
+// the text is also rewritten, in the layout it has, by appendFortune (which still adds the
+// fortune should that fail; the next change brings it up to date) and by rebuildIndex.
 void rebuildStrfileData(const FortuneFile& file);
 
 // How an index file stands against its text, as checkIndexFile finds it.
@@ -186,7 +187,8 @@ enum class IndexFileState {
   Damaged,  // it cannot be opened, its header fails its checks, or it cannot describe the text
             // (more fortunes than the text can hold, entries out of order or past its end); see
             // detail
-  Stale,    // it describes more text than the file holds
+  Stale,    // it describes more text than the file holds, or the text was changed after it was
+            // written (its modification time is later than the index's); see detail
   DiffersFromText,    // its entries differ from the text's from fortune firstDifference on
   StatsDiffer,        // its entries match the text, the statistics in its header do not
   InterruptedAppend,  // an append stopped half way; the next change to the file undoes it
@@ -194,7 +196,7 @@ enum class IndexFileState {
 
 struct IndexFileReport {
   IndexFileState state = IndexFileState::Sound;
-  std::string detail;                // Damaged: what is wrong
+  std::string detail;                // Damaged, Stale: what is wrong
   std::int64_t firstDifference = 0;  // DiffersFromText
   std::int64_t numFortunes = 0;      // Sound: the number of fortunes
 };
