@@ -230,7 +230,7 @@ enum class StrfileFileState {
 struct StrfileFileReport {
   StrfileFileState state = StrfileFileState::Sound;
   std::string detail;                               // Unusable: why
-  StrfileLayout layout = StrfileLayout::Offsets32;  // of a data file that decodes
+  StrfileLayout layout = StrfileLayout::Offsets32;  // Sound, DiffersFromText
   std::uint32_t numStrings = 0;                     // Sound: the number of fortunes
 
   friend bool operator==(const StrfileFileReport&, const StrfileFileReport&) = default;

@@ -142,6 +142,10 @@ StrfileFileReport checkStrfileFor(const std::string& dataPath, const std::string
                                   Env& env) {
   const FileStatus dataStatus = env.status(dataPath);
   if (!dataStatus.exists()) return {StrfileFileState::Missing, {}, {}, 0};
+  // Equal is not later: an installation may give a text and its data file one time.
+  if (env.status(textPath).modified > dataStatus.modified) {
+    return {StrfileFileState::Stale, {}, {}, 0};
+  }
   const std::unique_ptr<File> text = env.openFile(textPath, OpenMode::ReadOnly);
   StrfileData data;
   try {
@@ -150,10 +154,6 @@ StrfileFileReport checkStrfileFor(const std::string& dataPath, const std::string
   } catch (const IOError& error) {
     if (!error.isUserError()) throw;
     return {StrfileFileState::Unusable, error.what(), {}, 0};
-  }
-  // Equal is not later: an installation may give a text and its data file one time.
-  if (env.status(textPath).modified > dataStatus.modified) {
-    return {StrfileFileState::Stale, {}, data.layout, 0};
   }
   const StrfileData fresh = buildStrfile(*text, {data.header.delimiter, 0, false});
   if (inTextOrder(data) != fresh.offsets) {
