@@ -328,7 +328,9 @@ TEST(LocaleCollection, TheLocaleChoosesItsLanguageAsTheClassicToolsDo) {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG"}) environment.unset(name);
     for (const auto& [name, value] : variables) environment.set(name, value);
     std::set<std::string> names;
-    for (const CollectionFile& file : Collection::ofKind({.kind = kind}).files()) {
+    CollectionOptions options;
+    options.kind = kind;
+    for (const CollectionFile& file : Collection::ofKind(options).files()) {
       names.insert(fs::path(file.path).filename().string());
     }
     return names;

@@ -84,32 +84,37 @@ TEST(StrfileFormat, RefusesDamagedBytes) {
   }
 }
 
-// The layouts in use, built from their descriptions: each field of `width` bytes holds its
-// value big-endian in its first or last four bytes (the rest zero), the delimiter after the
-// five header fields, the header padded to `headerLength`.
-std::string laidOut(const StrfileData& data, std::size_t width, bool valueFirst,
-                    std::size_t headerLength) {
-  const auto field = [&](std::uint32_t value) {
+// The layouts in use, built from their descriptions: each header field of `fieldWidth` bytes
+// and each offset of `offsetWidth` holds its value big-endian in its first four bytes
+// (`valueFirst`) or its last four, the rest zero; the delimiter follows the five header
+// fields, and the header is padded to `headerLength`.
+std::string laidOut(const StrfileData& data, std::size_t fieldWidth, std::size_t offsetWidth,
+                    bool valueFirst, std::size_t headerLength) {
+  const auto field = [&](std::uint32_t value, std::size_t width) {
     std::string bytes(width, '\0');
     const std::size_t at = valueFirst ? 0 : width - 4;
     for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (24 - 8 * i));
     return bytes;
   };
   const StrfileHeader& h = data.header;
-  std::string out = field(h.version) + field(h.numStrings) + field(h.longestLength) +
-                    field(h.shortestLength) + field(h.flags) + h.delimiter;
+  std::string out;
+  for (const std::uint32_t value :
+       {h.version, h.numStrings, h.longestLength, h.shortestLength, h.flags}) {
+    out += field(value, fieldWidth);
+  }
+  out += h.delimiter;
   out.resize(headerLength, '\0');
-  for (const std::uint32_t offset : data.offsets) out += field(offset);
+  for (const std::uint32_t offset : data.offsets) out += field(offset, offsetWidth);
   return out;
 }
 
 TEST(StrfileFormat, ReadsEveryLayoutInUseByItsOwnConsistency) {
   const std::string text = "Tide\n%\nSalt and\nwind\n%\nGulls\n";
   StrfileData data = buildStrfile(text);
-  const std::string linux32 = laidOut(data, 4, true, 24);
-  const std::string openBsd = laidOut({{1, 3, 13, 5, 0, '%'}, data.offsets}, 4, true, 24);
-  const std::string freeBsd = laidOut(data, 8, false, 24);
-  const std::string halfSwapped = laidOut(data, 8, true, 48);
+  const std::string linux32 = laidOut(data, 4, 4, true, 24);
+  const std::string openBsd = laidOut({{1, 3, 13, 5, 0, '%'}, data.offsets}, 4, 4, true, 24);
+  const std::string freeBsd = laidOut(data, 4, 8, false, 24);
+  const std::string halfSwapped = laidOut(data, 8, 8, true, 48);
   EXPECT_EQ(linux32, encodeStrfile(data));
   for (const auto& [bytes, layout] :
        {std::pair{linux32, StrfileLayout::Offsets32}, {openBsd, StrfileLayout::Offsets32},
