@@ -20,8 +20,8 @@ std::optional<std::string> dataFileProblem(const std::string& path, const std::s
     case StrfileFileState::Unusable:
       return "the data file " + dataPath + " cannot be used: " + report.detail + advice;
     case StrfileFileState::Stale:
-      return "the data file " + dataPath +
-             " is stale: the text was changed after it was written" + advice;
+      return "the data file " + dataPath + " is stale: the text was changed after it was written" +
+             advice;
     case StrfileFileState::DiffersFromText:
       return "the data file " + dataPath + " does not list the fortunes of the text" + advice;
   }

@@ -663,8 +663,8 @@ TEST_F(CommandTest, AddKeepsTheClassicLayoutAndTheDataFileAsStrfileWouldWriteThe
 
 // Dates the file at `path` an hour back, as one written before the text beside it was edited.
 void backdate(const std::string& path) {
-  std::filesystem::last_write_time(path,
-                                   std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  std::filesystem::last_write_time(
+      path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
 }
 
 TEST_F(CommandTest, ATextEditedByHandIsReadAsItsTextSays) {
@@ -713,8 +713,8 @@ TEST_F(CommandTest, ATextEditedByHandIsReadAsItsTextSays) {
   backdate(dir.path("t.ix"));
   backdate(dir.path("t.dat"));
   // Between the two: the clock files are dated by may lag behind the one given here.
-  std::filesystem::last_write_time(dir.path("t"), std::filesystem::file_time_type::clock::now() -
-                                                      std::chrono::minutes(30));
+  std::filesystem::last_write_time(
+      dir.path("t"), std::filesystem::file_time_type::clock::now() - std::chrono::minutes(30));
   EXPECT_EQ(run({"index", "t"}).out, "t: 2 fortunes\n");
   EXPECT_EQ(run({"check", "t"}).out, "t: ok, 2 fortunes\n");
 }

@@ -71,8 +71,7 @@ TEST(StrfileFormat, RefusesDamagedBytes) {
   EXPECT_NE(decodeError(kThreeFortunes + '\0').find("take 40 bytes, not 41"), std::string::npos);
   std::string huge = kThreeFortunes;
   huge.replace(4, 4, "\xff\xff\xff\xff");
-  EXPECT_NE(decodeError(huge).find("4294967295 strings take 17179869208 bytes"),
-            std::string::npos);
+  EXPECT_NE(decodeError(huge).find("4294967295 strings take 17179869208 bytes"), std::string::npos);
 
   std::string backwards = kThreeFortunes;
   backwards[31] = 60;  // the second offset, now beyond the third (59)
@@ -116,9 +115,10 @@ TEST(StrfileFormat, ReadsEveryLayoutInUseByItsOwnConsistency) {
   const std::string freeBsd = laidOut(data, 4, 8, false, 24);
   const std::string halfSwapped = laidOut(data, 8, 8, true, 48);
   EXPECT_EQ(linux32, encodeStrfile(data));
-  for (const auto& [bytes, layout] :
-       {std::pair{linux32, StrfileLayout::Offsets32}, {openBsd, StrfileLayout::Offsets32},
-        {freeBsd, StrfileLayout::Offsets64}, {halfSwapped, StrfileLayout::Longs64}}) {
+  for (const auto& [bytes, layout] : {std::pair{linux32, StrfileLayout::Offsets32},
+                                      {openBsd, StrfileLayout::Offsets32},
+                                      {freeBsd, StrfileLayout::Offsets64},
+                                      {halfSwapped, StrfileLayout::Longs64}}) {
     const StrfileData decoded = decodeStrfile(bytes);
     EXPECT_EQ(decoded.layout, layout);
     EXPECT_EQ(decoded.offsets, data.offsets);

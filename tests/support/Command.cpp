@@ -24,9 +24,7 @@ PreparedCommand::PreparedCommand(std::vector<std::string> args, std::string dire
   strings_.insert(strings_.end(), args.begin(), args.end());
   const std::size_t argc = strings_.size();
   strings_.push_back("PATH=/usr/bin:/bin");
-  const auto locale = [](const std::string& variable) {
-    return variable.rfind("LC_ALL=", 0) == 0;
-  };
+  const auto locale = [](const std::string& variable) { return variable.rfind("LC_ALL=", 0) == 0; };
   if (std::none_of(environment.begin(), environment.end(), locale)) {
     strings_.push_back("LC_ALL=C");
   }

@@ -220,8 +220,8 @@ struct StrfileSpan {
 
 // How a data file stands against its text, as checkStrfileFor finds it.
 enum class StrfileFileState {
-  Sound,    // it lists the fortunes strfile finds in the text (in any order, when ordered or random)
-  Missing,  // there is no data file
+  Sound,  // it lists the fortunes strfile finds in the text (in any order, when ordered or random)
+  Missing,          // there is no data file
   Unusable,         // it fits no layout, or cannot describe the text; see detail
   Stale,            // the text was changed after it was written (its modification time is later)
   DiffersFromText,  // it fits the text, but lists other fortunes than strfile finds in it

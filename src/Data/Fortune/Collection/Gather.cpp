@@ -85,8 +85,8 @@ std::vector<Candidate> localeCandidates(FortuneType kind, Env& env) {
   for (const std::string& language : localeLanguages()) {
     const std::string own = kindDirBelow(joinPath(getDataDir(), language), kind);
     if (env.status(own).isDirectory()) {
-      candidates.push_back({"the data directory for " + language + " (" + own + ")",
-                            {{own, true}}});
+      candidates.push_back(
+          {"the data directory for " + language + " (" + own + ")", {{own, true}}});
     }
     const std::string classic = joinPath(getClassicDir(), language);
     if (SearchPath path = classicPathIn(classic, kind, env); !path.empty()) {

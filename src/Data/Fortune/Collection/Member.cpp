@@ -37,8 +37,9 @@ void requireRegularFile(Env& env, const FileStatus& status, const std::string& p
 FortuneFileOptions readOptions(Env& env) { return FortuneFileOptions{.env = &env}; }
 
 // Whether the index file's header is sound, describes no more text than the file holds and is
-// no older than the text (changedSinceIndex), so that the file can be read through it; its count of entries when it can. An index with
-// problems is no failure here: the file is read without it, as a read-only fortune file does.
+// no older than the text (changedSinceIndex), so that the file can be read through it; its count of
+// entries when it can. An index with problems is no failure here: the file is read without it, as a
+// read-only fortune file does.
 std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path, char32_t delimiter,
                                            const MemberSignature& signature) {
   if (!signature.index.exists()) return std::nullopt;

@@ -87,8 +87,8 @@ LayoutFit fitLayout(StrfileLayout layout, std::string_view head, std::uint64_t f
   }
   const std::uint64_t length = strfileLength(h, layout);
   if (fileSize != length) {
-    return {std::nullopt, std::to_string(h.numStrings) + " strings take " +
-                              std::to_string(length) + " bytes, not " + std::to_string(fileSize)};
+    return {std::nullopt, std::to_string(h.numStrings) + " strings take " + std::to_string(length) +
+                              " bytes, not " + std::to_string(fileSize)};
   }
   return {h, {}};
 }

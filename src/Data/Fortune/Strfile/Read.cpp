@@ -32,8 +32,8 @@ constexpr std::size_t kTableWindow = 16384;
 // checked against the file's size instead of being read) and the count fits a text of
 // `textSize` bytes (when known); throws otherwise.
 StrfileHead readHead(File& file, std::optional<std::uint64_t> textSize) {
-  const StrfileHead head = decodeStrfileHead(file.readAt(0, strfileHeadLength),
-                                             static_cast<std::uint64_t>(file.size()));
+  const StrfileHead head =
+      decodeStrfileHead(file.readAt(0, strfileHeadLength), static_cast<std::uint64_t>(file.size()));
   if (textSize) checkStrfileHeader(head.header, *textSize);
   return head;
 }
@@ -102,9 +102,9 @@ StrfileData loadStrfile(File& file, const std::string& dataPath, std::uint64_t t
     for (std::size_t i = 0; i < take; ++i) {
       const auto offset = detail::decodeStrfileOffset(head.layout, bytes, i * step);
       if (!offset) {
-        throw IOError::userError(dataPath + ": offset " + std::to_string(first + i) +
-                                     " does not fit 32 bits",
-                                 dataPath, ErrorReason::DamagedIndex);
+        throw IOError::userError(
+            dataPath + ": offset " + std::to_string(first + i) + " does not fit 32 bits", dataPath,
+            ErrorReason::DamagedIndex);
       }
       window[i] = *offset;
     }
