@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string_view>
 
 #include <tallowmere/Data/Fortune/Locate.hpp>
@@ -160,8 +162,22 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
   std::vector<FoundFortuneFile> found =
       walkFortuneFiles(recursive, directory, unreadable, *options_.env);
   if (admit == Admit::WithDataFile) {
-    std::erase_if(found, [this](const FoundFortuneFile& file) {
-      return !options_.env->status(file.path + ".dat").isFile();
+    // Looked up in the listings of the files' directories, which cost one call each, rather
+    // than by a call per file.
+    std::map<std::string, std::set<std::string>> listings;
+    std::erase_if(found, [&](const FoundFortuneFile& file) {
+      const std::filesystem::path path(file.path);
+      const std::string parent = path.parent_path().string();
+      auto [at, fresh] = listings.try_emplace(parent);
+      if (fresh) {
+        try {
+          for (std::string& name : options_.env->listDirectory(parent.empty() ? "." : parent)) {
+            at->second.insert(std::move(name));
+          }
+        } catch (const IOError&) {  // listed a moment ago; gone now, and its files with it
+        }
+      }
+      return at->second.count(path.filename().string() + ".dat") == 0;
     });
   }
   for (FoundFortuneFile& file : found) {
