@@ -229,9 +229,10 @@ std::string gatherKind(FortuneType kind, FileGathering& files) {
     files.addSearchPath(getFortuneSearchPath(kind), 0);
     return *variable;
   }
-  if (const auto local = localeCollection(kind, files.options())) {
-    files.addSearchPath(local->path, 0, local->admit);
-    return local->where;
+  // Walked once each: the first that adds a file is the collection.
+  for (const Candidate& candidate : localeCandidates(kind, *files.options().env)) {
+    files.addSearchPath(candidate.path, 0, candidate.admit);
+    if (!files.files().empty()) return candidate.where;
   }
   std::string data = "the data directory (" + getFortuneDir(kind) + ")";
   files.addSearchPath(getFortuneSearchPath(kind), 0);
