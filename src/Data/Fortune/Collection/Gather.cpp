@@ -53,7 +53,7 @@ SearchPath classicPath(FortuneType kind, Env& env) {
 
 // The kind's directory below a data directory, as getFortuneDir has it below the installation's.
 std::string kindDirBelow(const std::string& dataDir, FortuneType kind) {
-  const std::string data = joinPath(dataDir, "data");
+  std::string data = joinPath(dataDir, "data");
   switch (kind) {
     case FortuneType::All:
       return data;
@@ -79,6 +79,17 @@ struct Candidate {
   Admit admit = Admit::Any;
 };
 
+// "the data directory for de (/usr/share/tallowmere/de/data/normal)", say.
+std::string described(const char* what, const std::string& language, const std::string& where) {
+  std::string text = what;
+  text += " for ";
+  text += language;
+  text += " (";
+  text += where;
+  text += ')';
+  return text;
+}
+
 // The collections of the locale's language, in the order they are tried: for each name the
 // locale gives (ll_CC, then ll), the data directory's own for that language (DATADIR/ll_CC,
 // laid out as the data directory is), then the classic one (CLASSICDIR/ll_CC, with its off/).
@@ -87,13 +98,12 @@ std::vector<Candidate> localeCandidates(FortuneType kind, Env& env) {
   for (const std::string& language : localeLanguages()) {
     const std::string own = kindDirBelow(joinPath(getDataDir(), language), kind);
     if (env.status(own).isDirectory()) {
-      candidates.push_back(
-          {"the data directory for " + language + " (" + own + ")", {{own, true}}});
+      candidates.push_back({described("the data directory", language, own), {{own, true}}});
     }
     const std::string classic = joinPath(getClassicDir(), language);
     if (SearchPath path = classicPathIn(classic, kind, env); !path.empty()) {
-      candidates.push_back({"the classic collection for " + language + " (" + classic + ")",
-                            std::move(path), Admit::WithDataFile});
+      candidates.push_back({described("the classic collection", language, classic), std::move(path),
+                            Admit::WithDataFile});
     }
   }
   return candidates;
