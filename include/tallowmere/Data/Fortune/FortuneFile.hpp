@@ -22,7 +22,9 @@
 // it over the old one, so that readers see one or the other, whole. An append records itself
 // past the end of the index's table, writes the text, then commits the entry with the 64-byte
 // header; the next writer undoes an append that never committed, so that no fragment is ever
-// listed. An index that describes more text than the file holds is never used to read text.
+// listed. An index that describes more text than the file holds, or is older than the text
+// (the text was edited since; an append of the library writes the text before the index, and
+// an unfinished one leaves a record that tells it apart), is never used to read text.
 //
 // Safety in a directory that others may write to: a writer never writes through a symbolic
 // link that it finds beside the text. Its temporaries are new files under fresh names; a
@@ -106,10 +108,11 @@ std::string fortuneIndexPath(const FortuneFile& file);
 
 // The file's Index, opened (or built in memory) on first use; the same Index until closed,
 // even when the operation that obtained it failed. A read-only fortune file whose index file
-// cannot be opened, or describes more text than the file holds, gets an index built in memory
-// from the text; only when that fails too is the reason the index file was unusable thrown.
-// A writable fortune file creates a missing index file (empty, whatever the text holds) and
-// rebuilds one that describes more text than the file holds; a damaged one throws.
+// cannot be opened, describes more text than the file holds or is older than the text gets an
+// index built in memory from the text; only when that fails too is the reason the index file
+// was unusable thrown. A writable fortune file creates a missing index file (empty, whatever
+// the text holds) and rebuilds one that describes more text than the file holds or is older
+// than the text; a damaged one throws.
 [[nodiscard]] Index getIndex(const FortuneFile& file);
 
 // The number of fortunes in the index.
