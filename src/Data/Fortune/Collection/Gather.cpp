@@ -176,18 +176,22 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
     // than by a call per file.
     std::map<std::string, std::set<std::string>> listings;
     std::erase_if(found, [&](const FoundFortuneFile& file) {
-      const std::filesystem::path path(file.path);
-      const std::string parent = path.parent_path().string();
+      // The walk joined the directory and the name with a '/'.
+      const std::size_t slash = file.path.rfind('/');
+      const std::string parent = slash == std::string::npos ? "."
+                                 : slash == 0               ? "/"
+                                                            : file.path.substr(0, slash);
       auto [at, fresh] = listings.try_emplace(parent);
       if (fresh) {
         try {
-          for (std::string& name : options_.env->listDirectory(parent.empty() ? "." : parent)) {
+          for (std::string& name : options_.env->listDirectory(parent)) {
             at->second.insert(std::move(name));
           }
         } catch (const IOError&) {  // listed a moment ago; gone now, and its files with it
         }
       }
-      return at->second.count(path.filename().string() + ".dat") == 0;
+      const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+      return at->second.count(file.path.substr(name) + ".dat") == 0;
     });
   }
   for (FoundFortuneFile& file : found) {

@@ -159,12 +159,10 @@ StrfileData decodeStrfile(std::string_view bytes) {
   // The file's size matched the table's before anything is reserved, so that a damaged count
   // costs no memory.
   const std::size_t first = detail::strfileHeaderLengthOf(head.layout);
-  const std::size_t step = detail::strfileOffsetLengthOf(head.layout);
   data.offsets.resize(std::size_t{head.header.numStrings} + 1);
-  for (std::size_t i = 0; i < data.offsets.size(); ++i) {
-    const auto offset = detail::decodeStrfileOffset(head.layout, bytes, first + i * step);
-    if (!offset) fail(kFunction, "offset " + std::to_string(i) + " does not fit 32 bits");
-    data.offsets[i] = *offset;
+  if (const auto wide =
+          detail::decodeStrfileOffsets(head.layout, bytes.substr(first), data.offsets)) {
+    fail(kFunction, "offset " + std::to_string(*wide) + " does not fit 32 bits");
   }
   checkOrder(kFunction, data);
   return data;
@@ -241,19 +239,27 @@ std::size_t strfileOffsetLengthOf(StrfileLayout layout) noexcept {
   return layout == StrfileLayout::Offsets32 ? 4 : 8;
 }
 
-std::optional<std::uint32_t> decodeStrfileOffset(StrfileLayout layout, std::string_view bytes,
-                                                 std::size_t at) noexcept {
+std::optional<std::size_t> decodeStrfileOffsets(StrfileLayout layout, std::string_view bytes,
+                                                std::span<std::uint32_t> out) noexcept {
+  // A loop of its own for each layout, so that the compiler makes each a plain run of loads.
   switch (layout) {
     case StrfileLayout::Offsets32:
-      return getFixed32(bytes, at);
-    case StrfileLayout::Offsets64:
-      if (getFixed32(bytes, at) != 0) return std::nullopt;
-      return getFixed32(bytes, at + 4);
-    case StrfileLayout::Longs64:
-      if (getFixed32(bytes, at + 4) != 0) return std::nullopt;
-      return getFixed32(bytes, at);
+      for (std::size_t i = 0; i < out.size(); ++i) out[i] = getFixed32(bytes, i * 4);
+      return std::nullopt;
+    case StrfileLayout::Offsets64:  // the upper half first
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        if (getFixed32(bytes, i * 8) != 0) return i;
+        out[i] = getFixed32(bytes, i * 8 + 4);
+      }
+      return std::nullopt;
+    case StrfileLayout::Longs64:  // the value first
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        if (getFixed32(bytes, i * 8 + 4) != 0) return i;
+        out[i] = getFixed32(bytes, i * 8);
+      }
+      return std::nullopt;
   }
-  return std::nullopt;
+  return 0;
 }
 
 }  // namespace tallowmere::detail

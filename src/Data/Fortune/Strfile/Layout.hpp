@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
@@ -15,10 +16,10 @@ namespace tallowmere::detail {
 // The bytes of one offset of the table.
 [[nodiscard]] std::size_t strfileOffsetLengthOf(StrfileLayout layout) noexcept;
 
-// The offset stored at `at` of `bytes` (strfileOffsetLengthOf(layout) of them); none when its
-// upper half, which a text this library reads never needs, is not zero.
-[[nodiscard]] std::optional<std::uint32_t> decodeStrfileOffset(StrfileLayout layout,
-                                                               std::string_view bytes,
-                                                               std::size_t at) noexcept;
+// Decodes the offsets that `bytes` holds, strfileOffsetLengthOf(layout) bytes each, into `out`
+// (as many as it has room for); the number of the first whose upper half, which a text this
+// library reads never needs, is not zero, or none when every one fits.
+[[nodiscard]] std::optional<std::size_t> decodeStrfileOffsets(
+    StrfileLayout layout, std::string_view bytes, std::span<std::uint32_t> out) noexcept;
 
 }  // namespace tallowmere::detail

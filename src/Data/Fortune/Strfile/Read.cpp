@@ -99,14 +99,10 @@ StrfileData loadStrfile(File& file, const std::string& dataPath, std::uint64_t t
                                ErrorReason::DamagedIndex);
     }
     const std::span<std::uint32_t> window(data.offsets.data() + first, take);
-    for (std::size_t i = 0; i < take; ++i) {
-      const auto offset = detail::decodeStrfileOffset(head.layout, bytes, i * step);
-      if (!offset) {
-        throw IOError::userError(
-            dataPath + ": offset " + std::to_string(first + i) + " does not fit 32 bits", dataPath,
-            ErrorReason::DamagedIndex);
-      }
-      window[i] = *offset;
+    if (const auto wide = detail::decodeStrfileOffsets(head.layout, bytes, window)) {
+      throw IOError::userError(
+          dataPath + ": offset " + std::to_string(first + *wide) + " does not fit 32 bits",
+          dataPath, ErrorReason::DamagedIndex);
     }
     checkStrfileOffsets(data.header, window, first,
                         first == 0 ? std::nullopt : std::optional(data.offsets[first - 1]),
