@@ -1,9 +1,9 @@
 #include "Data/Fortune/Collection/Gather.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <string_view>
 
 #include <tallowmere/Data/Fortune/Locate.hpp>
@@ -174,7 +174,7 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
   if (admit == Admit::WithDataFile) {
     // Looked up in the listings of the files' directories, which cost one call each, rather
     // than by a call per file.
-    std::map<std::string, std::set<std::string>> listings;
+    std::map<std::string, std::vector<std::string>> listings;  // each sorted
     std::erase_if(found, [&](const FoundFortuneFile& file) {
       // The walk joined the directory and the name with a '/'.
       const std::size_t slash = file.path.rfind('/');
@@ -184,14 +184,14 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
       auto [at, fresh] = listings.try_emplace(parent);
       if (fresh) {
         try {
-          for (std::string& name : options_.env->listDirectory(parent)) {
-            at->second.insert(std::move(name));
-          }
+          at->second = options_.env->listDirectory(parent);
+          std::sort(at->second.begin(), at->second.end());
         } catch (const IOError&) {  // listed a moment ago; gone now, and its files with it
         }
       }
       const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-      return at->second.count(file.path.substr(name) + ".dat") == 0;
+      return !std::binary_search(at->second.begin(), at->second.end(),
+                                 file.path.substr(name) + ".dat");
     });
   }
   for (FoundFortuneFile& file : found) {
