@@ -747,6 +747,12 @@ TEST_F(CommandTest, DataFilesOfEveryLayoutAreReadAndAddKeepsTheirLayout) {
   EXPECT_EQ(run({"get", "w", "3"}).out, "Hail\n");
   EXPECT_THAT(run({"check", "w"}).out, HasSubstr("cannot be used: decodeStrfileHead: fits no "
                                                  "layout of data file in use (with 32-bit"));
+  // One that fits the text but lists other fortunes than it holds.
+  const std::string now = dir.readFile("w");
+  dir.writeFile("w.dat", encodeStrfile(buildStrfile(std::string(now.size() - 3, 'x') + "\n%\n")));
+  EXPECT_EQ(run({"check", "w"}).out,
+            "w: the data file w.dat does not list the fortunes of the text; rebuild it with: "
+            "tallowmere index --dat w\n");
 }
 
 TEST_F(CommandTest, TheLocaleChoosesTheLanguagesCollectionLcAllFirst) {
