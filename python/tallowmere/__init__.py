@@ -191,7 +191,10 @@ class Collection:
         self.close()
 
     def __del__(self):
-        self.close()
+        try:
+            self.close()
+        except Exception:  # at interpreter exit the library may be gone already
+            pass
 
     def _live(self):
         if not self._handle:
@@ -327,7 +330,7 @@ class FortuneFile:
     def __del__(self):
         try:
             self.close()
-        except Error:
+        except Exception:  # a failing close, or the library gone already at interpreter exit
             pass
 
     def _live(self):
