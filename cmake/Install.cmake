@@ -11,6 +11,7 @@
 #                                                 (static), tallowmere::shared
 #   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere (shared)
 #   <prefix>/<libdir>/pkgconfig/tallowmere-static.pc                          (static)
+#   <prefix>/lib/python3/dist-packages/tallowmere/ the Python module (python/CMakeLists.txt)
 #
 # The library finds its data through the prefix compiled into Paths_tallowmere; a copy
 # installed elsewhere with `cmake --install --prefix` finds it with tallowmere_datadir.
