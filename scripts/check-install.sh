@@ -5,6 +5,8 @@
 # with CMake (find_package) and with pkg-config, runs each build of each (on the installed
 # collection, and on a small fortune directory of its own), and runs the installed command on
 # the installed collection.
+# The C example is built as C99 against each library, and run under AddressSanitizer and valgrind
+# too; the Python module is imported from the prefix.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +14,8 @@ build=${1:-build}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
+
+scripts/ensure-deps.sh pkg-config valgrind
 
 echo "== the guide's snippets"
 scripts/check-docs.sh
@@ -99,7 +103,7 @@ expect_status() {
   fi
 }
 
-# Every example program, by name: examples/NAME.cpp.
+# Every example program in C++, by name: examples/NAME.cpp (examples/capi.c is built apart).
 examples=()
 for source in examples/*.cpp; do
   name=${source##*/}
@@ -115,6 +119,7 @@ run_example() {
   echo "-- $name"
   case $name in
     draw) expect_fortune "$binary" ;;
+    capi) TMPDIR=$scratch "$binary" ;;
     collection)
       TMPDIR=$scratch "$binary"
       TMPDIR=$scratch "$binary" 30% "$sample/sayings" "$sample" ;;
@@ -144,6 +149,9 @@ for name in "${examples[@]}"; do
   fi
   run_example "$name" "$tmp/example/$name"
 done
+for name in capi capi-static; do
+  run_example capi "$tmp/example/$name"
+done
 
 echo "== the examples, built with pkg-config"
 pcfile=$(find "$prefix" -name tallowmere.pc -print -quit)
@@ -154,13 +162,79 @@ case " $cflags " in
   *" -I$prefix/include "*) ;;
   *) echo "check-install: pkg-config gives $cflags, not -I$prefix/include" >&2; exit 1 ;;
 esac
+case " $cflags " in
+  *" -std="*) echo "check-install: pkg-config gives $cflags, which chooses a standard" >&2; exit 1 ;;
+esac
+# tallowmere links the shared library, found here through the run path; tallowmere-static the
+# static one. Each example is built against both.
+libdir=$(pkg-config --variable=libdir tallowmere)
 mkdir "$tmp/pkg-config"
 for name in "${examples[@]}"; do
   # shellcheck disable=SC2046,SC2086 # the flags are meant to split into words
-  "${CXX:-g++}" -Wall -Wextra -Werror "examples/$name.cpp" $cflags $(pkg-config --libs tallowmere) \
-    -o "$tmp/pkg-config/$name"
+  "${CXX:-g++}" -std=c++20 -Wall -Wextra -Werror "examples/$name.cpp" $cflags \
+    $(pkg-config --libs tallowmere) -Wl,-rpath,"$libdir" -o "$tmp/pkg-config/$name"
+  # (ldd's output is read whole: grep -q stopping early would fail the pipeline.)
+  if [[ $(ldd "$tmp/pkg-config/$name") != *"$libdir/libtallowmere.so"* ]]; then
+    echo "check-install: $name, built with pkg-config tallowmere, is not linked to the shared library" >&2
+    exit 1
+  fi
   run_example "$name" "$tmp/pkg-config/$name"
+  # shellcheck disable=SC2046,SC2086
+  "${CXX:-g++}" -std=c++20 -Wall -Wextra -Werror "examples/$name.cpp" \
+    $(pkg-config --cflags --libs tallowmere-static) -o "$tmp/pkg-config/$name-static"
+  run_example "$name" "$tmp/pkg-config/$name-static"
 done
+
+echo "== the shared library exports only the public interface"
+shared=$(find "$prefix" -name 'libtallowmere.so.*' -type f -print -quit)
+test -n "$shared"
+if nm -D --defined-only -C "$shared" | awk '{ $1 = ""; $2 = ""; print substr($0, 3) }' |
+    grep -v -E '^(tm_[a-z0-9_]+|(typeinfo for |typeinfo name for |vtable for )?tallowmere::)' |
+    grep . || nm -D --defined-only -C "$shared" | grep -E 'tallowmere::detail|::State\b' | grep -v -E 'detail::(withIndexLocked|withFortuneFilesDo)\('; then
+  echo "check-install: $shared exports the symbols above, which are not public" >&2
+  exit 1
+fi
+
+echo "== the C example (examples/capi.c) as C99, with the shared and the static library"
+# Each build runs as it is, under AddressSanitizer, and under valgrind; none may leak.
+capi_build() {  # NAME MODULE [FLAGS...]: builds examples/capi.c as $tmp/c/NAME
+  local name=$1 module=$2
+  shift 2
+  # shellcheck disable=SC2046 # the flags are meant to split into words
+  "${CC:-cc}" -std=c99 -Wall -Wextra -Wpedantic -Werror "$@" examples/capi.c \
+    $(pkg-config --cflags --libs "$module") -Wl,-rpath,"$libdir" -o "$tmp/c/$name"
+}
+mkdir "$tmp/c"
+capi_build shared tallowmere
+capi_build static tallowmere-static
+capi_build shared-asan tallowmere -fsanitize=address -fno-omit-frame-pointer -g
+capi_build static-asan tallowmere-static -fsanitize=address -fno-omit-frame-pointer -g
+[[ $(ldd "$tmp/c/shared") == *"$libdir/libtallowmere.so"* ]]
+[[ $(ldd "$tmp/c/static") != *libtallowmere* ]]
+for name in shared static shared-asan static-asan; do
+  ASAN_OPTIONS=detect_leaks=1 run_example capi "$tmp/c/$name"
+done
+for name in shared static; do
+  echo "-- capi under valgrind ($name)"
+  TMPDIR=$scratch valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
+    "$tmp/c/$name" >/dev/null
+done
+
+echo "== the Python module, installed under the prefix"
+python_dir=$prefix/lib/python3/dist-packages
+# shellcheck disable=SC2016 # the program is Python's
+env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c '
+import sys, tallowmere, tallowmere._native as native
+library = native._library_path()
+if not library.startswith(sys.argv[1] + "/"):
+    sys.exit(f"check-install: the module loads {library}, not the library under {sys.argv[1]}")
+print(tallowmere.Collection().draw().text)' "$prefix"
+expect_fortune env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c 'import tallowmere; print(tallowmere.Collection().draw().text)'
+echo "-- fortunes.py"
+TMPDIR=$scratch env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 examples/fortunes.py
+test -z "$(ls -A "$scratch")"
 
 echo "== the installed command"
 "$tallowmere" --version

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells] [valgrind]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -11,6 +11,7 @@ want_pkg_config=0
 want_fuzzer=0
 want_lint=0
 want_shells=0
+want_valgrind=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -19,6 +20,7 @@ for extra in "$@"; do
     fuzzer) want_fuzzer=1 ;;
     lint) want_lint=1 ;;
     shells) want_shells=1 ;;
+    valgrind) want_valgrind=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -33,6 +35,8 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
+# The Python module's tests run under Debian's interpreter with its pytest.
+/usr/bin/python3 -c 'import pytest' 2>/dev/null || missing+=(python3 python3-pytest)
 if [ "$want_clang" = 1 ]; then
   # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
   if ! command -v clang++ >/dev/null; then
@@ -51,6 +55,8 @@ if [ "$want_fuzzer" = 1 ]; then
 fi
 if [ "$want_benchmark" = 1 ]; then
   have_cmake_package benchmark benchmarkConfig.cmake || missing+=(libbenchmark-dev)
+  # bench/capi.sh compares the module's ctypes calls with cffi's.
+  /usr/bin/python3 -c 'import cffi' 2>/dev/null || missing+=(python3-cffi)
 fi
 if [ "$want_lint" = 1 ]; then
   # The formatter and the linter of clang 14, whose output the checks compare against.
@@ -61,6 +67,9 @@ if [ "$want_shells" = 1 ]; then
   # The shells whose completion scripts the tests load (the tests skip a missing one).
   command -v zsh >/dev/null || missing+=(zsh)
   command -v fish >/dev/null || missing+=(fish)
+fi
+if [ "$want_valgrind" = 1 ]; then
+  command -v valgrind >/dev/null || missing+=(valgrind)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)
