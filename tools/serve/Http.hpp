@@ -22,8 +22,8 @@ namespace tallowmere::cli::serve {
 struct HttpLimits {
   std::size_t maxTargetBytes = 4096;     // the path and query of a request
   std::size_t maxHeaderFields = 64;      // header fields of a request
-  std::size_t maxHeaderBytes = 16384;    // their names and values together
-  std::size_t connectionMemory = 65536;  // what libmicrohttpd may use per connection
+  std::size_t maxHeaderBytes = 8192;     // their names and values together
+  std::size_t connectionMemory = 16384;  // what libmicrohttpd may use per connection
   unsigned maxConnections = 4096;        // open connections at once; more are refused
   unsigned threads = 0;                  // polling threads; 0: one per processor
   std::chrono::seconds idleTimeout{15};  // a connection silent this long is closed
