@@ -40,9 +40,9 @@ constexpr std::string_view searchForm = R"(<form action="/search" method="get" r
 )";
 
 void appendFortune(std::string& out, const PageFortune& fortune) {
-  out += "<article>\n<pre id=\"fortune\">";
+  out += "<article>\n<pre class=\"fortune\">";
   appendHtmlEscaped(out, fortune.text);
-  out += "</pre>\n<p class=\"source\"><a id=\"permalink\" href=\"";
+  out += "</pre>\n<p class=\"source\"><a class=\"permalink\" href=\"";
   appendHtmlEscaped(out, permalinkOf(fortune.file, fortune.number));
   out += "\">";
   appendHtmlEscaped(out, fortune.file);

@@ -33,6 +33,7 @@ constexpr std::array serveOptionSpecs{
     OptionSpec{'\0', "threads", true},
     OptionSpec{'\0', "max-connections", true},
     OptionSpec{'\0', "timeout", true},
+    OptionSpec{'\0', "search-time", true},
     OptionSpec{'\0', "help", false},
 };
 
@@ -41,6 +42,7 @@ struct ServeOptions {
   std::string listen = "127.0.0.1:8080";
   serve::AccessLog log = serve::AccessLog::Off;
   serve::HttpLimits limits;
+  serve::SiteLimits siteLimits;
   bool help = false;
 };
 
@@ -62,6 +64,10 @@ void readLongOption(const ParsedOption& option, ServeOptions& options) {
   }
   if (name == "timeout") {
     options.limits.idleTimeout = std::chrono::seconds(parseCount(option.value, "--timeout", 86400));
+  }
+  if (name == "search-time") {
+    options.siteLimits.searchTime =
+        std::chrono::milliseconds(parseCount(option.value, "--search-time", 600000));
   }
   if (name == "help") options.help = true;
 }
@@ -149,6 +155,8 @@ Options:
   --threads N           threads answering requests (default: one per processor)
   --max-connections N   open connections at once; more are refused (default 4096)
   --timeout SECONDS     close a connection idle this long (default 15)
+  --search-time MS      the longest one search may run before it is answered with 503
+                        (default 2000)
   -a, -o, -e, -s, -l, -n N, -d CHAR
                         as for a draw: the kind of fortune, every file equally likely, the
                         default length filter, the delimiter
@@ -189,7 +197,7 @@ int runServe(std::span<const std::string> args) {
   fitConnectionsToOpenFileLimit(options.limits);
   const sigset_t stops = blockStopSignals();
   const serve::ListeningSocket socket = serve::listenOn(options.listen);
-  const serve::Site site(collection, filterOf(options.draw));
+  const serve::Site site(collection, filterOf(options.draw), options.siteLimits);
   serve::HttpServer server(
       socket.fd, options.limits, options.log,
       [&site](const serve::HttpRequest& request) { return site.handle(request); });
