@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [browser]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -10,6 +10,7 @@ want_benchmark=0
 want_pkg_config=0
 want_fuzzer=0
 want_lint=0
+want_browser=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -17,6 +18,7 @@ for extra in "$@"; do
     pkg-config) want_pkg_config=1 ;;
     fuzzer) want_fuzzer=1 ;;
     lint) want_lint=1 ;;
+    browser) want_browser=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -31,6 +33,10 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
+# `tallowmere serve` answers HTTP through libmicrohttpd, found with pkg-config.
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+compgen -G "/usr/lib/*/pkgconfig/libmicrohttpd.pc" >/dev/null \
+  || compgen -G "/usr/local/lib/pkgconfig/libmicrohttpd.pc" >/dev/null || missing+=(libmicrohttpd-dev)
 if [ "$want_clang" = 1 ]; then
   # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
   if ! command -v clang++ >/dev/null; then
@@ -54,6 +60,10 @@ if [ "$want_lint" = 1 ]; then
   # The formatter and the linter of clang 14, whose output the checks compare against.
   command -v clang-format-14 >/dev/null || command -v clang-format >/dev/null || missing+=(clang-format)
   command -v clang-tidy-14 >/dev/null || command -v clang-tidy >/dev/null || missing+=(clang-tidy)
+fi
+if [ "$want_browser" = 1 ]; then
+  # The test of the server's pages in a real browser (tests/serve/browser.sh).
+  command -v chromium >/dev/null || missing+=(chromium)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)

@@ -105,7 +105,7 @@ std::string fortunePage(const PageFortune& fortune, std::string_view anotherHref
   appendFortune(out, fortune);
   out += "<nav><a id=\"another\" href=\"";
   appendHtmlEscaped(out, anotherHref);
-  out += "\">Another one</a><a href=\"/today\">Today's</a><a href=\"/files\">Files</a></nav>\n";
+  out += "\">Another one</a><a href=\"/today\">Today's</a></nav>\n";
   out += searchForm;
   out += "</body>\n</html>\n";
   return out;

@@ -352,7 +352,11 @@ HttpResponse Site::handle(const HttpRequest& request) const {
     }
     if (path == "/fortune.json") return randomFortune(request, Format::Json);
     if (path == "/fortune.txt") return randomFortune(request, Format::Text);
-    if (path == "/today") return today(request, wantsJson(request) ? Format::Json : Format::Text);
+    if (path == "/today") {
+      return today(request, wantsJson(request)                                ? Format::Json
+                            : mentions(request.header("Accept"), "text/html") ? Format::Html
+                                                                              : Format::Text);
+    }
     if (path == "/today.json") return today(request, Format::Json);
     if (path.starts_with("/fortunes/")) return permalink(request, path.substr(10));
     if (path == "/search") return search(request);
