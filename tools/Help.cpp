@@ -48,6 +48,9 @@ Subcommands (a fortune file named like one of them is reached as ./NAME):
   stats [-d CHAR] FILE       print the statistics of FILE's fortunes
   check [-d CHAR] FILE...    check each stored index and whether it still matches its text
   list [-a|-o]               print the fortune files along the search path
+  serve [--listen HOST:PORT] [OPTIONS] [[N%] FILE|DIR]...
+                             serve the fortunes a draw would use over HTTP (a page, text,
+                             JSON, permalinks, search); `tallowmere serve --help` says more
   (-d names the delimiter of a file indexed with another than %: the index does not say)
 
 Environment:
