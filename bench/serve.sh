@@ -43,6 +43,7 @@ fi
 
 bench_build
 cmake --build "$BUILD" -j "$(nproc 2>/dev/null || echo 2)" --target tallowmere_data >/dev/null
+given_work=${WORK:-}
 bench_workdir
 work=$WORK
 
@@ -52,12 +53,16 @@ stop_all() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
 }
-trap 'stop_all; bench_cleanup' EXIT
+# (This trap replaces bench_workdir's, so it removes a temporary WORK itself.)
+trap 'stop_all; if [ -z "$given_work" ]; then rm -rf "$work"; fi' EXIT
 
-# nginx: two workers (one per core here), no access log, one small file.
+# nginx: two workers (one per core here), no access log, one small file, readable by the
+# workers' own user.
 mkdir -p "$work/www"
 printf '%s\n' 'A deadline is the day the work becomes visible to the people who asked for it.' \
   > "$work/www/fortune"
+chmod a+rx "$work" "$work/www"
+chmod a+r "$work/www/fortune"
 cat > "$work/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx.pid;
@@ -69,6 +74,9 @@ http {
 }
 CONF
 nginx -c "$work/nginx.conf"
+sleep 0.2
+wrk -t1 -c1 -d1s http://127.0.0.1:18180/fortune | grep -q Non-2xx \
+  && { echo "$0: nginx does not serve $work/www/fortune" >&2; exit 1; }
 
 # serve PORT [NAME=VALUE...] [-- OPERAND...]: starts a server in the background.
 serve() {
@@ -96,11 +104,12 @@ sleep 0.2
 measure() {
   local report
   report=$(wrk -t1 -c"$connections" -d"$duration" --latency "$2")
-  local rps p99 bad
+  local rps p99 bad errors
   rps=$(awk '/^Requests\/sec/ {print $2}' <<<"$report")
   p99=$(awk '$1 == "99%" {print $2}' <<<"$report")
   bad=$(awk '/Non-2xx/ {print $5}' <<<"$report")
-  bad=$(( ${bad:-0} + $(awk '/Socket errors/ {gsub(/,/, ""); print $4 + $6 + $8 + $10}' <<<"$report" || echo 0) ))
+  errors=$(awk '/Socket errors/ {gsub(/,/, ""); n = $4 + $6 + $8 + $10} END {print n + 0}' <<<"$report")
+  bad=$(( ${bad:-0} + errors ))
   printf '%-28s %12s req/s   p99 %9s   non-2xx or errors %s\n' "$1" "$rps" "$p99" "$bad"
 }
 

@@ -304,8 +304,11 @@ ListeningSocket listenOn(const std::string& hostAndPort) {
       char boundPort[NI_MAXSERV];
       getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, name, sizeof name, boundPort,
                   sizeof boundPort, NI_NUMERICHOST | NI_NUMERICSERV);
-      const bool v6 = bound.ss_family == AF_INET6;
-      return {fd, (v6 ? "[" : "") + std::string(name) + (v6 ? "]:" : ":") + boundPort};
+      std::string address = name;
+      if (bound.ss_family == AF_INET6) address.insert(0, 1, '[').push_back(']');
+      address += ':';
+      address += boundPort;
+      return {fd, address};
     }
     error = errno;
     ::close(fd);
