@@ -322,6 +322,17 @@ TEST_F(ServeTest, FilesHealthMethodsAndHead) {
   }
 }
 
+TEST_F(ServeTest, FilesAreNamedByTheirPathsBelowTheDirectoryThatHoldsThemAll) {
+  std::filesystem::create_directories(dir.path("other/sub dir"));
+  dir.writeFile("other/sub dir/deep", "From deep down.\n");
+  start({}, {"fortunes", "other/sub dir/deep"});
+  EXPECT_THAT(get("/files").body, HasSubstr("{\"file\":\"fortunes/markup\",\"count\":2,"));
+  EXPECT_EQ(get("/fortunes/other/sub%20dir/deep/0").body, "From deep down.\n");
+  EXPECT_THAT(get("/fortunes/other/sub%20dir/deep/0", "Accept: text/html\r\n").body,
+              HasSubstr("href=\"/fortunes/other/sub%20dir/deep/0\""));
+  EXPECT_EQ(get("/fortunes/markup/0").status, 404);
+}
+
 TEST_F(ServeTest, OversizedRequestsAreRefused) {
   start({});
   EXPECT_EQ(get("/fortune?x=" + std::string(5000, 'a')).status, 414);

@@ -178,7 +178,11 @@ MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const 
   } catch (const std::bad_alloc&) {
     response = errorResponse(503, "out of memory");
   } catch (const std::exception& failure) {
-    response = errorResponse(500, failure.what());
+    // What went wrong is for the operator, on standard error; the client learns only that
+    // something did.
+    const std::string line = std::string("tallowmere serve: ") + failure.what() + '\n';
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+    response = errorResponse(500, "internal error");
   }
   const MHD_Result queued = send(connection, response, false);
   if (state->log == AccessLog::StandardError) {

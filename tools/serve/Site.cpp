@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 
 #include <tallowmere/Data/Fortune/Pattern.hpp>
 #include "../CommandLine.hpp"
@@ -127,12 +128,17 @@ std::vector<std::string> namesOf(const std::vector<std::string>& paths) {
   absolute.reserve(paths.size());
   for (const std::string& path : paths) absolute.push_back(fs::absolute(path).lexically_normal());
   if (absolute.empty()) return {};
+  // The directory that holds them all: the longest run of leading components that every
+  // file's directory shares.
   fs::path common = absolute.front().parent_path();
   for (const fs::path& path : absolute) {
-    while (!common.empty() &&
-           path.parent_path().lexically_relative(common).begin()->string() == "..") {
-      common = common.parent_path() == common ? fs::path() : common.parent_path();
+    const fs::path directory = path.parent_path();
+    fs::path shared;
+    for (auto a = common.begin(), b = directory.begin();
+         a != common.end() && b != directory.end() && *a == *b; ++a, ++b) {
+      shared /= *a;
     }
+    common = shared;
   }
   std::vector<std::string> names;
   names.reserve(absolute.size());
@@ -371,9 +377,11 @@ HttpResponse Site::handle(const HttpRequest& request) const {
     return errorResponse(400, mistake.what());
   } catch (const IOError& failure) {
     const int status = statusOf(failure);
-    // A file that cannot be read is the server's trouble; its path is not the client's business.
-    return errorResponse(status, status == 500 ? std::string("cannot read a fortune file")
-                                               : std::string(failure.what()));
+    if (status < 500) return errorResponse(status, failure.what());
+    // A file that cannot be read is the operator's trouble, told on standard error; its path
+    // is not the client's business.
+    std::cerr << "tallowmere serve: " << failure.what() << '\n';
+    return errorResponse(status, "cannot read a fortune file");
   }
 }
 
