@@ -197,7 +197,7 @@ int runServe(std::span<const std::string> args) {
   fitConnectionsToOpenFileLimit(options.limits);
   const sigset_t stops = blockStopSignals();
   const serve::ListeningSocket socket = serve::listenOn(options.listen);
-  const serve::Site site(collection, filterOf(options.draw), options.siteLimits);
+  serve::Site site(collection, filterOf(options.draw), options.siteLimits);
   serve::HttpServer server(
       socket.fd, options.limits, options.log,
       [&site](const serve::HttpRequest& request) { return site.handle(request); });
@@ -215,7 +215,9 @@ int runServe(std::span<const std::string> args) {
       std::cerr << "tallowmere serve: " << failure.what() << '\n';
     }
   }
-  server.stop(std::chrono::milliseconds(800));
+  constexpr std::chrono::milliseconds grace(800);
+  site.endSearchesBy(std::chrono::steady_clock::now() + grace);
+  server.stop(grace);
   return 0;
 }
 

@@ -157,6 +157,10 @@ Site::Site(Collection collection, FortuneFilter defaults, SiteLimits limits)
   }
 }
 
+void Site::endSearchesBy(std::chrono::steady_clock::time_point when) noexcept {
+  searchesEndBy_.store(when.time_since_epoch().count(), std::memory_order_relaxed);
+}
+
 const std::string& Site::nameOf(const std::string& path) const {
   const auto found = nameOfPath_.find(path);
   return found != nameOfPath_.end() ? found->second : path;
@@ -276,14 +280,16 @@ HttpResponse Site::search(const HttpRequest& request) const {
   // Matches are counted from 0 in the collection's order; the page holds those after the
   // first `after`. The clock is read at every fortune, so that no pattern and no size of
   // collection holds a worker past the limit.
-  const auto deadline = std::chrono::steady_clock::now() + limits_.searchTime;
+  const auto ownDeadline = std::chrono::steady_clock::now() + limits_.searchTime;
   std::vector<PageFortune> page;
   std::int64_t seen = 0;
   bool more = false;
   bool late = false;
   collection_.visit(
       [&](const VisitedFortune& fortune) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now > ownDeadline ||
+            now.time_since_epoch().count() > searchesEndBy_.load(std::memory_order_relaxed)) {
           late = true;
           return Visit::Stop;
         }

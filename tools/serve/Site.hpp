@@ -4,6 +4,7 @@
 // before the file system is touched.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <unordered_map>
@@ -27,6 +28,10 @@ class Site {
 
   [[nodiscard]] HttpResponse handle(const HttpRequest& request) const;
 
+  // Ends every search still running by `when` (answered with 503), so that the server stops
+  // in time whatever a search's own limit.
+  void endSearchesBy(std::chrono::steady_clock::time_point when) noexcept;
+
   // The name of each file, in the collection's order.
   [[nodiscard]] const std::vector<std::string>& names() const noexcept { return names_; }
 
@@ -49,6 +54,8 @@ class Site {
   std::vector<std::string> names_;
   std::unordered_map<std::string, std::string> pathOfName_;
   std::unordered_map<std::string, std::string> nameOfPath_;
+  std::atomic<std::chrono::steady_clock::rep> searchesEndBy_{
+      std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
 };
 
 // The names of files for links: each path relative to the deepest directory that holds them
