@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [browser]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells]
+#                              [browser]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -10,6 +11,7 @@ want_benchmark=0
 want_pkg_config=0
 want_fuzzer=0
 want_lint=0
+want_shells=0
 want_browser=0
 for extra in "$@"; do
   case "$extra" in
@@ -18,6 +20,7 @@ for extra in "$@"; do
     pkg-config) want_pkg_config=1 ;;
     fuzzer) want_fuzzer=1 ;;
     lint) want_lint=1 ;;
+    shells) want_shells=1 ;;
     browser) want_browser=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
@@ -60,6 +63,11 @@ if [ "$want_lint" = 1 ]; then
   # The formatter and the linter of clang 14, whose output the checks compare against.
   command -v clang-format-14 >/dev/null || command -v clang-format >/dev/null || missing+=(clang-format)
   command -v clang-tidy-14 >/dev/null || command -v clang-tidy >/dev/null || missing+=(clang-tidy)
+fi
+if [ "$want_shells" = 1 ]; then
+  # The shells whose completion scripts the tests load (the tests skip a missing one).
+  command -v zsh >/dev/null || missing+=(zsh)
+  command -v fish >/dev/null || missing+=(fish)
 fi
 if [ "$want_browser" = 1 ]; then
   # The test of the server's pages in a real browser (tests/serve/browser.sh).
