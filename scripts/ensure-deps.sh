@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells] [valgrind]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells]
+#                              [valgrind] [browser]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -12,6 +13,7 @@ want_fuzzer=0
 want_lint=0
 want_shells=0
 want_valgrind=0
+want_browser=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -21,6 +23,7 @@ for extra in "$@"; do
     lint) want_lint=1 ;;
     shells) want_shells=1 ;;
     valgrind) want_valgrind=1 ;;
+    browser) want_browser=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -37,6 +40,10 @@ command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
 # The Python module's tests run under Debian's interpreter with its pytest.
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || missing+=(python3 python3-pytest)
+# `tallowmere serve` answers HTTP through libmicrohttpd, found with pkg-config.
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+compgen -G "/usr/lib/*/pkgconfig/libmicrohttpd.pc" >/dev/null \
+  || compgen -G "/usr/local/lib/pkgconfig/libmicrohttpd.pc" >/dev/null || missing+=(libmicrohttpd-dev)
 if [ "$want_clang" = 1 ]; then
   # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
   if ! command -v clang++ >/dev/null; then
@@ -70,6 +77,10 @@ if [ "$want_shells" = 1 ]; then
 fi
 if [ "$want_valgrind" = 1 ]; then
   command -v valgrind >/dev/null || missing+=(valgrind)
+fi
+if [ "$want_browser" = 1 ]; then
+  # The test of the server's pages in a real browser (tests/serve/browser.sh).
+  command -v chromium >/dev/null || missing+=(chromium)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)
