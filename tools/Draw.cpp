@@ -20,6 +20,25 @@
 
 namespace tallowmere::cli {
 
+std::string identityOf(const DrawOptions& options, const FortuneFilter& filter,
+                       const Collection& collection) {
+  std::vector<ShareOperand> shares;
+  if (!options.operands.empty()) shares = parseShares(options.operands);
+  std::string identity = kindName(options.kind) + '\n' + encodeUtf8(options.delimiter);
+  identity += filter.weighting == Weighting::ByFile ? "\nequal" : "\nfortune";
+  if (filter.length != LengthFilter::Any) {
+    identity += (filter.length == LengthFilter::Short ? "\nshort " : "\nlong ") +
+                std::to_string(filter.lengthLimit);
+  }
+  for (const CollectionFile& file : collection.files()) {
+    identity += '\n' + file.path;
+    if (file.source < shares.size() && shares[file.source].percent) {
+      identity += '\n' + showPercent(*shares[file.source].percent);
+    }
+  }
+  return identity;
+}
+
 FortuneFilter filterOf(const DrawOptions& options) {
   FortuneFilter filter;
   filter.length = options.length == DrawOptions::Length::Short  ? LengthFilter::Short
@@ -51,26 +70,6 @@ std::chrono::seconds readingTime(const std::string& text) {
   return std::chrono::seconds(std::max<std::int64_t>(6, countUtf8Chars(text) / 20));
 }
 
-// What tells this collection and these options from others, for the day's fortune and the
-// rounds of --fresh: the files in order with their shares, and the filter.
-std::string identityOf(const DrawOptions& options, const Collection& collection) {
-  std::vector<ShareOperand> shares;
-  if (!options.operands.empty()) shares = parseShares(options.operands);
-  std::string identity = kindName(options.kind) + '\n' + encodeUtf8(options.delimiter);
-  identity += options.equal ? "\nequal" : "\nfortune";
-  if (options.length != DrawOptions::Length::Any) {
-    identity += (options.length == DrawOptions::Length::Short ? "\nshort " : "\nlong ") +
-                std::to_string(options.lengthLimit);
-  }
-  for (const CollectionFile& file : collection.files()) {
-    identity += '\n' + file.path;
-    if (file.source < shares.size() && shares[file.source].percent) {
-      identity += '\n' + showPercent(*shares[file.source].percent);
-    }
-  }
-  return identity;
-}
-
 // What ends a round of --fresh early: files whose size or number of fortunes changed.
 std::uint64_t contentsFingerprint(const std::string& identity,
                                   const std::vector<FileShare>& counts) {
@@ -92,7 +91,7 @@ DrawnFortune drawFresh(const DrawOptions& options, const Collection& collection)
   if (total == 0) return collection.draw(filter);  // fails as a draw does, naming the files
   std::optional<std::int64_t> number;
   if (const std::optional<std::string> directory = freshStateDirectory()) {
-    const std::string identity = identityOf(options, collection);
+    const std::string identity = identityOf(options, filterOf(options), collection);
     number = takeFreshNumber(*directory, hashBytes(identity), contentsFingerprint(identity, counts),
                              total);
   }
@@ -113,7 +112,8 @@ DrawnFortune drawFresh(const DrawOptions& options, const Collection& collection)
 DrawnFortune drawAsAsked(const DrawOptions& options, const Collection& collection) {
   switch (options.pick) {
     case DrawOptions::Pick::Today: {
-      SplitMix64 generator = dayGenerator(today(), identityOf(options, collection));
+      SplitMix64 generator =
+          dayGenerator(today(), identityOf(options, filterOf(options), collection));
       return collection.draw(filterOf(options), generator);
     }
     case DrawOptions::Pick::Fresh:

@@ -36,6 +36,12 @@ struct DrawOptions {
 // Which fortunes the options admit (-s, -l, -n) and how the draws spread over the files (-e).
 FortuneFilter filterOf(const DrawOptions& options);
 
+// What tells this collection, drawn with `filter`, from others, for the day's fortune and the
+// rounds of --fresh: the kind, the delimiter, the filter, the files in order with their shares.
+// The server's /today names the same day's fortune as --today through it.
+std::string identityOf(const DrawOptions& options, const FortuneFilter& filter,
+                       const Collection& collection);
+
 // The collection that the options (-a, -o, -d) and operands name, as a draw uses it. Throws
 // BadUsage for mistakes in the shares, and what Collection::ofOperands throws otherwise.
 Collection openCollection(const DrawOptions& options);

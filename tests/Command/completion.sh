@@ -75,5 +75,7 @@ expect 'tallowmere -s wis' wisdom
 expect 'tallowmere --fr' --fresh
 expect 'tallowmere count --js' --json
 expect 'tallowmere list --js' --json
+expect 'tallowmere ser' serve
+expect 'tallowmere serve --lis' --listen
 [ "$failures" = 0 ] && echo "$shell: completion works"
 exit $((failures > 0))

@@ -112,11 +112,12 @@ class ServeTest : public ::testing::Test {
   ~ServeTest() override { stop(SIGKILL); }
 
   // Starts the server on a free port with `args` before the operands; waits for its address.
-  void start(std::vector<std::string> args, std::vector<std::string> operands = {"fortunes"}) {
+  void start(std::vector<std::string> args, std::vector<std::string> operands = {"fortunes"},
+             std::vector<std::string> environment = {}) {
     std::vector<std::string> all{"serve", "--listen", "127.0.0.1:0"};
     all.insert(all.end(), args.begin(), args.end());
     all.insert(all.end(), operands.begin(), operands.end());
-    command_.emplace(all, dir.path(), std::vector<std::string>{});
+    command_.emplace(all, dir.path(), environment);
     int out[2];
     ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
     const int err =
@@ -270,6 +271,22 @@ TEST_F(ServeTest, TodayIsTheSameAllDayAndCachedUntilMidnight) {
   EXPECT_THAT(today.header("Expires").value_or(""), testing::EndsWith(" GMT"));
   EXPECT_TRUE(today.header("ETag").has_value());
   EXPECT_THAT(get("/today.json").body, HasSubstr("\"text\":"));
+}
+
+TEST_F(ServeTest, TodayIsTheFortuneThatTheCommandPrintsForTheDay) {
+  for (const std::string day : {"2031-02-03", "2031-02-04"}) {
+    const std::vector<std::string> environment{"TALLOWMERE_TODAY=" + day};
+    const CommandOutcome command =
+        runCommand(dir.path(), {"--today", "--json", "-s", "fortunes"}, "", environment);
+    ASSERT_EQ(command.status, 0) << command.err;
+    start({}, {"fortunes"}, environment);
+    // The server names files by their names in the collection, the command by their paths.
+    const auto fortune = [](const std::string& json) {
+      return json.substr(json.find("\"number\""));
+    };
+    EXPECT_EQ(fortune(get("/today.json?short").body), fortune(command.out)) << day;
+    stop(SIGTERM);
+  }
 }
 
 TEST_F(ServeTest, SearchPagesThroughTheMatches) {

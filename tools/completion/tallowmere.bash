@@ -16,14 +16,15 @@ _tallowmere_collection_names() {
 _tallowmere() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=
   ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local subcommands='index add get count stats check list'
+  local subcommands='index add get count stats check list serve'
   local command=
   ((COMP_CWORD > 1)) && command=${COMP_WORDS[1]}
   [[ " $subcommands " == *" $command "* ]] || command=
 
   # Options that take a value: no completion of files for it.
   case $prev in
-    -n | --length | -m | --match | -d | --delimiter | --seed) return 0 ;;
+    -n | --length | -m | --match | -d | --delimiter | --seed | --listen | --threads | \
+      --max-connections | --timeout | --search-time) return 0 ;;
   esac
 
   local options
@@ -32,6 +33,9 @@ _tallowmere() {
     add | check) options='-d --delimiter --help' ;;
     get | count | stats) options='-d --delimiter --json --help' ;;
     list) options='-a --all -o --offensive --json --help' ;;
+    serve) options='--listen --log --threads --max-connections --timeout --search-time -a --all
+                    -o --offensive -e --equal -s --short -l --long -n --length -d --delimiter
+                    --help' ;;
     *) options='-a --all -o --offensive -e --equal -s --short -l --long -n --length -m --match
                 -i --ignore-case -c --show-file -f --files -d --delimiter -w --wait --today
                 --fresh --json --seed --help --version' ;;
@@ -50,6 +54,7 @@ _tallowmere() {
       fi
       COMPREPLY+=($(compgen -W "$(_tallowmere_collection_names)" -- "$cur") $(compgen -f -- "$cur"))
       ;;
+    serve) COMPREPLY=($(compgen -W "$(_tallowmere_collection_names)" -- "$cur") $(compgen -f -- "$cur")) ;;
     *) COMPREPLY=($(compgen -f -- "$cur")) ;;
   esac
   return 0

@@ -1,7 +1,7 @@
 # fish completion for tallowmere: subcommands, options, and the names of fortune files, those of
 # the collection (as `tallowmere list` finds them) and ordinary files and directories.
 
-set -l subcommands index add get count stats check list
+set -l subcommands index add get count stats check list serve
 
 function __tallowmere_collection_names
     set -l kind
@@ -46,3 +46,16 @@ complete -c tallowmere -n "__fish_seen_subcommand_from index" -l dat -d "Write F
 complete -c tallowmere -n "__fish_seen_subcommand_from list" -s a -l all -d "Files of every kind"
 complete -c tallowmere -n "__fish_seen_subcommand_from list" -s o -l offensive -d "Offensive files"
 complete -c tallowmere -n "__fish_seen_subcommand_from list" -f
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l listen -x -d "Where to listen (HOST:PORT)"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l log -d "Log each request"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l threads -x -d "Threads answering requests"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l max-connections -x -d "Open connections at once"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l timeout -x -d "Close a connection idle this long"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -l search-time -x -d "The longest one search may run (ms)"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -a "(__tallowmere_collection_names)" -d "Fortune file"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s a -l all -d "Use all fortunes, offensive ones included"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s o -l offensive -d "Use only offensive fortunes"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s e -l equal -d "Make every file equally likely"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s s -l short -d "Only short fortunes"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s l -l long -d "Only long fortunes"
+complete -c tallowmere -n "__fish_seen_subcommand_from serve" -s n -l length -x -d "Length that divides short from long"

@@ -167,7 +167,8 @@ Endpoints (GET and HEAD):
   /fortune              a random fortune as text (JSON with Accept: application/json);
                         ?short, ?long, ?n=N, ?equal, ?seed=N as the options of a draw
   /fortune.json         the same as JSON: file, number, text, characters, lines
-  /today, /today.json   the fortune of the day, cached until local midnight
+  /today, /today.json   the fortune of the day (what --today prints), cached until
+                        local midnight
   /fortunes/FILE/N      fortune N of FILE (HTML, text or JSON as Accept or .json/.txt
                         asks), with an ETag
   /search?q=REGEX       the matching fortunes as JSON: &i=1 ignores case, &limit=L (1 to
@@ -197,7 +198,12 @@ int runServe(std::span<const std::string> args) {
   fitConnectionsToOpenFileLimit(options.limits);
   const sigset_t stops = blockStopSignals();
   const serve::ListeningSocket socket = serve::listenOn(options.listen);
-  serve::Site site(collection, filterOf(options.draw), options.siteLimits);
+  serve::Site site(
+      collection, filterOf(options.draw),
+      [&draw = options.draw, collection](const FortuneFilter& filter) {
+        return identityOf(draw, filter, collection);
+      },
+      options.siteLimits);
   serve::HttpServer server(
       socket.fd, options.limits, options.log,
       [&site](const serve::HttpRequest& request) { return site.handle(request); });

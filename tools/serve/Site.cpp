@@ -9,6 +9,7 @@
 #include <tallowmere/Data/Fortune/Pattern.hpp>
 #include "../CommandLine.hpp"
 #include "../Json.hpp"
+#include "../Today.hpp"
 #include "Page.hpp"
 
 namespace tallowmere::cli::serve {
@@ -146,8 +147,11 @@ std::vector<std::string> namesOf(const std::vector<std::string>& paths) {
   return names;
 }
 
-Site::Site(Collection collection, FortuneFilter defaults, SiteLimits limits)
-    : collection_(std::move(collection)), defaults_(defaults), limits_(limits) {
+Site::Site(Collection collection, FortuneFilter defaults, DayIdentity identity, SiteLimits limits)
+    : collection_(std::move(collection)),
+      defaults_(defaults),
+      identity_(std::move(identity)),
+      limits_(limits) {
   std::vector<std::string> paths;
   for (const CollectionFile& file : collection_.files()) paths.push_back(file.path);
   names_ = namesOf(paths);
@@ -218,8 +222,9 @@ HttpResponse Site::randomFortune(const HttpRequest& request, Format format) cons
 HttpResponse Site::today(const HttpRequest& request, Format format) const {
   const std::time_t now = std::time(nullptr);
   const LocalDay day = localDay(now);
-  SplitMix64 generator(static_cast<std::uint64_t>(day.number) * SplitMix64::goldenGamma);
-  HttpResponse response = render(collection_.draw(filterOf(request), generator), format);
+  const FortuneFilter filter = filterOf(request);
+  SplitMix64 generator = dayGenerator(cli::today(), identity_(filter));
+  HttpResponse response = render(collection_.draw(filter, generator), format);
   const std::time_t left = std::max<std::time_t>(0, day.nextMidnight - now);
   response.with("Cache-Control", "public, max-age=" + std::to_string(left))
       .with("Expires", httpDate(day.nextMidnight))

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,8 +24,12 @@ struct SiteLimits {
 
 class Site {
  public:
+  // What tells the collection drawn with a filter from others: the day's fortune is drawn by a
+  // generator seeded from it and the day, so that /today shows what --today prints.
+  using DayIdentity = std::function<std::string(const FortuneFilter&)>;
+
   // Serves `collection`; `defaults` are the filter of requests that do not set their own.
-  Site(Collection collection, FortuneFilter defaults, SiteLimits limits = {});
+  Site(Collection collection, FortuneFilter defaults, DayIdentity identity, SiteLimits limits = {});
 
   [[nodiscard]] HttpResponse handle(const HttpRequest& request) const;
 
@@ -50,6 +55,7 @@ class Site {
 
   Collection collection_;
   FortuneFilter defaults_;
+  DayIdentity identity_;
   SiteLimits limits_;
   std::vector<std::string> names_;
   std::unordered_map<std::string, std::string> pathOfName_;
