@@ -9,8 +9,9 @@
 #   <prefix>/<libdir>/cmake/tallowmere/           find_package(tallowmere): tallowmere::tallowmere
 #   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere
 #
-# The library finds its data through the prefix compiled into Paths_tallowmere; a copy
-# installed elsewhere with `cmake --install --prefix` finds it with tallowmere_datadir.
+# The library finds its data below the prefix that its command or shared library lies under
+# (so a copy installed with `cmake --install --prefix`, or moved, finds its own), else below
+# the prefix compiled into Paths_tallowmere; tallowmere_datadir overrides both.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

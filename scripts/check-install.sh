@@ -3,8 +3,9 @@
 # examples as they are (scripts/check-docs.sh), installs the build in BUILD (default build/)
 # into a temporary prefix, builds every example program (examples/*.cpp) against that prefix
 # with CMake (find_package) and with pkg-config, runs each build of each (on the installed
-# collection, and on a small fortune directory of its own), and runs the installed command on
-# the installed collection.
+# collection, and on a small fortune directory of its own), runs the installed command on
+# the installed collection, and then moves the installation elsewhere and checks that the
+# command still finds its own collection there.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,8 @@ scripts/check-docs.sh
 
 echo "== install into $prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-# The library was built for its configured prefix; this copy lives elsewhere.
+# The library was built for its configured prefix; the examples, built below and linked to the
+# static library, lie outside this one and are told where it is.
 export tallowmere_datadir=$prefix/share/tallowmere
 test -f "$prefix/share/man/man1/tallowmere.1"
 # Exactly the public headers are installed: include/tallowmere/ and the generated paths.
@@ -164,4 +166,18 @@ expect_fortune "$tallowmere"
 "$tallowmere" -a -f
 # shellcheck disable=SC2046 # one path a line, none with blanks
 "$tallowmere" check $("$tallowmere" list -a)
+
+echo "== the installation, moved"
+moved=$tmp/moved
+mv "$prefix" "$moved"
+unset tallowmere_datadir
+tallowmere=$moved/bin/tallowmere
+expect_fortune "$tallowmere"
+# Every file it draws from is one of the moved copy's own.
+files=$("$tallowmere" -f | sed 's/^ *[0-9.]*% //')
+printf '%s\n' "$files"
+if [ -z "$files" ] || grep -v "^$moved/share/tallowmere/data/normal/" <<<"$files"; then
+  echo "check-install: the moved command does not draw from $moved/share/tallowmere" >&2
+  exit 1
+fi
 echo "== install checked"
