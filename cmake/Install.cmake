@@ -1,13 +1,16 @@
 # Installing tallowmere like any other system package. With the prefix <prefix>:
 #
-#   <prefix>/<libdir>/libtallowmere.a (or .so)    the library
+#   <prefix>/<libdir>/libtallowmere.a             the static library
+#   <prefix>/<libdir>/libtallowmere.so.*          the shared library (TALLOWMERE_BUILD_SHARED)
 #   <prefix>/include/tallowmere/...               the public headers, included as
 #                                                 #include <tallowmere/Data/Fortune.hpp>
 #   <prefix>/bin/tallowmere                       the command
 #   <prefix>/share/man/man1/tallowmere.1          its manual page
 #   <prefix>/share/tallowmere/data/...            the bundled collection (data/CMakeLists.txt)
 #   <prefix>/<libdir>/cmake/tallowmere/           find_package(tallowmere): tallowmere::tallowmere
-#   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere
+#                                                 (static), tallowmere::shared
+#   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere (shared)
+#   <prefix>/<libdir>/pkgconfig/tallowmere-static.pc                          (static)
 #
 # The library finds its data below the prefix that its command or shared library lies under
 # (so a copy installed with `cmake --install --prefix`, or moved, finds its own), else below
@@ -17,18 +20,16 @@ include(CMakePackageConfigHelpers)
 
 set(TALLOWMERE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tallowmere)
 
-# The headers need C++20; saying so on the target hands it on to every program that links it.
-target_compile_features(tallowmere PUBLIC cxx_std_20)
-
 # The public headers: include/tallowmere/ as it stands, and the generated paths beside them.
 install(DIRECTORY include/tallowmere DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_BINARY_DIR}/generated/tallowmere/Paths_tallowmere.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallowmere)
 
-install(TARGETS tallowmere EXPORT tallowmereTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tallowmere EXPORT tallowmereTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(TALLOWMERE_BUILD_SHARED)
+  install(TARGETS tallowmere_shared EXPORT tallowmereTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
+endif()
 
 # A command linked to the shared library finds it in the same prefix, wherever that is.
 if(BUILD_SHARED_LIBS)
@@ -58,8 +59,10 @@ install(CODE "
   set(includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
   set(PROJECT_VERSION \"${PROJECT_VERSION}\")
   set(PROJECT_DESCRIPTION \"${PROJECT_DESCRIPTION}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/tallowmere.pc.in\"
-                 \"${PROJECT_BINARY_DIR}/pkgconfig/tallowmere.pc\" @ONLY)
-  file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/tallowmere.pc\"
-       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+  foreach(module tallowmere tallowmere-static)
+    configure_file(\"${PROJECT_SOURCE_DIR}/cmake/\${module}.pc.in\"
+                   \"${PROJECT_BINARY_DIR}/pkgconfig/\${module}.pc\" @ONLY)
+    file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/\${module}.pc\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+  endforeach()
 ")

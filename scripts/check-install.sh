@@ -152,13 +152,37 @@ case " $cflags " in
   *" -I$prefix/include "*) ;;
   *) echo "check-install: pkg-config gives $cflags, not -I$prefix/include" >&2; exit 1 ;;
 esac
+case " $cflags " in
+  *" -std="*) echo "check-install: pkg-config gives $cflags, which chooses a standard" >&2; exit 1 ;;
+esac
+# tallowmere links the shared library, found here through the run path; tallowmere-static the
+# static one. Each example is built against both.
+libdir=$(pkg-config --variable=libdir tallowmere)
 mkdir "$tmp/pkg-config"
 for name in "${examples[@]}"; do
   # shellcheck disable=SC2046,SC2086 # the flags are meant to split into words
-  "${CXX:-g++}" -Wall -Wextra -Werror "examples/$name.cpp" $cflags $(pkg-config --libs tallowmere) \
-    -o "$tmp/pkg-config/$name"
+  "${CXX:-g++}" -std=c++20 -Wall -Wextra -Werror "examples/$name.cpp" $cflags \
+    $(pkg-config --libs tallowmere) -Wl,-rpath,"$libdir" -o "$tmp/pkg-config/$name"
+  if ! ldd "$tmp/pkg-config/$name" | grep -q "$libdir/libtallowmere.so"; then
+    echo "check-install: $name, built with pkg-config tallowmere, is not linked to the shared library" >&2
+    exit 1
+  fi
   run_example "$name" "$tmp/pkg-config/$name"
+  # shellcheck disable=SC2046,SC2086
+  "${CXX:-g++}" -std=c++20 -Wall -Wextra -Werror "examples/$name.cpp" \
+    $(pkg-config --cflags --libs tallowmere-static) -o "$tmp/pkg-config/$name-static"
+  run_example "$name" "$tmp/pkg-config/$name-static"
 done
+
+echo "== the shared library exports only the public interface"
+shared=$(find "$prefix" -name 'libtallowmere.so.*' -type f -print -quit)
+test -n "$shared"
+if nm -D --defined-only -C "$shared" | awk '{ $1 = ""; $2 = ""; print substr($0, 3) }' |
+    grep -v -E '^(tm_[a-z0-9_]+|(typeinfo for |typeinfo name for |vtable for )?tallowmere::)' |
+    grep . || nm -D --defined-only -C "$shared" | grep -E 'tallowmere::detail|::State\b' | grep -v -E 'detail::(withIndexLocked|withFortuneFilesDo)\('; then
+  echo "check-install: $shared exports the symbols above, which are not public" >&2
+  exit 1
+fi
 
 echo "== the installed command"
 "$tallowmere" --version

@@ -33,6 +33,8 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
+# The Python module's tests run under Debian's interpreter with its pytest.
+/usr/bin/python3 -c 'import pytest' 2>/dev/null || missing+=(python3 python3-pytest)
 if [ "$want_clang" = 1 ]; then
   # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
   if ! command -v clang++ >/dev/null; then
@@ -51,6 +53,8 @@ if [ "$want_fuzzer" = 1 ]; then
 fi
 if [ "$want_benchmark" = 1 ]; then
   have_cmake_package benchmark benchmarkConfig.cmake || missing+=(libbenchmark-dev)
+  # bench/capi.sh compares the module's ctypes calls with cffi's.
+  /usr/bin/python3 -c 'import cffi' 2>/dev/null || missing+=(python3-cffi)
 fi
 if [ "$want_lint" = 1 ]; then
   # The formatter and the linter of clang 14, whose output the checks compare against.

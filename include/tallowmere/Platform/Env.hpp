@@ -27,6 +27,7 @@
 #include <vector>
 
 #include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Export.hpp>
 #include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
@@ -35,7 +36,7 @@ namespace tallowmere {
 enum class FileKind { Missing, Regular, Directory, Other, SymbolicLink };
 
 // What a path names, links followed (but see Env::linkStatus).
-struct FileStatus {
+struct TALLOWMERE_API FileStatus {
   FileKind kind = FileKind::Missing;
   FileIdentity identity;
   std::int64_t size = 0;
@@ -55,7 +56,7 @@ struct FileStatus {
 
 enum class LockMode { Shared, Exclusive };
 
-class FileLock {
+class TALLOWMERE_API FileLock {
  public:
   virtual ~FileLock() = default;  // releases the lock
   FileLock() = default;
@@ -63,7 +64,7 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 };
 
-class Env {
+class TALLOWMERE_API Env {
  public:
   virtual ~Env() = default;
   Env() = default;
@@ -101,14 +102,14 @@ class Env {
 
 // The directory part of a path ("." when it has none), for syncing the directory that holds a
 // file.
-[[nodiscard]] std::string parentDirectory(const std::string& path);
+[[nodiscard]] TALLOWMERE_API std::string parentDirectory(const std::string& path);
 
 // The failure of a writer that finds a symbolic link at `path`, where it keeps a file of its own
 // beside a text (an index, a data file): an IOError of the user-error kind, reason
 // PermissionDenied, naming the link: "<path>: is a symbolic link; an index or data file is
 // never written through a link nor replaced over one (remove the link, or put a regular file
 // there)".
-[[nodiscard]] IOError symbolicLinkRefused(const std::string& path);
+[[nodiscard]] TALLOWMERE_API IOError symbolicLinkRefused(const std::string& path);
 
 // A new, empty file, open for reading and writing, for the next version of `path`, to be
 // written, synced and renamed over `path` (as replaceFileWhole does). It lies beside `path`

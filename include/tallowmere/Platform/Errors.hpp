@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
 // Why an operation failed.
@@ -46,13 +48,13 @@ enum class ErrorReason {
 };
 
 // "not found", "permission denied", ... (lower case, for messages).
-[[nodiscard]] std::string_view show(ErrorReason reason) noexcept;
-std::ostream& operator<<(std::ostream& out, ErrorReason reason);
+[[nodiscard]] TALLOWMERE_API std::string_view show(ErrorReason reason) noexcept;
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, ErrorReason reason);
 
 // The reason that a platform error number stands for; Other for those without one.
-[[nodiscard]] ErrorReason reasonOfErrno(int errnum) noexcept;
+[[nodiscard]] TALLOWMERE_API ErrorReason reasonOfErrno(int errnum) noexcept;
 
-class IOError : public std::runtime_error {
+class TALLOWMERE_API IOError : public std::runtime_error {
  public:
   enum class Kind {
     UserError,  // raised by the library for bad data or bad arguments
@@ -90,7 +92,7 @@ class IOError : public std::runtime_error {
   ErrorReason reason_;
 };
 
-class UsageError : public std::logic_error {
+class TALLOWMERE_API UsageError : public std::logic_error {
  public:
   using std::logic_error::logic_error;
   [[nodiscard]] static constexpr ErrorReason reason() noexcept { return ErrorReason::Usage; }
@@ -99,8 +101,8 @@ class UsageError : public std::logic_error {
 // The reason of any failure: that of a failure of this library, NotFound and so on for a
 // std::filesystem or std::system_error failure with an error code, TooLarge for
 // std::bad_alloc and std::length_error, Other for anything else.
-[[nodiscard]] ErrorReason errorReason(const std::exception& failure) noexcept;
+[[nodiscard]] TALLOWMERE_API ErrorReason errorReason(const std::exception& failure) noexcept;
 // The file a failure of this library concerns; empty when it names none.
-[[nodiscard]] std::string errorPath(const std::exception& failure);
+[[nodiscard]] TALLOWMERE_API std::string errorPath(const std::exception& failure);
 
 }  // namespace tallowmere

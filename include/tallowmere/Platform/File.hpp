@@ -24,18 +24,20 @@
 #include <string>
 #include <string_view>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
 // Where a file lives: its device and inode. Two paths or handles with the same identity reach
 // the same file, whichever links lie on the way.
-struct FileIdentity {
+struct TALLOWMERE_API FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
 
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-class File {
+class TALLOWMERE_API File {
  public:
   virtual ~File() = default;
   File() = default;
@@ -103,10 +105,10 @@ enum class OpenMode {
 
 // Opens a file on disk: Env::disk().openFile (see Env.hpp). Fails with the platform's IOError
 // (errno and path), also when the path names a directory.
-[[nodiscard]] std::unique_ptr<File> openFile(const std::string& path, OpenMode mode);
+[[nodiscard]] TALLOWMERE_API std::unique_ptr<File> openFile(const std::string& path, OpenMode mode);
 
 // A new, empty, growable file held in memory, open for reading and writing; `name` appears
 // in its error messages. Its bytes are discarded when it is closed.
-[[nodiscard]] std::unique_ptr<File> createMemoryFile(std::string name);
+[[nodiscard]] TALLOWMERE_API std::unique_ptr<File> createMemoryFile(std::string name);
 
 }  // namespace tallowmere

@@ -27,10 +27,11 @@
 #include <vector>
 
 #include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
-class MemoryEnv final : public Env {
+class TALLOWMERE_API MemoryEnv final : public Env {
  public:
   MemoryEnv();
   ~MemoryEnv() override;
@@ -68,7 +69,7 @@ class MemoryEnv final : public Env {
   // not be used again.
   void loseUnsyncedData(const std::function<bool(const std::string& path)>& keeps = {});
 
-  struct State;
+  struct TALLOWMERE_HIDDEN State;
 
  private:
   std::shared_ptr<State> state_;

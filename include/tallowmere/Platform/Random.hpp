@@ -12,9 +12,11 @@
 
 #include <cstdint>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
-class SplitMix64 {
+class TALLOWMERE_API SplitMix64 {
  public:
   // The increment used by the process-wide generator: 2^64 divided by the golden ratio, odd.
   static constexpr std::uint64_t goldenGamma = 0x9e3779b97f4a7c15ULL;
@@ -34,21 +36,21 @@ class SplitMix64 {
 };
 
 // A float drawn uniformly from [0, 1) in steps of 2^-24, so every value is exact in 32 bits.
-[[nodiscard]] float uniformFloat(SplitMix64& generator) noexcept;
+[[nodiscard]] TALLOWMERE_API float uniformFloat(SplitMix64& generator) noexcept;
 
 // An integer drawn uniformly from lo to hi, both included, without bias. An empty range
 // (hi < lo) consumes nothing and yields lo, so that a caller indexing an empty table with the
 // result gets its own out-of-range failure instead of a hang.
-[[nodiscard]] std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo,
-                                        std::int64_t hi) noexcept;
+[[nodiscard]] TALLOWMERE_API std::int64_t uniformInt64(SplitMix64& generator, std::int64_t lo,
+                                                       std::int64_t hi) noexcept;
 
 // Splits the process-wide generator: it moves on to its next state in one atomic step and the
 // caller receives the other half. Safe from any thread.
-[[nodiscard]] SplitMix64 splitGlobalGenerator() noexcept;
+[[nodiscard]] TALLOWMERE_API SplitMix64 splitGlobalGenerator() noexcept;
 
 // Sets the state of the process-wide generator, so that a test or a run that wants to be
 // repeatable sees the same sequence of splits (in one thread) every time. Without it the state
 // is seeded once per process from the clock and the system's random device.
-void seedGlobalGenerator(std::uint64_t seed) noexcept;
+TALLOWMERE_API void seedGlobalGenerator(std::uint64_t seed) noexcept;
 
 }  // namespace tallowmere

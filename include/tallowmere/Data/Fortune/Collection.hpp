@@ -52,11 +52,12 @@
 #include <tallowmere/Data/Fortune/Types.hpp>
 #include <tallowmere/Platform/Env.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Export.hpp>
 #include <tallowmere/Platform/Random.hpp>
 
 namespace tallowmere {
 
-struct CollectionOptions {
+struct TALLOWMERE_API CollectionOptions {
   // Whose search path the collection of a kind uses, and along which names are looked up.
   FortuneType kind = FortuneType::Normal;
   // The delimiter of every file of the collection (used for texts read without an index).
@@ -79,7 +80,7 @@ enum class FileFormat {
 };
 
 // One file of a collection.
-struct CollectionFile {
+struct TALLOWMERE_API CollectionFile {
   std::string path;
   FileFormat format = FileFormat::Unindexed;
   // The operand it came from (an index into the operands, shares not counted); 0 for the files
@@ -90,7 +91,7 @@ struct CollectionFile {
 // A fortune handed to a visitor: its bytes as they stand in the text (letters rotated back for
 // a rotated classic file, the newline that ends the fortune dropped), valid until the visitor
 // returns.
-struct VisitedFortune {
+struct TALLOWMERE_API VisitedFortune {
   const std::string& path;
   std::int64_t number;
   std::string_view bytes;
@@ -103,13 +104,13 @@ struct VisitedFortune {
 enum class Visit { Continue, Stop };
 
 // The share of the draws that a file gets.
-struct FileShare {
+struct TALLOWMERE_API FileShare {
   std::string path;
   double percent = 0;      // from 0 to 100
   std::int64_t count = 0;  // the fortunes of the file that the filter admits
 };
 
-class Collection {
+class TALLOWMERE_API Collection {
  public:
   // The collection of options.kind, as described above. No fortune file is no failure: the
   // collection is empty().
@@ -174,7 +175,7 @@ class Collection {
   // Looks at every file again now: what changed is read anew at its next use.
   void refresh() const;
 
-  struct State;
+  struct TALLOWMERE_HIDDEN State;
 
  private:
   explicit Collection(std::shared_ptr<State> state) : state_(std::move(state)) {}
@@ -182,7 +183,7 @@ class Collection {
 };
 
 // One command-line operand with the share written before it, if any.
-struct ShareOperand {
+struct TALLOWMERE_API ShareOperand {
   std::string operand;
   std::optional<double> percent;  // from 0 to 100
 
@@ -193,13 +194,14 @@ struct ShareOperand {
 // BadArgument for a share with nothing after it, a share above 100%, shares that add up to
 // more than 100%, and shares that add up to less than 100% with no operand without a share
 // left to take the rest.
-[[nodiscard]] std::vector<ShareOperand> parseShares(std::span<const std::string> operands);
+[[nodiscard]] TALLOWMERE_API std::vector<ShareOperand> parseShares(
+    std::span<const std::string> operands);
 
 // A share for people: "30%", "12.5%", "33.33%".
-[[nodiscard]] std::string showPercent(double percent);
+[[nodiscard]] TALLOWMERE_API std::string showPercent(double percent);
 
 // The classic collection's directory: "tallowmere_classicdir" if set, else the one the library
 // was built with (by default /usr/share/games/fortunes).
-[[nodiscard]] std::string getClassicDir();
+[[nodiscard]] TALLOWMERE_API std::string getClassicDir();
 
 }  // namespace tallowmere

@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
 // Which fortunes a draw, a visit or a count admits. Empty fortunes never are.
@@ -28,7 +30,7 @@ enum class Weighting {
   ByFile,     // every file with an admitted fortune equally likely (within each share)
 };
 
-struct FortuneFilter {
+struct TALLOWMERE_API FortuneFilter {
   LengthFilter length = LengthFilter::Any;
   std::int64_t lengthLimit = 160;  // in characters
   Weighting weighting = Weighting::ByFortune;
@@ -42,7 +44,7 @@ struct FortuneFilter {
 // as U+FFFD. Numbers are those of the table the file is read through: its index's (as getFortune
 // numbers them), or for a file read through a classic data file, that table's, which lists no
 // empty fortune. Collection::read and `tallowmere get PATH N` read them back.
-struct DrawnFortune {
+struct TALLOWMERE_API DrawnFortune {
   std::string path;
   std::int64_t number = 0;
   std::string text;
@@ -57,7 +59,7 @@ struct DrawnFortune {
 // says what went wrong): NothingToDraw when there is no fortune file, or no fortune that the
 // filter admits; BadArgument for bad shares; NotFound for an operand that names nothing; and
 // the failure to read a file that an operand names.
-[[nodiscard]] DrawnFortune drawFortune(std::span<const std::string> operands = {},
-                                       const FortuneFilter& filter = {});
+[[nodiscard]] TALLOWMERE_API DrawnFortune drawFortune(std::span<const std::string> operands = {},
+                                                      const FortuneFilter& filter = {});
 
 }  // namespace tallowmere

@@ -46,6 +46,7 @@
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
 #include <tallowmere/Data/Fortune/Index.hpp>
 #include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Export.hpp>
 #include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
@@ -54,10 +55,10 @@ namespace detail {
 struct FortuneFileAccess;
 }  // namespace detail
 
-class FortuneFile {
+class TALLOWMERE_API FortuneFile {
  public:
   // What the copies of one FortuneFile share; defined and used inside the library only.
-  struct State;
+  struct TALLOWMERE_HIDDEN State;
 
   // The path given to openFortuneFile, unchanged.
   [[nodiscard]] const std::string& fortunePath() const noexcept;
@@ -72,7 +73,7 @@ class FortuneFile {
 };
 
 // How a fortune file reaches its files.
-struct FortuneFileOptions {
+struct TALLOWMERE_API FortuneFileOptions {
   // The file system: the disk, or a MemoryEnv (or a test's own) in tests.
   Env* env = &Env::disk();
   // How many threads read and scan a long text (8 MiB or more) when rebuildIndex and
@@ -98,11 +99,11 @@ struct FortuneFileOptions {
                                           const FortuneFileOptions& options = {});
 
 // Closes the text file, then the index. Throws "Fortune file is closed" when already closed.
-void closeFortuneFile(const FortuneFile& file);
+TALLOWMERE_API void closeFortuneFile(const FortuneFile& file);
 
 // The text file's path, and the index file's path (".ix" appended: jokes.txt -> jokes.txt.ix).
-[[nodiscard]] std::string fortuneFilePath(const FortuneFile& file);
-std::string fortuneIndexPath(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API std::string fortuneFilePath(const FortuneFile& file);
+TALLOWMERE_API std::string fortuneIndexPath(const FortuneFile& file);
 
 // The file's Index, opened (or built in memory) on first use; the same Index until closed,
 // even when the operation that obtained it failed. A read-only fortune file whose index file
@@ -110,19 +111,19 @@ std::string fortuneIndexPath(const FortuneFile& file);
 // from the text; only when that fails too is the reason the index file was unusable thrown.
 // A writable fortune file creates a missing index file (empty, whatever the text holds) and
 // rebuilds one that describes more text than the file holds; a damaged one throws.
-[[nodiscard]] Index getIndex(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API Index getIndex(const FortuneFile& file);
 
 // The number of fortunes in the index.
-[[nodiscard]] std::int64_t getNumFortunes(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API std::int64_t getNumFortunes(const FortuneFile& file);
 
 // Every entry of the index, in table order.
-[[nodiscard]] std::vector<IndexEntry> getEntries(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API std::vector<IndexEntry> getEntries(const FortuneFile& file);
 
 // Fortune number i (from 0), its bytes decoded leniently: invalid UTF-8 becomes U+FFFD.
 // An out-of-range number throws "getEntry: index out of range: <i>". An index found to reach
 // past the end of the text is replaced as getIndex would replace it, and the fortune is read
 // through the new one.
-[[nodiscard]] std::string getFortune(const FortuneFile& file, std::int64_t i);
+[[nodiscard]] TALLOWMERE_API std::string getFortune(const FortuneFile& file, std::int64_t i);
 
 // Visits every fortune in index order with its number, its entry and its bytes as they stand in
 // the text (invalid UTF-8 left as it is; decodeUtf8Leniently reads them as getFortune does). The
@@ -130,13 +131,14 @@ std::string fortuneIndexPath(const FortuneFile& file);
 // longest fortune, whatever the size of the file. An index that reaches past the end of the
 // text is replaced first, as getFortune replaces it. Holds the fortune file's locks, and the
 // shared lock on the text, for the whole run: `visit` must not use this fortune file.
-void forEachFortune(const FortuneFile& file,
-                    FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit);
+TALLOWMERE_API void forEachFortune(
+    const FortuneFile& file,
+    FunctionRef<void(std::int64_t, const IndexEntry&, std::string_view)> visit);
 
 // Every fortune of the text, split at separators without consulting the index; the last piece
 // keeps what follows the last separator, final newline included. The text must be valid UTF-8;
 // otherwise an IOError (EILSEQ).
-[[nodiscard]] std::vector<std::string> getFortunes(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> getFortunes(const FortuneFile& file);
 
 // Appends `text` as a new fortune after the last one: the separator (when the text holds a
 // fortune), `text` and a newline. When the index does not already list every fortune of the
@@ -150,26 +152,26 @@ void forEachFortune(const FortuneFile& file,
 // separator would make the two fortunes read differently). A read-only fortune file fails at
 // its first attempted change. A failed append leaves the text and the index as they were;
 // should even that fail (or the program stop), the next writer undoes what it left.
-void appendFortune(const FortuneFile& file, std::string_view text);
+TALLOWMERE_API void appendFortune(const FortuneFile& file, std::string_view text);
 
 // The same for a fortune handed over in pieces: `next` returns the next piece of its text, and
 // an empty view once there is no more. The text is written as it comes, so that a fortune of any
 // size is added in bounded memory. What it may be refused for (not UTF-8, too long) is found on
 // the way: the text is then put back as it was. `next` runs under the fortune file's locks and
 // must not use it; what it throws fails the append the same way.
-void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next);
+TALLOWMERE_API void appendFortune(const FortuneFile& file, FunctionRef<std::string_view()> next);
 
 // Makes durable what is written to the fortune file's text, its index and the classic tools'
 // data file beside it, by this handle or any other, and their names in the directory: the end
 // of a bulk load made with FortuneFileOptions::sync turned off. An IOError when a file cannot be
 // synced.
-void syncFortuneFile(const FortuneFile& file);
+TALLOWMERE_API void syncFortuneFile(const FortuneFile& file);
 
 // Rebuilds the index from the text into a new index file that replaces the old one whole
 // (a damaged or missing one included). A text longer than 4294967295 bytes is refused
 // (IOError of the user-error kind) before any index file is created or changed. A read-only
 // fortune file rebuilds an index held in memory, and fails with an IOError for an index file.
-void rebuildIndex(const FortuneFile& file);
+TALLOWMERE_API void rebuildIndex(const FortuneFile& file);
 
 // Writes the data file of the classic tools (strfile's FILE.dat) for the text: byte for byte
 // what strfile writes for it, with the delimiter and flags of the data file already there, or,
@@ -177,7 +179,7 @@ void rebuildIndex(const FortuneFile& file);
 // no flags. Replaced whole, as an index file is. A data file that exists beside the text is
 // also rewritten by appendFortune (which still adds the fortune should that fail; the next
 // change brings it up to date) and by rebuildIndex.
-void rebuildStrfileData(const FortuneFile& file);
+TALLOWMERE_API void rebuildStrfileData(const FortuneFile& file);
 
 // How an index file stands against its text, as checkIndexFile finds it.
 enum class IndexFileState {
@@ -192,7 +194,7 @@ enum class IndexFileState {
   InterruptedAppend,  // an append stopped half way; the next change to the file undoes it
 };
 
-struct IndexFileReport {
+struct TALLOWMERE_API IndexFileReport {
   IndexFileState state = IndexFileState::Sound;
   std::string detail;                // Damaged: what is wrong
   std::int64_t firstDifference = 0;  // DiffersFromText
@@ -203,13 +205,13 @@ struct IndexFileReport {
 // against the text, holding the shared lock so that no writer is half way through either.
 // Line counts are not compared: appending counts a final newline differently from a rebuild,
 // and both describe the same fortune. Throws only what reading the text throws.
-[[nodiscard]] IndexFileReport checkIndexFile(const FortuneFile& file);
+[[nodiscard]] TALLOWMERE_API IndexFileReport checkIndexFile(const FortuneFile& file);
 
 // Refills `index` from the text read through `textFile`, cutting it at lines that hold only
 // `delimiter`; reads the text once in chunks, in constant memory. An index opened from a path
 // gets a new file, replacing the old one whole (see FortuneFile above); one in memory, or over
 // a file the caller opened, is cleared and refilled in place, and is left cleared when reading
 // or writing fails.
-void rebuildIndex(char32_t delimiter, File& textFile, const Index& index);
+TALLOWMERE_API void rebuildIndex(char32_t delimiter, File& textFile, const Index& index);
 
 }  // namespace tallowmere

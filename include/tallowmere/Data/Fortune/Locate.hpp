@@ -25,19 +25,20 @@
 #include <tallowmere/Data/Fortune/Types.hpp>
 #include <tallowmere/Platform/Env.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
 // Every fortune file below `directory`: each entry that is not a directory and whose name
 // neither begins with '.' nor ends in the extension ".dat" or ".ix" (case-sensitive; the
 // extension starts at the last '.'). Index files are thereby never listed.
-[[nodiscard]] std::vector<std::string> listFortuneFiles(bool recursive,
-                                                        const std::string& directory,
-                                                        Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> listFortuneFiles(bool recursive,
+                                                                       const std::string& directory,
+                                                                       Env& env = Env::disk());
 
 // A fortune file found by a walk, and the file it is (links followed): two paths with the same
 // identity reach the same file.
-struct FoundFortuneFile {
+struct TALLOWMERE_API FoundFortuneFile {
   std::string path;
   FileIdentity identity;
   std::int64_t size = 0;      // in bytes, when the walk looked
@@ -47,38 +48,38 @@ struct FoundFortuneFile {
 // listFortuneFiles for programs that go on without what they cannot reach: each file comes
 // with its identity, and a subdirectory below `directory` that cannot be listed is handed to
 // `unreadable` and skipped (`directory` itself still fails the call).
-[[nodiscard]] std::vector<FoundFortuneFile> walkFortuneFiles(
+[[nodiscard]] TALLOWMERE_API std::vector<FoundFortuneFile> walkFortuneFiles(
     bool recursive, const std::string& directory, FunctionRef<void(const IOError&)> unreadable,
     Env& env = Env::disk());
 
 // listFortuneFiles for each entry of the search path, entry by entry.
-[[nodiscard]] std::vector<std::string> listFortuneFilesIn(const SearchPath& path,
-                                                          Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> listFortuneFilesIn(const SearchPath& path,
+                                                                         Env& env = Env::disk());
 
 // listFortuneFilesIn(getFortuneSearchPath(type)).
-[[nodiscard]] std::vector<std::string> defaultFortuneFiles(FortuneType type);
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> defaultFortuneFiles(FortuneType type);
 
 // The files below `directory` whose entry name equals `name` exactly. A name that contains '/'
 // or begins with '.' never matches.
-[[nodiscard]] std::vector<std::string> findFortuneFile(bool recursive, const std::string& directory,
-                                                       const std::string& name,
-                                                       Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> findFortuneFile(bool recursive,
+                                                                      const std::string& directory,
+                                                                      const std::string& name,
+                                                                      Env& env = Env::disk());
 
 // findFortuneFile for each entry of the search path, entry by entry.
-[[nodiscard]] std::vector<std::string> findFortuneFileIn(const SearchPath& path,
-                                                         const std::string& name,
-                                                         Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> findFortuneFileIn(const SearchPath& path,
+                                                                        const std::string& name,
+                                                                        Env& env = Env::disk());
 
 // findFortuneFileIn for each name in turn: all matches of the first name come first. A name
 // without a match contributes nothing.
-[[nodiscard]] std::vector<std::string> findFortuneFilesIn(const SearchPath& path,
-                                                          const std::vector<std::string>& names,
-                                                          Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> findFortuneFilesIn(
+    const SearchPath& path, const std::vector<std::string>& names, Env& env = Env::disk());
 
 // The same along getFortuneSearchPath(type).
-[[nodiscard]] std::vector<std::string> resolveFortuneFile(FortuneType type,
-                                                          const std::string& name);
-std::vector<std::string> resolveFortuneFiles(FortuneType type,
-                                             const std::vector<std::string>& names);
+[[nodiscard]] TALLOWMERE_API std::vector<std::string> resolveFortuneFile(FortuneType type,
+                                                                         const std::string& name);
+TALLOWMERE_API std::vector<std::string> resolveFortuneFiles(FortuneType type,
+                                                            const std::vector<std::string>& names);
 
 }  // namespace tallowmere

@@ -9,13 +9,16 @@
 
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
 namespace detail {
-void withFortuneFilesDo(char32_t delimiter, bool writable, const std::vector<std::string>& paths,
-                        const FortuneFileOptions& options,
-                        FunctionRef<void(const std::vector<FortuneFile>&)> action);
+// Called by the templates below, which programs compile: the shared library exports it.
+TALLOWMERE_API void withFortuneFilesDo(char32_t delimiter, bool writable,
+                                       const std::vector<std::string>& paths,
+                                       const FortuneFileOptions& options,
+                                       FunctionRef<void(const std::vector<FortuneFile>&)> action);
 }  // namespace detail
 
 // Opens each path in order with openFortuneFile(delimiter, writable, path), runs

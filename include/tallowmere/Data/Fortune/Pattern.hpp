@@ -21,19 +21,21 @@
 #include <string>
 #include <string_view>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
 // Whether letters match their other case.
 enum class CaseMode { Sensitive, Insensitive };
 
-struct PatternOptions {
+struct TALLOWMERE_API PatternOptions {
   CaseMode caseMode = CaseMode::Sensitive;
 };
 
 // A compiled POSIX extended regular expression over fortune texts. Move-only; one Pattern may
 // serve several threads at once (the C library serialises them on the compiled expression, so
 // they do not match in parallel). A moved-from Pattern may only be assigned to or destroyed.
-class Pattern {
+class TALLOWMERE_API Pattern {
  public:
   // Throws IOError::userError("bad regular expression '<expression>': <why>", {},
   // ErrorReason::BadPattern) for an expression that does not compile (or that holds a NUL byte,
@@ -67,7 +69,7 @@ class Pattern {
   [[nodiscard]] bool matches(std::string_view bytes) const;
 
  private:
-  struct State;
+  struct TALLOWMERE_HIDDEN State;
   std::unique_ptr<State> state_;
 };
 

@@ -18,6 +18,7 @@
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
 #include <tallowmere/Data/Fortune/Index.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
@@ -32,12 +33,12 @@ inline constexpr std::string_view noFortuneFilesText =
 // FILE.dat that fits, else indexed in memory; each file once; empty fortunes never drawn; no
 // file is held open between reads, so any number of files work. Failures of opening and reading
 // propagate; a collection without a single fortune throws an IOError of reason NothingToDraw.
-[[nodiscard]] std::string randomFortune(const std::vector<std::string>& paths);
+[[nodiscard]] TALLOWMERE_API std::string randomFortune(const std::vector<std::string>& paths);
 
 // The open files, each weighted by its fortune count (read from its index header) as a
 // 32-bit float. No files: throws an IOError of the user-error kind
 // "defaultFortuneDistribution: no fortune files".
-[[nodiscard]] Categorical<FortuneFile> defaultFortuneDistribution(
+[[nodiscard]] TALLOWMERE_API Categorical<FortuneFile> defaultFortuneDistribution(
     std::span<const FortuneFile> files);
 
 // A file paired with the uniform distribution over its positions that passed a test.
@@ -47,7 +48,7 @@ using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;
 // test runs once per entry, file by file, in position order. Each file is weighted by its
 // number of passing positions (0 when none passes). No files give a distribution with no
 // events. A failure of the test or of reading an index propagates.
-[[nodiscard]] Categorical<FilteredFortunes> fortuneDistributionWhere(
+[[nodiscard]] TALLOWMERE_API Categorical<FilteredFortunes> fortuneDistributionWhere(
     FunctionRef<bool(const FortuneFile&, std::int64_t, const IndexEntry&)> test,
     std::span<const FortuneFile> files);
 
@@ -55,6 +56,6 @@ using FilteredFortunes = std::pair<FortuneFile, Categorical<std::int64_t>>;
 // the process-wide generator, samples `file` once, reads the file's count from its index
 // header and draws the position. A file without fortunes throws getFortune's out-of-range
 // IOError. The file must be open and stays open.
-[[nodiscard]] std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file);
+[[nodiscard]] TALLOWMERE_API std::string randomFortuneFromRandomFile(const RVar<FortuneFile>& file);
 
 }  // namespace tallowmere

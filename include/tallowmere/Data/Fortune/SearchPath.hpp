@@ -23,10 +23,11 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune/Types.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
-struct SearchPathEntry {
+struct TALLOWMERE_API SearchPathEntry {
   std::string directory;
   bool recursive;  // search the whole tree below `directory`, not only its own entries
 
@@ -37,23 +38,23 @@ struct SearchPathEntry {
 using SearchPath = std::vector<SearchPathEntry>;
 
 // "SearchPathEntry {directory = \"/a\", recursive = True}"
-[[nodiscard]] std::string show(const SearchPathEntry& entry, int precedence = 0);
-std::ostream& operator<<(std::ostream& out, const SearchPathEntry& entry);
+[[nodiscard]] TALLOWMERE_API std::string show(const SearchPathEntry& entry, int precedence = 0);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const SearchPathEntry& entry);
 
 // Joins two paths: b when b is absolute or a is empty, a when b is empty, otherwise a and b
 // with one '/' between them (none added when a already ends in '/').
-[[nodiscard]] std::string joinPath(const std::string& a, const std::string& b);
+[[nodiscard]] TALLOWMERE_API std::string joinPath(const std::string& a, const std::string& b);
 
 // The kind's default directory below the data directory. Reads the environment.
-[[nodiscard]] std::string getFortuneDir(FortuneType type);
+[[nodiscard]] TALLOWMERE_API std::string getFortuneDir(FortuneType type);
 
 // One recursive entry for getFortuneDir(type), whether or not the directory exists.
-[[nodiscard]] SearchPath defaultFortuneSearchPath(FortuneType type);
+[[nodiscard]] TALLOWMERE_API SearchPath defaultFortuneSearchPath(FortuneType type);
 
 // The search path in force for the kind: from its own variable, else from TALLOWMERE_PATH,
 // else the default. A variable that is set wins even when it is empty or names nothing usable;
 // only entries whose directory exists (following links) are kept, in order, so the result may
 // be empty. Throws nothing of its own.
-[[nodiscard]] SearchPath getFortuneSearchPath(FortuneType type);
+[[nodiscard]] TALLOWMERE_API SearchPath getFortuneSearchPath(FortuneType type);
 
 }  // namespace tallowmere

@@ -19,9 +19,11 @@
 #include <string>
 #include <string_view>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
-struct FortuneStats {
+struct TALLOWMERE_API FortuneStats {
   std::int64_t numFortunes;  // sum
   std::int64_t offsetAfter;  // maximum: byte offset just past the last fortune
   std::int64_t minChars;     // minimum
@@ -45,17 +47,17 @@ inline constexpr FortuneStats FortuneStats::mempty = {
 
 // Combination: associative and commutative, with mempty as identity. The count wraps around
 // in 64-bit two's complement instead of overflowing.
-FortuneStats operator+(const FortuneStats& a, const FortuneStats& b) noexcept;
-FortuneStats& operator+=(FortuneStats& a, const FortuneStats& b) noexcept;
-[[nodiscard]] FortuneStats mconcat(std::span<const FortuneStats> stats) noexcept;
+TALLOWMERE_API FortuneStats operator+(const FortuneStats& a, const FortuneStats& b) noexcept;
+TALLOWMERE_API FortuneStats& operator+=(FortuneStats& a, const FortuneStats& b) noexcept;
+[[nodiscard]] TALLOWMERE_API FortuneStats mconcat(std::span<const FortuneStats> stats) noexcept;
 // Throws UsageError for an empty sequence.
-[[nodiscard]] FortuneStats sconcat(std::span<const FortuneStats> stats);
+[[nodiscard]] TALLOWMERE_API FortuneStats sconcat(std::span<const FortuneStats> stats);
 // `count` copies of `stats` combined: numFortunes times count, other fields unchanged.
 // Throws UsageError when count is below 1.
-[[nodiscard]] FortuneStats stimes(std::int64_t count, const FortuneStats& stats);
+[[nodiscard]] TALLOWMERE_API FortuneStats stimes(std::int64_t count, const FortuneStats& stats);
 
 // The first thing found wrong with a FortuneStats record.
-class StatsProblem {
+class TALLOWMERE_API StatsProblem {
  public:
   enum class Kind : std::uint8_t {
     NegativeCount,                   // carries numFortunes
@@ -99,21 +101,22 @@ class StatsProblem {
 };
 
 // Applies the validation rules in order; no value when the record is consistent.
-[[nodiscard]] std::optional<StatsProblem> checkStats(const FortuneStats& stats) noexcept;
-bool statsAreValid(const FortuneStats& stats) noexcept;
+[[nodiscard]] TALLOWMERE_API std::optional<StatsProblem> checkStats(
+    const FortuneStats& stats) noexcept;
+TALLOWMERE_API bool statsAreValid(const FortuneStats& stats) noexcept;
 
 // Text forms. A precedence of 11 or more means "argument of a constructor": the value is then
 // put in parentheses if its text has more than one token.
-[[nodiscard]] std::string show(const FortuneStats& stats, int precedence = 0);
-std::string show(const StatsProblem& problem, int precedence = 0);
-std::ostream& operator<<(std::ostream& out, const FortuneStats& stats);
-std::ostream& operator<<(std::ostream& out, const StatsProblem& problem);
+[[nodiscard]] TALLOWMERE_API std::string show(const FortuneStats& stats, int precedence = 0);
+TALLOWMERE_API std::string show(const StatsProblem& problem, int precedence = 0);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const FortuneStats& stats);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const StatsProblem& problem);
 
 // Parsing: read<T>(text) accepts what show produces, with white space between tokens and any
 // number of enclosing parentheses; no value when the text does not parse.
 template <class T>
 [[nodiscard]] std::optional<T> read(std::string_view text);
 template <>
-std::optional<StatsProblem> read<StatsProblem>(std::string_view text);
+TALLOWMERE_API std::optional<StatsProblem> read<StatsProblem>(std::string_view text);
 
 }  // namespace tallowmere

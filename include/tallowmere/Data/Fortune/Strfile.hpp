@@ -35,11 +35,12 @@
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
 #include <tallowmere/Data/Fortune/Index/Format.hpp>
 #include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Export.hpp>
 #include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
 
-struct StrfileHeader {
+struct TALLOWMERE_API StrfileHeader {
   // Flag bits.
   static constexpr std::uint32_t random = 0x1;    // the table is in no particular order
   static constexpr std::uint32_t ordered = 0x2;   // the table is sorted (see buildStrfile)
@@ -57,7 +58,7 @@ struct StrfileHeader {
 };
 
 // The decoded contents of a data file.
-struct StrfileData {
+struct TALLOWMERE_API StrfileData {
   StrfileHeader header;
   // header.numStrings + 1 entries: the fortunes' first bytes in table order, then the end.
   std::vector<std::uint32_t> offsets = {0};
@@ -71,40 +72,41 @@ inline constexpr std::size_t strfileHeaderLength = 24;
 // table of numStrings + 1 offsets that does not fill exactly the bytes after the header, and
 // a table in text order (neither ordered nor random set) whose offsets decrease. Memory is
 // reserved only for the offsets that the bytes hold. The three padding bytes are ignored.
-[[nodiscard]] StrfileData decodeStrfile(std::string_view bytes);
+[[nodiscard]] TALLOWMERE_API StrfileData decodeStrfile(std::string_view bytes);
 
 // The header alone, from the first 24 bytes; throws as decodeStrfile does for a short input
 // or an unknown version.
-[[nodiscard]] StrfileHeader decodeStrfileHeader(std::string_view bytes);
+[[nodiscard]] TALLOWMERE_API StrfileHeader decodeStrfileHeader(std::string_view bytes);
 
 // How many bytes a data file with this header holds: the header and numStrings + 1 offsets.
-[[nodiscard]] std::uint64_t strfileLength(const StrfileHeader& header);
+[[nodiscard]] TALLOWMERE_API std::uint64_t strfileLength(const StrfileHeader& header);
 
 // The bytes of a data file, padding zeroed. Throws, rather than write a file that
 // decodeStrfile refuses, for a version other than 1 or 2, a table whose length is not
 // numStrings + 1, or decreasing offsets in a table in text order.
-[[nodiscard]] std::string encodeStrfile(const StrfileData& data);
+[[nodiscard]] TALLOWMERE_API std::string encodeStrfile(const StrfileData& data);
 
 // Checks data against the text it describes, of `textSize` bytes: throws on the first
 // problem that makes the data unusable for reading that text's fortunes (what encodeStrfile
 // refuses, more strings than the text can hold, any offset past the end of the text, and
 // offsets that do not increase strictly in a table in text order). A text that has grown since
 // the data was made passes: its new fortunes are simply not in the table.
-void checkStrfile(const StrfileData& data, std::uint64_t textSize);
+TALLOWMERE_API void checkStrfile(const StrfileData& data, std::uint64_t textSize);
 
 // The most fortunes a data file can list for a text of `textSize` bytes: every fortune but the
 // last takes at least one line (a newline) and the delimiter line after it, three bytes, and
 // empty fortunes are not listed.
-[[nodiscard]] std::uint64_t maxStrfileStrings(std::uint64_t textSize);
+[[nodiscard]] TALLOWMERE_API std::uint64_t maxStrfileStrings(std::uint64_t textSize);
 
 // The parts of checkStrfile: the header's count against the text's size, and a run of the
 // table's offsets, numbered from `first` and following `previous` (offset first - 1, if any).
-void checkStrfileHeader(const StrfileHeader& header, std::uint64_t textSize);
-void checkStrfileOffsets(const StrfileHeader& header, std::span<const std::uint32_t> offsets,
-                         std::size_t first, std::optional<std::uint32_t> previous,
-                         std::uint64_t textSize);
+TALLOWMERE_API void checkStrfileHeader(const StrfileHeader& header, std::uint64_t textSize);
+TALLOWMERE_API void checkStrfileOffsets(const StrfileHeader& header,
+                                        std::span<const std::uint32_t> offsets, std::size_t first,
+                                        std::optional<std::uint32_t> previous,
+                                        std::uint64_t textSize);
 
-struct StrfileOptions {
+struct TALLOWMERE_API StrfileOptions {
   char delimiter = '%';
   // Any of StrfileHeader::random, ordered and rotated; others throw. Ordered wins over random,
   // which is then dropped.
@@ -133,7 +135,7 @@ StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
 
 // Where one fortune lies in the text: the bytes `fortune` prints for it (before undoing the
 // rotated flag).
-struct StrfileSpan {
+struct TALLOWMERE_API StrfileSpan {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
 
@@ -143,14 +145,15 @@ struct StrfileSpan {
 // Fortune `number` (from 0, in table order): from its offset to the first delimiter line or
 // the end of the text. Throws when number >= numStrings or the offset is past the end of the
 // text. The File overload reads from the offset in chunks, only as far as the fortune goes.
-[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
-                                               std::string_view text);
-[[nodiscard]] StrfileSpan locateStrfileFortune(const StrfileData& data, std::uint32_t number,
-                                               File& text);
+[[nodiscard]] TALLOWMERE_API StrfileSpan locateStrfileFortune(const StrfileData& data,
+                                                              std::uint32_t number,
+                                                              std::string_view text);
+[[nodiscard]] TALLOWMERE_API StrfileSpan locateStrfileFortune(const StrfileData& data,
+                                                              std::uint32_t number, File& text);
 
 // Rotates the letters A-Z and a-z by 13 places; every other byte is unchanged. Its own
 // inverse.
-[[nodiscard]] std::string rot13(std::string_view text);
+[[nodiscard]] TALLOWMERE_API std::string rot13(std::string_view text);
 
 // Reading a classic fortune file through its data file, as this library reads fortune files
 // through their index: fortunes counted and numbered as the data file has them, each without
@@ -161,39 +164,41 @@ struct StrfileSpan {
 // says, and its count fits a text of `textSize` bytes (checkStrfileHeader); no value otherwise.
 // Reads the header alone. Without `textSize`, the text is the file beside the data file
 // (`dataPath` without ".dat"), when there is one.
-[[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
-                                                             Env& env = Env::disk());
-[[nodiscard]] std::optional<StrfileHeader> readStrfileHeader(const std::string& dataPath,
-                                                             std::int64_t textSize,
-                                                             Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::optional<StrfileHeader> readStrfileHeader(
+    const std::string& dataPath, Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::optional<StrfileHeader> readStrfileHeader(
+    const std::string& dataPath, std::int64_t textSize, Env& env = Env::disk());
 
 // The data file at `dataPath` checked against the text at `textPath` (checkStrfile); no value
 // when there is none, or it is damaged or does not fit the text. The header is checked before
 // the table is read, and the table is read and checked in pieces of bounded size, so that a
 // damaged count costs neither time nor memory.
-[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
-                                                        const std::string& textPath,
-                                                        Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
+                                                                       const std::string& textPath,
+                                                                       Env& env = Env::disk());
 // The same for a text whose size the caller has just looked at (a directory walk, say).
-[[nodiscard]] std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
-                                                        std::int64_t textSize,
-                                                        Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
+                                                                       std::int64_t textSize,
+                                                                       Env& env = Env::disk());
 
 // Fortune `number`'s text. Throws as locateStrfileFortune does.
-[[nodiscard]] std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text);
+[[nodiscard]] TALLOWMERE_API std::string strfileFortune(const StrfileData& data,
+                                                        std::uint32_t number, File& text);
 
 // Fortune `number`'s entry as an index of this library records it: offset, length in bytes
 // and characters, and lines. Throws as locateStrfileFortune does.
-[[nodiscard]] IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number, File& text);
+[[nodiscard]] TALLOWMERE_API IndexEntry strfileEntry(const StrfileData& data, std::uint32_t number,
+                                                     File& text);
 
 // The entries of every fortune, in table order. Reads the text as forEachStrfileFortune does.
-[[nodiscard]] std::vector<IndexEntry> strfileEntries(const StrfileData& data, File& text);
+[[nodiscard]] TALLOWMERE_API std::vector<IndexEntry> strfileEntries(const StrfileData& data,
+                                                                    File& text);
 
 // Visits every fortune in table order with its number and its bytes (letters rotated back under
 // the rotated flag, without the final newline, invalid UTF-8 left as it is). The text is read in
 // large pieces, once when the table is in text order: memory stays bounded by the longest
 // fortune. Throws as locateStrfileFortune does.
-void forEachStrfileFortune(const StrfileData& data, File& text,
-                           FunctionRef<void(std::uint32_t, std::string_view)> visit);
+TALLOWMERE_API void forEachStrfileFortune(const StrfileData& data, File& text,
+                                          FunctionRef<void(std::uint32_t, std::string_view)> visit);
 
 }  // namespace tallowmere

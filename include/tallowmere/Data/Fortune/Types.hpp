@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <tallowmere/Data/Fortune/Stats.hpp>  // declares the read<T> template
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
@@ -46,35 +47,38 @@ constexpr FortuneType maxBound<FortuneType>() noexcept {
 template <class T>
 [[nodiscard]] T toEnum(std::int64_t n);
 template <>
-FortuneType toEnum<FortuneType>(std::int64_t n);
+TALLOWMERE_API FortuneType toEnum<FortuneType>(std::int64_t n);
 
 // The next and the previous value. succ(Offensive) and pred(All) throw UsageError.
-[[nodiscard]] FortuneType succ(FortuneType type);
-FortuneType pred(FortuneType type);
+[[nodiscard]] TALLOWMERE_API FortuneType succ(FortuneType type);
+TALLOWMERE_API FortuneType pred(FortuneType type);
 
 // [from .. Offensive]
-[[nodiscard]] std::vector<FortuneType> enumFrom(FortuneType from);
+[[nodiscard]] TALLOWMERE_API std::vector<FortuneType> enumFrom(FortuneType from);
 // [from .. to], empty when to < from.
-[[nodiscard]] std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to);
+[[nodiscard]] TALLOWMERE_API std::vector<FortuneType> enumFromTo(FortuneType from, FortuneType to);
 // from, then, ... by the step then - from, up to Offensive (or down to All for a negative
 // step).
-[[nodiscard]] std::vector<FortuneType> enumFromThen(FortuneType from, FortuneType then);
+[[nodiscard]] TALLOWMERE_API std::vector<FortuneType> enumFromThen(FortuneType from,
+                                                                   FortuneType then);
 // from, then, ... by the step then - from, while not past `to`. A step of 0 that would repeat
 // `from` without end throws UsageError instead.
-[[nodiscard]] std::vector<FortuneType> enumFromThenTo(FortuneType from, FortuneType then,
-                                                      FortuneType to);
+[[nodiscard]] TALLOWMERE_API std::vector<FortuneType> enumFromThenTo(FortuneType from,
+                                                                     FortuneType then,
+                                                                     FortuneType to);
 
 // Text forms: "All", "Normal", "Offensive"; a sequence as "[All,Normal]" (no blanks).
-[[nodiscard]] std::string show(FortuneType type, int precedence = 0);
-std::string show(std::span<const FortuneType> types, int precedence = 0);
-std::ostream& operator<<(std::ostream& out, FortuneType type);
+[[nodiscard]] TALLOWMERE_API std::string show(FortuneType type, int precedence = 0);
+TALLOWMERE_API std::string show(std::span<const FortuneType> types, int precedence = 0);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, FortuneType type);
 
 // Parsing: exactly one of the three names (case-sensitive) with optional white space and any
 // number of enclosing parentheses; a sequence in the printed list form, with white space
 // allowed between tokens. No value when the text does not parse.
 template <>
-std::optional<FortuneType> read<FortuneType>(std::string_view text);
+TALLOWMERE_API std::optional<FortuneType> read<FortuneType>(std::string_view text);
 template <>
-std::optional<std::vector<FortuneType>> read<std::vector<FortuneType>>(std::string_view text);
+TALLOWMERE_API std::optional<std::vector<FortuneType>> read<std::vector<FortuneType>>(
+    std::string_view text);
 
 }  // namespace tallowmere

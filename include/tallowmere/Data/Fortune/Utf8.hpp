@@ -9,21 +9,24 @@
 #include <string>
 #include <string_view>
 
+#include <tallowmere/Platform/Export.hpp>
+
 namespace tallowmere {
 
 // The UTF-8 form of a Unicode scalar value (anything else becomes U+FFFD).
-[[nodiscard]] std::string encodeUtf8(char32_t c);
+[[nodiscard]] TALLOWMERE_API std::string encodeUtf8(char32_t c);
 
 // `bytes` with every invalid sequence replaced by U+FFFD; never fails.
-[[nodiscard]] std::string decodeUtf8Leniently(std::string_view bytes);
+[[nodiscard]] TALLOWMERE_API std::string decodeUtf8Leniently(std::string_view bytes);
 
 // True when `bytes` is well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF.
-[[nodiscard]] bool isValidUtf8(std::string_view bytes) noexcept;
+[[nodiscard]] TALLOWMERE_API bool isValidUtf8(std::string_view bytes) noexcept;
 
 // The number of characters, an invalid sequence counting as one.
-[[nodiscard]] std::int64_t countUtf8Chars(std::string_view bytes) noexcept;
+[[nodiscard]] TALLOWMERE_API std::int64_t countUtf8Chars(std::string_view bytes) noexcept;
 
 // The character that `text` encodes, when it is exactly one well-formed character.
-[[nodiscard]] std::optional<char32_t> decodeOneCharacter(std::string_view text) noexcept;
+[[nodiscard]] TALLOWMERE_API std::optional<char32_t> decodeOneCharacter(
+    std::string_view text) noexcept;
 
 }  // namespace tallowmere

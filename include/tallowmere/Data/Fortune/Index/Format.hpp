@@ -24,6 +24,7 @@
 #include <utility>
 
 #include <tallowmere/Data/Fortune/Stats.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
@@ -32,7 +33,7 @@ inline constexpr std::uint32_t indexFormatVersion = 2;
 inline constexpr std::int64_t indexHeaderLength = 64;
 inline constexpr std::int64_t indexEntryLength = 16;
 
-struct Header {
+struct TALLOWMERE_API Header {
   FortuneStats stats;     // statistics of the table's entries; stats.numFortunes entries
   std::int64_t indexLoc;  // byte offset of the entry table
 
@@ -40,7 +41,7 @@ struct Header {
 };
 
 // One fortune: where it starts in the text file and how long it is.
-struct IndexEntry {
+struct TALLOWMERE_API IndexEntry {
   std::int64_t stringOffset;  // byte offset of its first byte
   std::int64_t stringBytes;   // length in bytes
   std::int64_t stringChars;   // length in characters
@@ -53,36 +54,37 @@ struct IndexEntry {
 inline constexpr Header emptyHeader = {FortuneStats::mempty, indexHeaderLength};
 
 // The statistics of one entry: one fortune ending at stringOffset + stringBytes.
-[[nodiscard]] FortuneStats indexEntryStats(const IndexEntry& entry) noexcept;
+[[nodiscard]] TALLOWMERE_API FortuneStats indexEntryStats(const IndexEntry& entry) noexcept;
 // The statistics of the entries together: the combination (+) of their indexEntryStats, in one
 // pass.
-[[nodiscard]] FortuneStats indexEntryStats(std::span<const IndexEntry> entries) noexcept;
+[[nodiscard]] TALLOWMERE_API FortuneStats
+indexEntryStats(std::span<const IndexEntry> entries) noexcept;
 
 // Exactly 64 bytes.
-[[nodiscard]] std::string encodeHeader(const Header& header);
+[[nodiscard]] TALLOWMERE_API std::string encodeHeader(const Header& header);
 // Decodes the first 64 bytes of `bytes`. A wrong magic number or version throws the
 // HeaderProblemError BadMagicNumber or UnsupportedVersion (the magic number is checked as soon
 // as 4 bytes are present); fewer than 64 bytes otherwise throw an IOError of the user-error
 // kind whose message holds "too few bytes" and "demandInput". Field values are not checked.
-[[nodiscard]] Header decodeHeader(std::string_view bytes);
+[[nodiscard]] TALLOWMERE_API Header decodeHeader(std::string_view bytes);
 
 // Exactly 16 bytes.
-[[nodiscard]] std::string encodeIndexEntry(const IndexEntry& entry);
+[[nodiscard]] TALLOWMERE_API std::string encodeIndexEntry(const IndexEntry& entry);
 // Appends the encodings of `entries` to `out`, in order.
-void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out);
+TALLOWMERE_API void encodeIndexEntries(std::span<const IndexEntry> entries, std::string& out);
 // Writes the encodings of `entries`, in order, to the 16 bytes per entry at `out`; returns the
 // end of what it wrote.
-char* encodeIndexEntries(std::span<const IndexEntry> entries, char* out) noexcept;
+TALLOWMERE_API char* encodeIndexEntries(std::span<const IndexEntry> entries, char* out) noexcept;
 // Decodes the entry at `position` in `bytes`; returns it and the position after it. Fewer than
 // 16 bytes from `position` on throw an IOError of the user-error kind ("too few bytes").
-[[nodiscard]] std::pair<IndexEntry, std::size_t> decodeIndexEntry(std::string_view bytes,
-                                                                  std::size_t position);
+[[nodiscard]] TALLOWMERE_API std::pair<IndexEntry, std::size_t> decodeIndexEntry(
+    std::string_view bytes, std::size_t position);
 
 // Record text forms, for example "IndexEntry {stringOffset = 0, stringBytes = 42, ...}";
 // enclosed in parentheses at precedence 11 or more.
-[[nodiscard]] std::string show(const Header& header, int precedence = 0);
-std::string show(const IndexEntry& entry, int precedence = 0);
-std::ostream& operator<<(std::ostream& out, const Header& header);
-std::ostream& operator<<(std::ostream& out, const IndexEntry& entry);
+[[nodiscard]] TALLOWMERE_API std::string show(const Header& header, int precedence = 0);
+TALLOWMERE_API std::string show(const IndexEntry& entry, int precedence = 0);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const Header& header);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const IndexEntry& entry);
 
 }  // namespace tallowmere

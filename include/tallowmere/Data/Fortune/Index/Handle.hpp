@@ -20,6 +20,7 @@
 #include <tallowmere/Data/Fortune/Index/Format.hpp>
 #include <tallowmere/Data/Fortune/Index/Problems.hpp>
 #include <tallowmere/Platform/Env.hpp>
+#include <tallowmere/Platform/Export.hpp>
 #include <tallowmere/Platform/File.hpp>
 
 namespace tallowmere {
@@ -28,10 +29,10 @@ namespace detail {
 struct IndexAccess;
 }  // namespace detail
 
-class Index {
+class TALLOWMERE_API Index {
  public:
   // What the copies of one Index share; defined and used inside the library only.
-  struct State;
+  struct TALLOWMERE_HIDDEN State;
 
  private:
   friend struct detail::IndexAccess;
@@ -42,7 +43,7 @@ class Index {
 
 // The current header as an action or update sees it. Each accessor throws the IndexProblem
 // AccessToClosedIndex when the index has been closed.
-class CurrentHeader {
+class TALLOWMERE_API CurrentHeader {
  public:
   explicit CurrentHeader(const std::optional<Header>& header) : header_(header) {}
   [[nodiscard]] const Header& get() const;
@@ -63,25 +64,28 @@ class CurrentHeader {
 // number or version, or for a table that starts inside the header; IndexProblemError
 // TableLongerThanFile when the file ends inside the table. Statistics that fail checkStats
 // are rebuilt from the entry table, in memory only.
-[[nodiscard]] Index openIndex(const std::string& path, bool writable, Env& env = Env::disk());
+[[nodiscard]] TALLOWMERE_API Index openIndex(const std::string& path, bool writable,
+                                             Env& env = Env::disk());
 
 // The same opening over a file the caller has opened already (a file of its own kind, say);
 // the Index takes it over.
-[[nodiscard]] Index openIndex(std::unique_ptr<File> file, bool writable);
+[[nodiscard]] TALLOWMERE_API Index openIndex(std::unique_ptr<File> file, bool writable);
 
 // A new, empty index whose file lives in memory (named "<createVirtualIndex>").
-[[nodiscard]] Index createVirtualIndex();
+[[nodiscard]] TALLOWMERE_API Index createVirtualIndex();
 
 // Closes the file, then marks the header closed (waiting for a running operation to finish).
 // Later operations fail with AccessToClosedIndex or the closed file's IOError. Closing twice
 // does nothing.
-void closeIndex(const Index& index);
+TALLOWMERE_API void closeIndex(const Index& index);
 
 // The statistics of the current header. Throws AccessToClosedIndex on a closed index.
-[[nodiscard]] FortuneStats getStats(const Index& index);
+[[nodiscard]] TALLOWMERE_API FortuneStats getStats(const Index& index);
 
 namespace detail {
-void withIndexLocked(const Index& index, FunctionRef<void(File&, const CurrentHeader&)> action);
+// Called by the templates below, which programs compile: the shared library exports it.
+TALLOWMERE_API void withIndexLocked(const Index& index,
+                                    FunctionRef<void(File&, const CurrentHeader&)> action);
 }  // namespace detail
 
 // Runs action(file, currentHeader) under the index's lock and returns its result, after
@@ -109,16 +113,18 @@ auto withIndex(const Index& index, Action&& action)
 // is thrown as an IndexProblem and never written, so the file keeps its last valid header.
 // An unchanged header is not written but still validated. On every failure the current
 // header stays as it was and the lock is released.
-void modifyHeader(const Index& index, FunctionRef<Header(File&, const CurrentHeader&)> update);
+TALLOWMERE_API void modifyHeader(const Index& index,
+                                 FunctionRef<Header(File&, const CurrentHeader&)> update);
 
 // The header checks against a file, in order: indexLoc below 64, then checkStats, then a file
 // shorter than indexLoc + 16 * numFortunes. Returns the first problem found, or none; throws
 // only the IOError of a failing size query.
-[[nodiscard]] std::optional<IndexProblem> checkIndex_(File& file, const Header& header);
+[[nodiscard]] TALLOWMERE_API std::optional<IndexProblem> checkIndex_(File& file,
+                                                                     const Header& header);
 
 // The statistics scan: recomputes the statistics of `header` from its first numFortunes
 // entries, read from the file in batches of 256. The count and indexLoc stay; nothing is
 // written. A table cut short throws an IOError of the user-error kind ("too few bytes").
-[[nodiscard]] Header scanStats(File& file, const Header& header);
+[[nodiscard]] TALLOWMERE_API Header scanStats(File& file, const Header& header);
 
 }  // namespace tallowmere

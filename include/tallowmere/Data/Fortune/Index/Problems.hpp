@@ -25,6 +25,7 @@
 
 #include <tallowmere/Data/Fortune/Stats.hpp>
 #include <tallowmere/Platform/Errors.hpp>
+#include <tallowmere/Platform/Export.hpp>
 
 namespace tallowmere {
 
@@ -32,7 +33,7 @@ namespace detail {
 struct ProblemPaths;
 }  // namespace detail
 
-class HeaderProblem {
+class TALLOWMERE_API HeaderProblem {
  public:
   enum class Kind : std::uint8_t {
     BadMagicNumber,               // carries the first four bytes, as read
@@ -74,7 +75,7 @@ class HeaderProblem {
   tallowmere::StatsProblem stats_ = tallowmere::StatsProblem::EntriesWithoutLengths();
 };
 
-class IndexProblem {
+class TALLOWMERE_API IndexProblem {
  public:
   enum class Kind : std::uint8_t {
     HeaderProblem,        // carries the header's HeaderProblem
@@ -104,20 +105,20 @@ class IndexProblem {
   tallowmere::HeaderProblem header_;  // a fixed placeholder unless kind_ is HeaderProblem
 };
 
-[[nodiscard]] std::string show(const HeaderProblem& problem, int precedence = 0);
-std::string show(const IndexProblem& problem, int precedence = 0);
-std::ostream& operator<<(std::ostream& out, const HeaderProblem& problem);
-std::ostream& operator<<(std::ostream& out, const IndexProblem& problem);
+[[nodiscard]] TALLOWMERE_API std::string show(const HeaderProblem& problem, int precedence = 0);
+TALLOWMERE_API std::string show(const IndexProblem& problem, int precedence = 0);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const HeaderProblem& problem);
+TALLOWMERE_API std::ostream& operator<<(std::ostream& out, const IndexProblem& problem);
 
 template <>
-std::optional<HeaderProblem> read<HeaderProblem>(std::string_view text);
+TALLOWMERE_API std::optional<HeaderProblem> read<HeaderProblem>(std::string_view text);
 template <>
-std::optional<IndexProblem> read<IndexProblem>(std::string_view text);
+TALLOWMERE_API std::optional<IndexProblem> read<IndexProblem>(std::string_view text);
 
 // An index problem raised as an exception; what() is the text form of the value as raised.
 // Its reason is DamagedIndex (Usage for AccessToClosedIndex), and its path the index file's,
 // when the index was opened from one.
-class IndexProblemError : public std::runtime_error {
+class TALLOWMERE_API IndexProblemError : public std::runtime_error {
  public:
   IndexProblemError(const IndexProblem& problem, const std::string& message, std::string path = {})
       : std::runtime_error(message), problem_(problem), path_(std::move(path)) {}
@@ -135,14 +136,14 @@ class IndexProblemError : public std::runtime_error {
   std::string path_;
 };
 
-class HeaderProblemError : public IndexProblemError {
+class TALLOWMERE_API HeaderProblemError : public IndexProblemError {
  public:
   using IndexProblemError::IndexProblemError;
   // The raised value as a HeaderProblem.
   [[nodiscard]] HeaderProblem headerProblem() const { return problem().headerProblem().value(); }
 };
 
-class StatsProblemError : public HeaderProblemError {
+class TALLOWMERE_API StatsProblemError : public HeaderProblemError {
  public:
   using HeaderProblemError::HeaderProblemError;
   // The raised value as a StatsProblem.
