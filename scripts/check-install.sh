@@ -204,4 +204,22 @@ if [ -z "$files" ] || grep -v "^$moved/share/tallowmere/data/normal/" <<<"$files
   echo "check-install: the moved command does not draw from $moved/share/tallowmere" >&2
   exit 1
 fi
+# The shared library finds the moved copy's collection from where it was loaded: through a
+# program linked to it, and through the Python module, which loads it.
+shared_lib=$(dirname "$(find "$moved" -name 'libtallowmere.so.*' -type f -print -quit)")
+# shellcheck disable=SC2046 # the flags are meant to split into words
+"${CXX:-g++}" -std=c++20 examples/draw.cpp -I"$moved/include" -L"$shared_lib" -ltallowmere \
+  -Wl,-rpath,"$shared_lib" -o "$tmp/draw-moved"
+fortune=$("$tmp/draw-moved")
+printf '%s\n' "$fortune"
+if ! grep -qxF -- "$(head -n 1 <<<"$fortune")" "$moved"/share/tallowmere/data/normal/*; then
+  echo "check-install: a program linked to the moved shared library drew from elsewhere" >&2
+  exit 1
+fi
+PYTHONPATH=$moved/lib/python3/dist-packages PYTHONDONTWRITEBYTECODE=1 python3 -c '
+import sys, tallowmere
+drawn = tallowmere.Collection().draw()
+print(drawn.text)
+sys.exit(0 if drawn.path.startswith(sys.argv[1] + "/share/tallowmere/data/normal/") else
+         "check-install: the Python module drew from " + drawn.path)' "$moved"
 echo "== install checked"
