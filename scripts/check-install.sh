@@ -3,9 +3,12 @@
 # examples as they are (scripts/check-docs.sh), installs the build in BUILD (default build/)
 # into a temporary prefix, builds every example program (examples/*.cpp) against that prefix
 # with CMake (find_package) and with pkg-config, runs each build of each (on the installed
-# collection, and on a small fortune directory of its own), runs the installed command on
-# the installed collection, and then moves the installation elsewhere and checks that the
-# command still finds its own collection there.
+# collection, and on a small fortune directory of its own), and runs the installed command on
+# the installed collection.
+# The C example is built as C99 against each library, and run under AddressSanitizer and valgrind
+# too; the Python module is imported from the prefix. Last, the installation is moved elsewhere,
+# and the command, a program linked to the shared library and the Python module must still
+# find its own collection there.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +16,8 @@ build=${1:-build}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 prefix=$tmp/prefix
+
+scripts/ensure-deps.sh pkg-config valgrind
 
 echo "== the guide's snippets"
 scripts/check-docs.sh
@@ -97,7 +102,7 @@ expect_status() {
   fi
 }
 
-# Every example program, by name: examples/NAME.cpp.
+# Every example program in C++, by name: examples/NAME.cpp (examples/capi.c is built apart).
 examples=()
 for source in examples/*.cpp; do
   name=${source##*/}
@@ -113,6 +118,7 @@ run_example() {
   echo "-- $name"
   case $name in
     draw) expect_fortune "$binary" ;;
+    capi) TMPDIR=$scratch "$binary" ;;
     collection)
       TMPDIR=$scratch "$binary"
       TMPDIR=$scratch "$binary" 30% "$sample/sayings" "$sample" ;;
@@ -141,6 +147,9 @@ for name in "${examples[@]}"; do
     exit 1
   fi
   run_example "$name" "$tmp/example/$name"
+done
+for name in capi capi-static; do
+  run_example capi "$tmp/example/$name"
 done
 
 echo "== the examples, built with pkg-config"
@@ -184,6 +193,47 @@ if nm -D --defined-only -C "$shared" | awk '{ $1 = ""; $2 = ""; print substr($0,
   exit 1
 fi
 
+echo "== the C example (examples/capi.c) as C99, with the shared and the static library"
+# Each build runs as it is, under AddressSanitizer, and under valgrind; none may leak.
+capi_build() {  # NAME MODULE [FLAGS...]: builds examples/capi.c as $tmp/c/NAME
+  local name=$1 module=$2
+  shift 2
+  # shellcheck disable=SC2046 # the flags are meant to split into words
+  "${CC:-cc}" -std=c99 -Wall -Wextra -Wpedantic -Werror "$@" examples/capi.c \
+    $(pkg-config --cflags --libs "$module") -Wl,-rpath,"$libdir" -o "$tmp/c/$name"
+}
+mkdir "$tmp/c"
+capi_build shared tallowmere
+capi_build static tallowmere-static
+capi_build shared-asan tallowmere -fsanitize=address -fno-omit-frame-pointer -g
+capi_build static-asan tallowmere-static -fsanitize=address -fno-omit-frame-pointer -g
+ldd "$tmp/c/shared" | grep -q "$libdir/libtallowmere.so" &&
+  ! ldd "$tmp/c/static" | grep -q libtallowmere
+for name in shared static shared-asan static-asan; do
+  ASAN_OPTIONS=detect_leaks=1 run_example capi "$tmp/c/$name"
+done
+for name in shared static; do
+  echo "-- capi under valgrind ($name)"
+  TMPDIR=$scratch valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
+    "$tmp/c/$name" >/dev/null
+done
+
+echo "== the Python module, installed under the prefix"
+python_dir=$prefix/lib/python3/dist-packages
+# shellcheck disable=SC2016 # the program is Python's
+env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c '
+import sys, tallowmere, tallowmere._native as native
+library = native._library_path()
+if not library.startswith(sys.argv[1] + "/"):
+    sys.exit(f"check-install: the module loads {library}, not the library under {sys.argv[1]}")
+print(tallowmere.Collection().draw().text)' "$prefix"
+expect_fortune env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c 'import tallowmere; print(tallowmere.Collection().draw().text)'
+echo "-- fortunes.py"
+TMPDIR=$scratch env -u TALLOWMERE_LIBRARY PYTHONPATH="$python_dir" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 examples/fortunes.py
+test -z "$(ls -A "$scratch")"
+
 echo "== the installed command"
 "$tallowmere" --version
 expect_fortune "$tallowmere"
@@ -207,7 +257,6 @@ fi
 # The shared library finds the moved copy's collection from where it was loaded: through a
 # program linked to it, and through the Python module, which loads it.
 shared_lib=$(dirname "$(find "$moved" -name 'libtallowmere.so.*' -type f -print -quit)")
-# shellcheck disable=SC2046 # the flags are meant to split into words
 "${CXX:-g++}" -std=c++20 examples/draw.cpp -I"$moved/include" -L"$shared_lib" -ltallowmere \
   -Wl,-rpath,"$shared_lib" -o "$tmp/draw-moved"
 fortune=$("$tmp/draw-moved")

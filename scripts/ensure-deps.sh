@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [deb]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [valgrind] [deb]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -10,6 +10,7 @@ want_benchmark=0
 want_pkg_config=0
 want_fuzzer=0
 want_lint=0
+want_valgrind=0
 want_deb=0
 for extra in "$@"; do
   case "$extra" in
@@ -18,6 +19,7 @@ for extra in "$@"; do
     pkg-config) want_pkg_config=1 ;;
     fuzzer) want_fuzzer=1 ;;
     lint) want_lint=1 ;;
+    valgrind) want_valgrind=1 ;;
     deb) want_deb=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
@@ -60,6 +62,9 @@ if [ "$want_lint" = 1 ]; then
   # The formatter and the linter of clang 14, whose output the checks compare against.
   command -v clang-format-14 >/dev/null || command -v clang-format >/dev/null || missing+=(clang-format)
   command -v clang-tidy-14 >/dev/null || command -v clang-tidy >/dev/null || missing+=(clang-tidy)
+fi
+if [ "$want_valgrind" = 1 ]; then
+  command -v valgrind >/dev/null || missing+=(valgrind)
 fi
 if [ "$want_deb" = 1 ]; then
   # Building the Debian packages (packaging/debian) and checking them.

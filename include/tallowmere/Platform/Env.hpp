@@ -125,15 +125,15 @@ class TALLOWMERE_API Env {
 // name by a crash stays, hidden, until someone removes it. A symbolic link at `path` is
 // refused (symbolicLinkRefused): renaming over it would replace the link, not what it points
 // to. The caller holds whatever lock keeps writers of `path` apart.
-[[nodiscard]] std::unique_ptr<File> createReplacementFile(Env& env, const std::string& path,
-                                                          const std::string& model = {});
+[[nodiscard]] TALLOWMERE_API std::unique_ptr<File> createReplacementFile(
+    Env& env, const std::string& path, const std::string& model = {});
 
 // Replaces the file at `path` whole with `bytes`: written beside it (createReplacementFile,
 // so with the mode and group of the old file, or of `model` for a new one), synced when
 // `durable`, renamed over it, and its directory synced. Another process sees the old file or
 // the new one; a failure or crash at any step leaves the old one. When the file at `path` holds
 // `bytes` already, nothing is written; otherwise a symbolic link there is refused.
-void replaceFileWhole(Env& env, const std::string& path, std::string_view bytes, bool durable,
-                      const std::string& model = {});
+TALLOWMERE_API void replaceFileWhole(Env& env, const std::string& path, std::string_view bytes,
+                                     bool durable, const std::string& model = {});
 
 }  // namespace tallowmere

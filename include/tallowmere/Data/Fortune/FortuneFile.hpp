@@ -94,9 +94,9 @@ struct TALLOWMERE_API FortuneFileOptions {
 // is not an existing file throws an IOError of the user-error kind
 // "openFortuneFile: file does not exist: \"<path>\"". A delimiter that is a newline or not a
 // Unicode scalar value is a UsageError.
-[[nodiscard]] FortuneFile openFortuneFile(char32_t delimiter, bool writable,
-                                          const std::string& path,
-                                          const FortuneFileOptions& options = {});
+[[nodiscard]] TALLOWMERE_API FortuneFile openFortuneFile(char32_t delimiter, bool writable,
+                                                         const std::string& path,
+                                                         const FortuneFileOptions& options = {});
 
 // Closes the text file, then the index. Throws "Fortune file is closed" when already closed.
 TALLOWMERE_API void closeFortuneFile(const FortuneFile& file);

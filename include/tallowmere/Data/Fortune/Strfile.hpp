@@ -130,8 +130,9 @@ struct TALLOWMERE_API StrfileOptions {
 // The File overload reads from byte 0 to the end in chunks and never holds the whole text;
 // ordering keeps a short prefix of each key and reads the text again to break longer ties.
 // It leaves the file's position anywhere.
-[[nodiscard]] StrfileData buildStrfile(std::string_view text, const StrfileOptions& options = {});
-StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
+[[nodiscard]] TALLOWMERE_API StrfileData buildStrfile(std::string_view text,
+                                                      const StrfileOptions& options = {});
+TALLOWMERE_API StrfileData buildStrfile(File& text, const StrfileOptions& options = {});
 
 // Where one fortune lies in the text: the bytes `fortune` prints for it (before undoing the
 // rotated flag).

@@ -152,8 +152,11 @@ class TALLOWMERE_API StatsProblemError : public HeaderProblemError {
 
 // Throw a problem as the most derived exception class its nesting allows, about the index file
 // at `path` when one is given.
-[[noreturn]] void throwProblem(const StatsProblem& problem, const std::string& path = {});
-[[noreturn]] void throwProblem(const HeaderProblem& problem, const std::string& path = {});
-[[noreturn]] void throwProblem(const IndexProblem& problem, const std::string& path = {});
+[[noreturn]] TALLOWMERE_API void throwProblem(const StatsProblem& problem,
+                                              const std::string& path = {});
+[[noreturn]] TALLOWMERE_API void throwProblem(const HeaderProblem& problem,
+                                              const std::string& path = {});
+[[noreturn]] TALLOWMERE_API void throwProblem(const IndexProblem& problem,
+                                              const std::string& path = {});
 
 }  // namespace tallowmere
