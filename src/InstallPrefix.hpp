@@ -12,7 +12,7 @@
 namespace tallowmere::detail {
 
 // The data directory below the prefix.
-inline constexpr std::string_view kDataDirBelowPrefix = "share/tallowmere";
+constexpr std::string_view kDataDirBelowPrefix = "share/tallowmere";
 
 // The prefix above `file` when the file lies directly in one of `codeDirs` (each relative to a
 // prefix, such as "bin" or "lib/x86_64-linux-gnu"): its directory with that ending cut off,
