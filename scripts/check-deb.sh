@@ -2,9 +2,9 @@
 # Proves the Debian packages on this machine, which it changes: builds them
 # (scripts/build-deb.sh OUT), checks them with lintian (an error fails; warnings are shown),
 # installs them with apt beside fortune-mod, draws a fortune from the installed collection,
-# checks it, builds and runs the example programs against the installed development files, and
-# purges the packages again, failing if any of their files is left behind. Needs root, on
-# Debian 12 or later.
+# checks it, builds and runs the example programs against the installed development files,
+# draws through the Python module, and purges the packages again, failing if any of their files
+# is left behind. Needs root, on Debian 12 or later.
 # Usage: scripts/check-deb.sh [OUT]   (default build-deb/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -77,6 +77,11 @@ for source in examples/*.cpp; do
   g++ -std=c++20 -Wall -Wextra -Werror "$source" $(pkg-config --cflags --libs tallowmere) \
     -o "$tmp/pkg-config/$name"
 done
+# The C example, against the shared library.
+# shellcheck disable=SC2046 # the flags are meant to split into words
+cc -std=c99 -Wall -Wextra -Werror examples/capi.c $(pkg-config --cflags --libs tallowmere) \
+  -o "$tmp/capi"
+(cd "$tmp" && run TMPDIR="$tmp" ./capi >/dev/null)
 for build in cmake pkg-config; do
   fortune=$(run "$tmp/$build/draw")
   printf '%s: %s\n' "$build" "$fortune"
@@ -85,6 +90,13 @@ for build in cmake pkg-config; do
     exit 1
   fi
 done
+
+echo "== the Python module"
+run python3 -c '
+import tallowmere
+drawn = tallowmere.Collection().draw()
+print(drawn.text)
+assert drawn.path.startswith("/usr/share/tallowmere/data/normal/"), drawn.path'
 
 echo "== purge"
 apt-get purge -y -qq "${packages[@]}" >/dev/null

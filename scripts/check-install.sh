@@ -265,7 +265,8 @@ if ! grep -qxF -- "$(head -n 1 <<<"$fortune")" "$moved"/share/tallowmere/data/no
   echo "check-install: a program linked to the moved shared library drew from elsewhere" >&2
   exit 1
 fi
-PYTHONPATH=$moved/lib/python3/dist-packages PYTHONDONTWRITEBYTECODE=1 python3 -c '
+env -u TALLOWMERE_LIBRARY PYTHONPATH="$moved/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c '
 import sys, tallowmere
 drawn = tallowmere.Collection().draw()
 print(drawn.text)

@@ -71,6 +71,7 @@ if [ "$want_deb" = 1 ]; then
   command -v dpkg-buildpackage >/dev/null || missing+=(dpkg-dev)
   command -v dh >/dev/null || missing+=(debhelper)
   command -v lintian >/dev/null || missing+=(lintian)
+  command -v dh_python3 >/dev/null || missing+=(dh-python)
   command -v pkg-config >/dev/null || missing+=(pkg-config)
 fi
 if [ "$want_pkg_config" = 1 ]; then
