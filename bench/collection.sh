@@ -13,7 +13,8 @@
 #   motd              examples/motd on the copy, against `fortune -s` on it (median and 90th
 #                     percentile of each)
 #   -s, -l, plain     `tallowmere -s`, `-l` and a plain draw on the copy, against `fortune`
-#   -m                `tallowmere -m` for a pattern with a literal and one without, against
+#   -m                `tallowmere -m` for a pattern with a literal, patterns with sets of bytes
+#                     (brackets, alternatives, repeats) and one ignoring case, against
 #                     `grep -E` over the same texts
 # Each command is started directly by hyperfine (no shell between), which is installed when
 # missing (as root).
@@ -128,4 +129,7 @@ percentiles "$MOTD $COPY" "$FORTUNE -s $COPY"
 percentiles "$TALLOWMERE -s $COPY" "$TALLOWMERE -l $COPY" "$TALLOWMERE $COPY" \
   "$FORTUNE -s $COPY" "$FORTUNE -l $COPY" "$FORTUNE $COPY"
 percentiles "$TALLOWMERE -m love $COPY" "grep -E love ${GREP_FILES[*]}" \
-  "$TALLOWMERE -m l[aeiou]ve $COPY" "grep -E l[aeiou]ve ${GREP_FILES[*]}"
+  "$TALLOWMERE -m l[aeiou]ve $COPY" "grep -E l[aeiou]ve ${GREP_FILES[*]}" \
+  "$TALLOWMERE -i -m l[aeiou]ve $COPY" "grep -i -E l[aeiou]ve ${GREP_FILES[*]}" \
+  "$TALLOWMERE -m gr(a|e)y $COPY" "grep -E gr(a|e)y ${GREP_FILES[*]}" \
+  "$TALLOWMERE -m [0-9]{4} $COPY" "grep -E [0-9]{4} ${GREP_FILES[*]}"

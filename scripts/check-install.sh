@@ -28,6 +28,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # static library, lie outside this one and are told where it is.
 export tallowmere_datadir=$prefix/share/tallowmere
 test -f "$prefix/share/man/man1/tallowmere.1"
+# Shell completion, where bash, zsh and fish look for that of packages.
+test -f "$prefix/share/bash-completion/completions/tallowmere"
+test -f "$prefix/share/zsh/vendor-completions/_tallowmere"
+test -f "$prefix/share/fish/vendor_completions.d/tallowmere.fish"
 # Exactly the public headers are installed: include/tallowmere/ and the generated paths.
 diff <(cd "$prefix/include" && find tallowmere -type f | sort) \
      <({ (cd include && find tallowmere -type f); echo tallowmere/Paths_tallowmere.hpp; } | sort)

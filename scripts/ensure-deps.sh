@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [valgrind] [deb]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [valgrind] [shells]
+#                              [deb]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -12,6 +13,7 @@ want_fuzzer=0
 want_lint=0
 want_valgrind=0
 want_deb=0
+want_shells=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -21,6 +23,7 @@ for extra in "$@"; do
     lint) want_lint=1 ;;
     valgrind) want_valgrind=1 ;;
     deb) want_deb=1 ;;
+    shells) want_shells=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -73,6 +76,11 @@ if [ "$want_deb" = 1 ]; then
   command -v lintian >/dev/null || missing+=(lintian)
   command -v dh_python3 >/dev/null || missing+=(dh-python)
   command -v pkg-config >/dev/null || missing+=(pkg-config)
+fi
+if [ "$want_shells" = 1 ]; then
+  # The shells whose completion scripts the tests load (the tests skip a missing one).
+  command -v zsh >/dev/null || missing+=(zsh)
+  command -v fish >/dev/null || missing+=(fish)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)

@@ -23,15 +23,22 @@ struct DrawOptions {
   bool showFile = false;                   // -c
   bool listFiles = false;                  // -f
   bool wait = false;                       // -w: wait after the fortune, to read it
-  char32_t delimiter = U'%';               // -d
-  std::vector<std::string> operands;       // [N%] FILE|DIR ...
+  // Which fortune a draw prints: a random one, the day's (--today), or one not shown before
+  // (--fresh).
+  enum class Pick { Random, Today, Fresh };
+  Pick pick = Pick::Random;
+  bool json = false;                  // --json: JSON Lines, one object per fortune or file
+  char32_t delimiter = U'%';          // -d
+  std::vector<std::string> operands;  // [N%] FILE|DIR ...
 };
 
 // Does what the options ask, writing to standard output (and, for -m, the names of the files
 // to standard error), through the library's Collection. Returns the exit status: 1 when -m
 // matched nothing. Throws BadUsage for a bad pattern or bad shares, the library's IOError (whose
 // message names the file) for a file that cannot be found or read or holds no fortune to draw,
-// and a std::runtime_error when there is no fortune file.
+// and a std::runtime_error when there is no fortune file. --today and --fresh work with a plain
+// draw only: with -m or -f, or together, they are a BadUsage, and so is --fresh with -e or
+// shares, which would weigh what it shows once each.
 int runDraw(const DrawOptions& options);
 
 }  // namespace tallowmere::cli

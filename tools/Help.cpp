@@ -33,6 +33,15 @@ Options:
                         draws in percent, and no fortune
   -d, --delimiter CHAR  the character of the delimiter lines (default %)
   -w, --wait            wait long enough to read the fortune before exiting
+      --today           the fortune of the day: the same all day long for the same
+                        files and options, another the next day
+      --fresh           a fortune not shown by an earlier --fresh draw, until every
+                        fortune (of the files and length chosen) has been shown once;
+                        then a new round begins. Not with -e or N% shares
+      --json            print JSON Lines: for a draw and -m, one object per fortune
+                        {"file","number","text","characters","lines"}; for -f, one per
+                        file {"file","percent","count"}. "text" is the fortune as
+                        printed without --json, without the newline that ends it
       --seed N          seed the random generator, for a repeatable draw
       --help            print this help and exit
       --version         print the version and exit
@@ -43,11 +52,15 @@ Subcommands (a fortune file named like one of them is reached as ./NAME):
                              FILE.dat for the classic tools, when it has one or --dat asks)
   add [-d CHAR] FILE [TEXT]  append TEXT, or standard input, to FILE as one fortune
                              (FILE is created when missing)
-  get [-d CHAR] FILE N       print fortune number N of FILE, counting from 0
-  count [-d CHAR] FILE       print the number of fortunes in FILE (empty ones not counted)
-  stats [-d CHAR] FILE       print the statistics of FILE's fortunes
+  get [-d CHAR] [--json] FILE N
+                             print fortune number N of FILE, counting from 0
+  count [-d CHAR] [--json] FILE
+                             print the number of fortunes in FILE (empty ones not counted)
+  stats [-d CHAR] [--json] FILE
+                             print the statistics of FILE's fortunes
   check [-d CHAR] FILE...    check each stored index and whether it still matches its text
-  list [-a|-o]               print the fortune files along the search path
+  list [-a|-o] [--json]      print the fortune files along the search path
+  (--json: one JSON object a line, with the fields of the plain output and "file")
   (-d names the delimiter of a file indexed with another than %: the index does not say)
 
 Environment:
@@ -63,6 +76,13 @@ Environment:
       the data directory holds no fortune file; its off/ holds the offensive kind
       (default /usr/share/games/fortunes)
 
+  TALLOWMERE_TODAY
+      the date (YYYY-MM-DD) that --today takes for today, to see another day's fortune
+  XDG_STATE_HOME, HOME
+      --fresh keeps its rounds in $XDG_STATE_HOME/tallowmere (default
+      ~/.local/state/tallowmere), a few numbers per set of files and options; without
+      either variable it draws without them
+
 Exit status: 0 on success, 1 when a file cannot be used, there is nothing to draw, -m
 matched nothing or a check finds a problem, 2 for a mistake in the command line.
 
@@ -71,6 +91,7 @@ Examples:
   tallowmere -s computing            a short one from the file named computing
   tallowmere 70% work wisdom         fortunes from work 70% of the time
   tallowmere -m 'coffee|tea' -i      every fortune about coffee or tea
+  tallowmere --fresh                 a fortune not shown lately, at each login
   tallowmere add mine 'Keep it short.'
 )";
 }

@@ -18,6 +18,7 @@
 #include "Check.hpp"
 #include "CommandLine.hpp"
 #include "Help.hpp"
+#include "Json.hpp"
 #include "Report.hpp"
 
 namespace tallowmere::cli {
@@ -26,9 +27,11 @@ namespace {
 
 constexpr OptionSpec helpOption{'\0', "help", false};
 constexpr OptionSpec delimiterOption{'d', "delimiter", true};
+constexpr OptionSpec jsonOption{'\0', "json", false};
 constexpr std::array fileOptions{helpOption, delimiterOption};
+constexpr std::array readOptions{helpOption, delimiterOption, jsonOption};
 constexpr std::array indexOptions{helpOption, delimiterOption, OptionSpec{'\0', "dat", false}};
-constexpr std::array listOptions{helpOption, OptionSpec{'a', "all", false},
+constexpr std::array listOptions{helpOption, jsonOption, OptionSpec{'a', "all", false},
                                  OptionSpec{'o', "offensive", false}};
 
 // What a subcommand was given: its operands and the options it knows.
@@ -37,7 +40,8 @@ struct Arguments {
   char32_t delimiter = U'%';
   FortuneType kind = FortuneType::Normal;
   bool help = false;
-  bool dat = false;  // index --dat: write the classic tools' data file too
+  bool dat = false;   // index --dat: write the classic tools' data file too
+  bool json = false;  // get, count, stats, list --json: JSON Lines
 };
 
 Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std::string> args) {
@@ -57,6 +61,7 @@ Arguments parseArguments(std::span<const OptionSpec> specs, std::span<const std:
       default:
         parsed.help = parsed.help || option.definition->longName == "help";
         parsed.dat = parsed.dat || option.definition->longName == "dat";
+        parsed.json = parsed.json || option.definition->longName == "json";
         break;
     }
   }
@@ -250,36 +255,77 @@ Collection collectionOf(const Arguments& args, const std::string& path) {
   return aboutFile(path, [&] { return Collection::ofFiles(std::span(&path, 1), options); });
 }
 
+void printJsonLine(const JsonWriter& json) { std::cout << json.text() << '\n'; }
+
 int runGet(const Arguments& args) {
-  requireCount(args, 2, 2, "get [-d CHAR] FILE N");
+  requireCount(args, 2, 2, "get [-d CHAR] [--json] FILE N");
   const std::string& path = args.operands[0];
   const std::int64_t number = parseInt64(args.operands[1], "the fortune number");
   const Collection collection = collectionOf(args, path);
-  std::cout << aboutFile(path, [&] { return collection.read(path, number).text; }) << '\n';
+  const DrawnFortune fortune = aboutFile(path, [&] { return collection.read(path, number); });
+  if (args.json) {
+    JsonWriter json;
+    writeFortune(json, fortune.path, fortune.number, fortune.text);
+    printJsonLine(json);
+    return 0;
+  }
+  std::cout << fortune.text << '\n';
   return 0;
 }
 
 int runCount(const Arguments& args) {
-  requireCount(args, 1, 1, "count [-d CHAR] FILE");
+  requireCount(args, 1, 1, "count [-d CHAR] [--json] FILE");
   const std::string& path = args.operands[0];
   const Collection collection = collectionOf(args, path);
-  std::cout << aboutFile(path, [&] { return collection.count(); }) << '\n';
+  const std::int64_t count = aboutFile(path, [&] { return collection.count(); });
+  if (args.json) {
+    JsonWriter json;
+    printJsonLine(json.beginObject().member("file", path).member("count", count).endObject());
+    return 0;
+  }
+  std::cout << count << '\n';
   return 0;
 }
 
 int runStats(const Arguments& args) {
-  requireCount(args, 1, 1, "stats [-d CHAR] FILE");
+  requireCount(args, 1, 1, "stats [-d CHAR] [--json] FILE");
   const std::string& path = args.operands[0];
   const Collection collection = collectionOf(args, path);
   const FortuneStats stats = aboutFile(path, [&] { return collection.stats(); });
+  if (args.json) {
+    JsonWriter json;
+    json.beginObject()
+        .member("file", path)
+        .member("numFortunes", stats.numFortunes)
+        .member("offsetAfter", stats.offsetAfter)
+        .member("minChars", stats.minChars)
+        .member("maxChars", stats.maxChars)
+        .member("minLines", stats.minLines)
+        .member("maxLines", stats.maxLines)
+        .endObject();
+    printJsonLine(json);
+    return 0;
+  }
   std::cout << "numFortunes: " << stats.numFortunes << "\noffsetAfter: " << stats.offsetAfter
             << "\nminChars: " << stats.minChars << "\nmaxChars: " << stats.maxChars
             << "\nminLines: " << stats.minLines << "\nmaxLines: " << stats.maxLines << '\n';
   return 0;
 }
 
+std::string_view formatName(FileFormat format) {
+  switch (format) {
+    case FileFormat::Indexed:
+      return "indexed";
+    case FileFormat::Classic:
+      return "classic";
+    case FileFormat::Unindexed:
+      break;
+  }
+  return "unindexed";
+}
+
 int runList(const Arguments& args) {
-  requireCount(args, 0, 0, "list [-a|-o]");
+  requireCount(args, 0, 0, "list [-a|-o] [--json]");
   CollectionOptions options;
   options.kind = args.kind;
   options.onSkipped = reportSkipped;
@@ -288,7 +334,18 @@ int runList(const Arguments& args) {
     throw std::runtime_error("no fortune files of the " + kindName(args.kind) +
                              " kind: looked in " + collection.where());
   }
-  for (const CollectionFile& file : collection.files()) std::cout << file.path << '\n';
+  for (const CollectionFile& file : collection.files()) {
+    if (args.json) {
+      JsonWriter json;
+      json.beginObject()
+          .member("file", file.path)
+          .member("format", formatName(file.format))
+          .endObject();
+      printJsonLine(json);
+    } else {
+      std::cout << file.path << '\n';
+    }
+  }
   return 0;
 }
 
@@ -314,9 +371,11 @@ bool isSubcommand(std::string_view name) {
 }
 
 int runSubcommand(std::string_view name, std::span<const std::string> args) {
+  const bool reads = name == "get" || name == "count" || name == "stats";
   const std::span<const OptionSpec> specs =
       name == "list"    ? std::span<const OptionSpec>(listOptions)
       : name == "index" ? std::span<const OptionSpec>(indexOptions)
+      : reads           ? std::span<const OptionSpec>(readOptions)
                         : std::span<const OptionSpec>(fileOptions);
   const Arguments parsed = parseArguments(specs, args);
   if (parsed.help) {

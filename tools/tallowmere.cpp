@@ -28,11 +28,25 @@ constexpr std::array drawOptionSpecs{
     OptionSpec{'c', "show-file", false}, OptionSpec{'f', "files", false},
     OptionSpec{'d', "delimiter", true},  OptionSpec{'w', "wait", false},
     OptionSpec{'\0', "seed", true},      OptionSpec{'\0', "help", false},
-    OptionSpec{'\0', "version", false},
+    OptionSpec{'\0', "version", false},  OptionSpec{'\0', "today", false},
+    OptionSpec{'\0', "fresh", false},    OptionSpec{'\0', "json", false},
 };
 
 // Options that end the program at once.
 enum class Action { Draw, Help, Version };
+
+// The long options without a short form that shape the draw.
+void readLongOption(const ParsedOption& option, DrawOptions& options) {
+  const std::string_view name = option.definition->longName;
+  if (name == "json") options.json = true;
+  if (name == "today" || name == "fresh") {
+    const auto pick = name == "today" ? DrawOptions::Pick::Today : DrawOptions::Pick::Fresh;
+    if (options.pick != DrawOptions::Pick::Random && options.pick != pick) {
+      throw BadUsage("--today and --fresh cannot be used together");
+    }
+    options.pick = pick;
+  }
+}
 
 Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) {
   ParsedCommandLine line = parseCommandLine(drawOptionSpecs, args);
@@ -78,6 +92,7 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
         options.wait = true;
         break;
       default:
+        readLongOption(option, options);
         if (option.definition->longName == "seed")
           seedGlobalGenerator(parseUInt64(value, "--seed"));
         if (option.definition->longName == "help" && action == Action::Draw) action = Action::Help;

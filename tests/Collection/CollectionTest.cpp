@@ -191,6 +191,25 @@ TEST_F(Filters, SharesAndEqualFilesAreFollowed) {
   EXPECT_NEAR(shares[1].percent, 15.0, 1e-9);
 }
 
+// Positions number the admitted fortunes across files in order; the rest are out of range.
+TEST_F(Filters, PositionsCountAdmittedFortunesAcrossFiles) {
+  const std::string one = writeFortunes(dir, "one", {"a", std::string(20, 'b'), "c"});
+  const std::string two = writeFortunes(dir, "two", {"dd"});
+  const Collection collection = Collection::ofFiles(std::vector{one, two});
+  const FortuneFilter shortOnly{.length = LengthFilter::Short, .lengthLimit = 5};
+  EXPECT_EQ(collection.fortuneAt(1, shortOnly), (DrawnFortune{one, 2, "c"}));
+  EXPECT_EQ(collection.fortuneAt(2, shortOnly), (DrawnFortune{two, 0, "dd"}));
+  EXPECT_EQ(collection.fortuneAt(3).text, "dd");
+  for (const std::int64_t outside : {std::int64_t{-1}, std::int64_t{3}}) {
+    try {
+      (void)collection.fortuneAt(outside, shortOnly);
+      ADD_FAILURE() << outside;
+    } catch (const IOError& error) {
+      EXPECT_EQ(error.reason(), ErrorReason::OutOfRange);
+    }
+  }
+}
+
 // A collection kept open sees appends, rebuilds and replacements without being reopened.
 TEST(KeptOpenCollection, SeesFilesChange) {
   const TempDir dir;

@@ -108,9 +108,48 @@ TEST(Pattern, TheLiteralEveryMatchHoldsRulesOutTextsWithoutIt) {
     EXPECT_FALSE(folded.mayMatch(text)) << text;
   }
   // Nothing every match holds: every text may match.
-  for (const char* expression : {"cat|dog", "a*", "[ab]x?", "(x|)y?"}) {
+  for (const char* expression : {"cat|x*", "a*", "[^ab]x?", "(x|)y?", "[[:alpha:]]"}) {
     EXPECT_TRUE(Pattern(expression).mayMatch("zzz")) << expression;
   }
+}
+
+TEST(Pattern, BracketsAndAlternativesRuleOutTextsWithoutOneOfTheirBytes) {
+  const ThreadLocale utf8("C.UTF-8");
+  const Pattern vowel("l[aeiou]ve");
+  EXPECT_TRUE(vowel.matches("to live"));
+  EXPECT_FALSE(vowel.mayMatch("lyve l ve lov"));
+  const Pattern folded("L[AEOU]VE", insensitive);
+  EXPECT_TRUE(folded.matches("Love"));
+  EXPECT_FALSE(folded.mayMatch("LYVE"));
+  // "\xC4\xB1" folds onto "I": a set that holds it says nothing, and "VE" is what is left.
+  EXPECT_TRUE(Pattern("L[AI]VE", insensitive).mayMatch("LYVE"));
+  EXPECT_TRUE(Pattern("L[AI]VE", insensitive).matches("l\xC4\xB1ve"));
+  const Pattern year("[0-9]{4}");
+  EXPECT_TRUE(year.matches("in 1984"));
+  EXPECT_FALSE(year.mayMatch("in 198x4"));
+  const Pattern grey("gr(a|e)y");  // gr, one of a and e, y
+  EXPECT_TRUE(grey.matches("grey"));
+  EXPECT_FALSE(grey.mayMatch("groy gry"));
+  const Pattern either("cat|dog");  // c or d, a or o, t or g
+  EXPECT_FALSE(either.mayMatch("cab"));
+  EXPECT_TRUE(either.mayMatch("cog"));
+  EXPECT_FALSE(either.matches("cog"));
+  // A digit class holds only ASCII digits; a bracket holding a longer character, or a class of
+  // letters, says nothing of the bytes.
+  EXPECT_FALSE(Pattern("x[[:digit:]]").mayMatch("x\xD9\xA3"));
+  EXPECT_TRUE(Pattern("x[\xC3\xA9"
+                      "a]")
+                  .matches("x\xC3\xA9"));
+  EXPECT_TRUE(Pattern("x[[:alpha:]]").matches("x\xC3\xA9"));
+  // Of a literal longer than is kept whole, its end still rules out texts.
+  std::string longLiteral;
+  for (int i = 0; i < 1500; ++i) longLiteral += "ab\xC3\xA9";
+  const Pattern longOne(longLiteral + "[xy]");
+  EXPECT_TRUE(longOne.matches("<" + longLiteral + "y>"));
+  EXPECT_FALSE(longOne.mayMatch(longLiteral));
+  EXPECT_FALSE(longOne.mayMatch(longLiteral.substr(0, longLiteral.size() - 2) + "ex"));
+  // Under Insensitive, a letter that another character folds onto says nothing either.
+  EXPECT_TRUE(Pattern("[r-t]his", insensitive).matches("\xC5\xBFhis"));
 }
 
 TEST(Pattern, IsCompiledAndRunInTheLocaleOfTheThreadThatBuiltIt) {
@@ -191,9 +230,26 @@ class PatternGenerator {
   }
 
   std::string text() {
-    static const std::vector<std::string> pieces = {"a",        "b",        "A",        "B",   "1",
-                                                    " ",        ".",        "*",        "x",   "s",
-                                                    "\xC3\xA9", "\xC5\xBF", "\xC4\xB1", "\xFF"};
+    static const std::vector<std::string> pieces = {"a",
+                                                    "b",
+                                                    "A",
+                                                    "B",
+                                                    "1",
+                                                    " ",
+                                                    ".",
+                                                    "*",
+                                                    "x",
+                                                    "s",
+                                                    "\xC3\xA9",
+                                                    "\xC5\xBF",
+                                                    "\xC4\xB1",
+                                                    "\xFF",
+                                                    "e",
+                                                    "i",
+                                                    "k",
+                                                    "-",
+                                                    "\xE2\x84\xAA",
+                                                    "\xD9\xA3"};
     std::string out;
     for (std::size_t n = pick(pick(4) == 0 ? 40 : 10); n > 0; --n)
       out += pieces[pick(pieces.size())];
@@ -206,12 +262,45 @@ class PatternGenerator {
   }
 
   std::string branch(int depth) {
-    static const std::vector<std::string> atoms = {
-        "a",    "b",    "A",        "s",       "I",           "1",
-        " ",    "x",    "\xC3\xA9", ".",       "[[:digit:]]", "[[:alpha:]b]",
-        "[^a]", "[]a]", "[a-c]",    "[[.a.]]", "[[=b=]]",     "\\w",
-        "\\W",  "\\s",  "\\S",      "\\.",     "\\*",         "\\1",
-        "\\]",  "\\n"};
+    static const std::vector<std::string> atoms = {"a",
+                                                   "b",
+                                                   "A",
+                                                   "s",
+                                                   "I",
+                                                   "1",
+                                                   " ",
+                                                   "x",
+                                                   "\xC3\xA9",
+                                                   ".",
+                                                   "[[:digit:]]",
+                                                   "[[:alpha:]b]",
+                                                   "[^a]",
+                                                   "[]a]",
+                                                   "[a-c]",
+                                                   "[[.a.]]",
+                                                   "[[=b=]]",
+                                                   "\\w",
+                                                   "\\W",
+                                                   "\\s",
+                                                   "\\S",
+                                                   "\\.",
+                                                   "\\*",
+                                                   "\\1",
+                                                   "\\]",
+                                                   "\\n",
+                                                   "[aeiou]",
+                                                   "[a-cA]",
+                                                   "[[:upper:]]",
+                                                   "[[:xdigit:]]",
+                                                   "[sS]",
+                                                   "[i-k]",
+                                                   "[\xC3\xA9"
+                                                   "a]",
+                                                   "[^a-c]",
+                                                   "(a|b)",
+                                                   "(ab|ba)",
+                                                   "[[:digit:][:alpha:]]",
+                                                   "[-a]"};
     static const std::vector<std::string> anchors = {"^",   "$",   "\\<", "\\>",
                                                      "\\b", "\\B", "\\`", "\\'"};
     static const std::vector<std::string> quantifiers = {"*",     "+",    "?",   "{2}", "{1,}",

@@ -466,7 +466,7 @@ TEST_F(CommandTest, FailuresNameTheFileAndUsageErrorsExitWithTwo) {
   expect({"-q"}, 2, "tallowmere: unknown option '-q'\n");
   expect({"-d"}, 2, "tallowmere: option '-d' needs a value\n");
   expect({"-d", "%%", "jokes"}, 2, "tallowmere: the delimiter must be a single character: '%%'\n");
-  expect({"count"}, 2, "tallowmere: usage: tallowmere count [-d CHAR] FILE\n");
+  expect({"count"}, 2, "tallowmere: usage: tallowmere count [-d CHAR] [--json] FILE\n");
   expect({"index", "missing", "jokes"}, 1, "tallowmere: missing: no such file\n");
 
   const Outcome help = run({"--help"});

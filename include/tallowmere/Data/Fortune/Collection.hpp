@@ -161,6 +161,13 @@ class TALLOWMERE_API Collection {
   // NotFound for a path that is not one of the collection's.
   [[nodiscard]] DrawnFortune read(const std::string& path, std::int64_t number) const;
 
+  // The admitted fortune at `position` when the filter's fortunes of all files are numbered from
+  // 0 in file order, then in each file's order, as count() counts them; shares and weighting
+  // play no part. Reads the files' entries (once per filter and version of each file) and one
+  // fortune. Throws OutOfRange for a position below 0 or at count(filter) or beyond.
+  [[nodiscard]] DrawnFortune fortuneAt(std::int64_t position,
+                                       const FortuneFilter& filter = {}) const;
+
   // Hands every admitted fortune to `visitor`, file by file in order, each file read once in
   // bounded memory, until the visitor says Stop. Returns Stop if it did, which a caller whose
   // visitor never stops may ignore. The visitor may read from this collection (read, draw),

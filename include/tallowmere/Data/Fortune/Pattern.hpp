@@ -7,8 +7,11 @@
 //
 // A Pattern is a POSIX extended regular expression (regcomp with REG_EXTENDED, so the GNU
 // operators \w, \<, \b, back-references ... work as they do there), plus a quick test that rules
-// out most fortunes before the expression runs: the longest literal text that every match must
-// hold, when the expression has one that can be read off it with certainty.
+// out most fortunes before the expression runs: a literal that every match must hold, when the
+// expression has one that can be read off it with certainty. The literal is a run of bytes,
+// each one of a known set: "l[aeiou]ve" holds "l", one of "aeiou", "v" and "e"; "gr(a|e)y" and
+// "[0-9]{4}" hold such runs too. When the expression is nothing but its literal, a text that
+// holds the literal matches without the expression running.
 //
 // Locale: the pattern is compiled, and every match runs, in the locale that the constructing
 // thread uses (uselocale, else the global locale that setlocale set), captured when it is
@@ -51,13 +54,13 @@ class TALLOWMERE_API Pattern {
   [[nodiscard]] PatternOptions options() const noexcept;
 
   // False only when `bytes` cannot match: they lack a literal that every match holds. Cheap (a
-  // substring search, folding ASCII case under Insensitive); always true for an expression
-  // without such a literal. For callers that want to skip work (decoding, say) before matches().
+  // search of the bytes for the literal's run); always true for an expression without such a
+  // literal. For callers that want to skip work (decoding, say) before matches().
   [[nodiscard]] bool mayMatch(std::string_view bytes) const noexcept;
 
-  // Whether there is such a literal, how long it is, and where it next occurs in `text` at or
-  // after `from` (npos when it does not; `from` itself without a literal): for a search of many
-  // fortunes at once, which cuts out only those that hold it.
+  // Whether there is such a literal, how long its run is in bytes, and where it next occurs in
+  // `text` at or after `from` (npos when it does not; `from` itself without a literal): for a
+  // search of many fortunes at once, which cuts out only those that hold it.
   [[nodiscard]] bool hasLiteral() const noexcept;
   [[nodiscard]] std::size_t literalLength() const noexcept;
   [[nodiscard]] std::size_t findLiteral(std::string_view text, std::size_t from) const noexcept;

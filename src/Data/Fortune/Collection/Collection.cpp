@@ -548,6 +548,31 @@ FortuneStats Collection::stats(const FortuneFilter& filter) const {
   return total;
 }
 
+DrawnFortune Collection::fortuneAt(std::int64_t position, const FortuneFilter& filter) const {
+  state_->recheck(false);
+  for (int restart = 0; restart < kRestarts; ++restart) {
+    try {
+      std::int64_t before = 0;  // the admitted fortunes of the files before this one
+      for (const State::Live& file : state_->live()) {
+        const Admitted numbers =
+            state_->guarded(file, [&] { return state_->admitted(file.at, file.member, filter); });
+        const auto held = static_cast<std::int64_t>(numbers->size());
+        if (position >= before && position - before < held) {
+          return state_->readChosen(file, (*numbers)[static_cast<std::size_t>(position - before)],
+                                    filter);
+        }
+        before += held;
+      }
+      throw IOError::userError("no fortune at position " + std::to_string(position) +
+                                   ": the collection admits " + std::to_string(before),
+                               {}, ErrorReason::OutOfRange);
+    } catch (const Restart&) {
+    }
+  }
+  throw IOError::userError("the fortune files keep changing while a fortune is read", {},
+                           ErrorReason::StaleIndex);
+}
+
 DrawnFortune Collection::read(const std::string& path, std::int64_t number) const {
   state_->recheck(false);
   const FortuneFilter any;
