@@ -61,7 +61,7 @@ case $(head -n 1 <<<"$drawn") in
 esac
 # shellcheck disable=SC2046 # one path a line, none with blanks
 run tallowmere check $(run tallowmere list -a)
-run man -w tallowmere | grep -qx /usr/share/man/man1/tallowmere.1.gz
+test "$(run man -w tallowmere)" = /usr/share/man/man1/tallowmere.1.gz
 # fortune-mod's own command still works beside it.
 run /usr/games/fortune >/dev/null
 
