@@ -16,7 +16,8 @@ library=$(find "$build" -maxdepth 1 -name 'libtallowmere.so.*.*' -print -quit)
 export tallowmere_datadir=$PWD/$build/share/tallowmere
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-"${CC:-cc}" -std=c99 -O2 -Iinclude bench/capi_draw.c "$library" -o "$tmp/capi_draw"
+"${CC:-cc}" -std=c99 -O2 -Iinclude bench/capi_draw.c "$library" \
+  -Wl,-rpath,"$PWD/$build" -o "$tmp/capi_draw"
 echo "microseconds a draw, median of 11 runs of $rounds draws (${*:-the bundled collection})"
 printf 'C                 %8s\n' "$("$tmp/capi_draw" "$rounds" "$@")"
 TALLOWMERE_LIBRARY=$PWD/$library PYTHONPATH=$PWD/python PYTHONDONTWRITEBYTECODE=1 \

@@ -11,6 +11,7 @@
 #                                                 (static), tallowmere::shared
 #   <prefix>/<libdir>/pkgconfig/tallowmere.pc     pkg-config --cflags --libs tallowmere (shared)
 #   <prefix>/<libdir>/pkgconfig/tallowmere-static.pc                          (static)
+#   <prefix>/lib/python3/dist-packages/tallowmere/ the Python module (python/CMakeLists.txt)
 #
 # The library finds its data below the prefix that its command or shared library lies under
 # (so a copy installed with `cmake --install --prefix`, or moved, finds its own), else below

@@ -49,6 +49,22 @@ def strfile_data(offsets, version=2, longest=0, shortest=0xFFFFFFFF, flags=0, de
     return header + delimiter + bytes(3) + struct.pack(">%dI" % len(offsets), *offsets)
 
 
+# FreeBSD's and NetBSD's layout: the same header, 64-bit big-endian offsets.
+def strfile_data64(offsets, version=2, longest=0, shortest=0xFFFFFFFF, flags=0, delimiter=b"%"):
+    header = struct.pack(">5I", version, len(offsets) - 1, longest, shortest, flags)
+    return header + delimiter + bytes(3) + struct.pack(">%dQ" % len(offsets), *offsets)
+
+
+# 4.4BSD's on 64-bit little-endian machines: 8-byte fields, each the value big-endian and four
+# zero bytes; the delimiter at byte 40, the header padded to 48.
+def strfile_data_longs(offsets, version=2, longest=0, shortest=0xFFFFFFFF, flags=0,
+                       delimiter=b"%"):
+    fields = [version, len(offsets) - 1, longest, shortest, flags]
+    header = b"".join(struct.pack(">I", value) + bytes(4) for value in fields)
+    return (header + delimiter + bytes(7)
+            + b"".join(struct.pack(">I", value) + bytes(4) for value in offsets))
+
+
 # For the strfile target's text half: the delimiter (0 '%', 1 '#', 2 newline, 3 'a', 4 NUL)
 # and the options (random 1, ordered 2, rotated 4, ignore case 8), then the text.
 def strfile_text(delimiter, options, text):
@@ -109,6 +125,10 @@ SEEDS = {
         "decreasing": strfile_data([0, 40, 30, 50], longest=20, shortest=8),
         "count-too-big": strfile_data([0, 9])[:4] + b"\xff\xff\xff\xff" + strfile_data([0, 9])[8:],
         "short": strfile_data([0])[:20],
+        "three-fortunes-64": strfile_data64([2, 32, 59, 73], longest=26, shortest=12),
+        "three-fortunes-longs": strfile_data_longs([2, 32, 59, 73], longest=26, shortest=12),
+        "ordered-longs": strfile_data_longs([15, 60, 46, 0, 31, 73], longest=14, shortest=12,
+                                            flags=2),
         "sweets-ordered": strfile_text(0, 10, b"banana bread\n%\n...Apple tart\n%\n  cherry jam\n"
                                        b"%\napple cider\n%\nBanana split\n"),
         "ties": strfile_text(0, 2, b"same\n%\nsame\n%\nab\n%x\n%\nab\n\0\n%\nsame\n"),

@@ -176,7 +176,8 @@ for name in "${examples[@]}"; do
   # shellcheck disable=SC2046,SC2086 # the flags are meant to split into words
   "${CXX:-g++}" -std=c++20 -Wall -Wextra -Werror "examples/$name.cpp" $cflags \
     $(pkg-config --libs tallowmere) -Wl,-rpath,"$libdir" -o "$tmp/pkg-config/$name"
-  if ! ldd "$tmp/pkg-config/$name" | grep "$libdir/libtallowmere.so" >/dev/null; then
+  # (ldd's output is read whole: grep -q stopping early would fail the pipeline.)
+  if [[ $(ldd "$tmp/pkg-config/$name") != *"$libdir/libtallowmere.so"* ]]; then
     echo "check-install: $name, built with pkg-config tallowmere, is not linked to the shared library" >&2
     exit 1
   fi
@@ -211,8 +212,8 @@ capi_build shared tallowmere
 capi_build static tallowmere-static
 capi_build shared-asan tallowmere -fsanitize=address -fno-omit-frame-pointer -g
 capi_build static-asan tallowmere-static -fsanitize=address -fno-omit-frame-pointer -g
-ldd "$tmp/c/shared" | grep "$libdir/libtallowmere.so" >/dev/null &&
-  ! ldd "$tmp/c/static" | grep libtallowmere >/dev/null
+[[ $(ldd "$tmp/c/shared") == *"$libdir/libtallowmere.so"* ]]
+[[ $(ldd "$tmp/c/static") != *libtallowmere* ]]
 for name in shared static shared-asan static-asan; do
   ASAN_OPTIONS=detect_leaks=1 run_example capi "$tmp/c/$name"
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
-# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [valgrind] [shells]
-#                              [deb]
+# Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells]
+#                              [valgrind] [browser] [deb]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -11,9 +11,10 @@ want_benchmark=0
 want_pkg_config=0
 want_fuzzer=0
 want_lint=0
-want_valgrind=0
-want_deb=0
 want_shells=0
+want_valgrind=0
+want_browser=0
+want_deb=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -21,9 +22,10 @@ for extra in "$@"; do
     pkg-config) want_pkg_config=1 ;;
     fuzzer) want_fuzzer=1 ;;
     lint) want_lint=1 ;;
-    valgrind) want_valgrind=1 ;;
-    deb) want_deb=1 ;;
     shells) want_shells=1 ;;
+    valgrind) want_valgrind=1 ;;
+    browser) want_browser=1 ;;
+    deb) want_deb=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -40,6 +42,10 @@ command -v make >/dev/null || missing+=(make)
 have_cmake_package GTest GTestConfig.cmake || missing+=(libgtest-dev libgmock-dev)
 # The Python module's tests run under Debian's interpreter with its pytest.
 /usr/bin/python3 -c 'import pytest' 2>/dev/null || missing+=(python3 python3-pytest)
+# `tallowmere serve` answers HTTP through libmicrohttpd, found with pkg-config.
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+compgen -G "/usr/lib/*/pkgconfig/libmicrohttpd.pc" >/dev/null \
+  || compgen -G "/usr/local/lib/pkgconfig/libmicrohttpd.pc" >/dev/null || missing+=(libmicrohttpd-dev)
 if [ "$want_clang" = 1 ]; then
   # The sanitizer runtimes come with libclang-rt-14-dev, which clang only recommends.
   if ! command -v clang++ >/dev/null; then
@@ -66,8 +72,17 @@ if [ "$want_lint" = 1 ]; then
   command -v clang-format-14 >/dev/null || command -v clang-format >/dev/null || missing+=(clang-format)
   command -v clang-tidy-14 >/dev/null || command -v clang-tidy >/dev/null || missing+=(clang-tidy)
 fi
+if [ "$want_shells" = 1 ]; then
+  # The shells whose completion scripts the tests load (the tests skip a missing one).
+  command -v zsh >/dev/null || missing+=(zsh)
+  command -v fish >/dev/null || missing+=(fish)
+fi
 if [ "$want_valgrind" = 1 ]; then
   command -v valgrind >/dev/null || missing+=(valgrind)
+fi
+if [ "$want_browser" = 1 ]; then
+  # The test of the server's pages in a real browser (tests/serve/browser.sh).
+  command -v chromium >/dev/null || missing+=(chromium)
 fi
 if [ "$want_deb" = 1 ]; then
   # Building the Debian packages (packaging/debian) and checking them.
@@ -76,11 +91,6 @@ if [ "$want_deb" = 1 ]; then
   command -v lintian >/dev/null || missing+=(lintian)
   command -v dh_python3 >/dev/null || missing+=(dh-python)
   command -v pkg-config >/dev/null || missing+=(pkg-config)
-fi
-if [ "$want_shells" = 1 ]; then
-  # The shells whose completion scripts the tests load (the tests skip a missing one).
-  command -v zsh >/dev/null || missing+=(zsh)
-  command -v fish >/dev/null || missing+=(fish)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)

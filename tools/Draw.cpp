@@ -20,8 +20,6 @@
 
 namespace tallowmere::cli {
 
-namespace {
-
 FortuneFilter filterOf(const DrawOptions& options) {
   FortuneFilter filter;
   filter.length = options.length == DrawOptions::Length::Short  ? LengthFilter::Short
@@ -32,7 +30,6 @@ FortuneFilter filterOf(const DrawOptions& options) {
   return filter;
 }
 
-// The collection the options and operands name. Mistakes in the shares are the caller's.
 Collection openCollection(const DrawOptions& options) {
   CollectionOptions collection;
   collection.kind = options.kind;
@@ -45,6 +42,8 @@ Collection openCollection(const DrawOptions& options) {
     throw;
   }
 }
+
+namespace {
 
 // How long -w waits after a fortune: long enough to read it, at about 20 characters a second,
 // and never less than 6 seconds.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <tallowmere/Data/Fortune/Collection.hpp>
 #include <tallowmere/Data/Fortune/Types.hpp>
 
 namespace tallowmere::cli {
@@ -31,6 +32,13 @@ struct DrawOptions {
   char32_t delimiter = U'%';          // -d
   std::vector<std::string> operands;  // [N%] FILE|DIR ...
 };
+
+// Which fortunes the options admit (-s, -l, -n) and how the draws spread over the files (-e).
+FortuneFilter filterOf(const DrawOptions& options);
+
+// The collection that the options (-a, -o, -d) and operands name, as a draw uses it. Throws
+// BadUsage for mistakes in the shares, and what Collection::ofOperands throws otherwise.
+Collection openCollection(const DrawOptions& options);
 
 // Does what the options ask, writing to standard output (and, for -m, the names of the files
 // to standard error), through the library's Collection. Returns the exit status: 1 when -m

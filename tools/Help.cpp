@@ -60,6 +60,9 @@ Subcommands (a fortune file named like one of them is reached as ./NAME):
                              print the statistics of FILE's fortunes
   check [-d CHAR] FILE...    check each stored index and whether it still matches its text
   list [-a|-o] [--json]      print the fortune files along the search path
+  serve [--listen HOST:PORT] [OPTIONS] [[N%] FILE|DIR]...
+                             serve the fortunes a draw would use over HTTP (a page, text,
+                             JSON, permalinks, search); `tallowmere serve --help` says more
   (--json: one JSON object a line, with the fields of the plain output and "file")
   (-d names the delimiter of a file indexed with another than %: the index does not say)
 

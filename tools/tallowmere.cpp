@@ -3,12 +3,18 @@
 // A thin layer over the library: the options are read here and in CommandLine.cpp, the
 // drawing is in Draw.cpp, the subcommands in Maintain.cpp. Failures end up below, where they
 // become "tallowmere: <message>" on standard error and the exit status.
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <span>
 #include <string>
 #include <vector>
 
+#include <tallowmere/Paths_tallowmere.hpp>
 #include <tallowmere/Platform/Random.hpp>
 #include "CommandLine.hpp"
 #include "Draw.hpp"
@@ -104,7 +110,29 @@ Action readDrawOptions(std::span<const std::string> args, DrawOptions& options) 
   return action;
 }
 
+// `tallowmere serve` is a program of its own, so that its HTTP library costs nothing to the
+// start of any other use: it is run in this process's place, found beside this program (in a
+// build tree) or in the libexec directory. Returns only when it cannot be run.
+[[noreturn]] void runServer(std::span<const std::string> args) {
+  std::vector<std::string> candidates;
+  std::error_code failed;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failed);
+  if (!failed) candidates.push_back(self.parent_path() / "tallowmere-serve");
+  candidates.push_back(getLibexecDir() + "/tallowmere-serve");
+  std::vector<char*> argv{const_cast<char*>("tallowmere-serve")};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::cout.flush();
+  int error = ENOENT;
+  for (const std::string& program : candidates) {
+    ::execv(program.c_str(), argv.data());
+    if (errno != ENOENT) error = errno;
+  }
+  throw std::runtime_error("serve: cannot run " + candidates.back() + ": " + std::strerror(error));
+}
+
 int run(std::span<const std::string> args) {
+  if (!args.empty() && args.front() == "serve") runServer(args.subspan(1));
   if (!args.empty() && isSubcommand(args.front())) {
     return runSubcommand(args.front(), args.subspan(1));
   }

@@ -15,8 +15,8 @@ subclass of tallowmere.Error, which carries the reason and the path of the file 
 This module wraps the C interface of the shared library libtallowmere.so (tallowmere.h).
 """
 
+import collections
 import ctypes
-import dataclasses
 import enum
 
 from . import _native
@@ -122,13 +122,11 @@ class Kind(enum.IntEnum):
     OFFENSIVE = 2
 
 
-@dataclasses.dataclass(frozen=True)
-class Fortune:
+# Named tuples rather than data classes: importing dataclasses costs more than a draw.
+class Fortune(collections.namedtuple("Fortune", ["path", "number", "text"])):
     """A fortune: its file, its number there and its text."""
 
-    path: str
-    number: int
-    text: str
+    __slots__ = ()
 
     def __str__(self):
         return self.text
@@ -191,7 +189,10 @@ class Collection:
         self.close()
 
     def __del__(self):
-        self.close()
+        try:
+            self.close()
+        except Exception:  # at interpreter exit the library may be gone already
+            pass
 
     def _live(self):
         if not self._handle:
@@ -286,15 +287,12 @@ class IndexState(enum.IntEnum):
     OTHER = 7
 
 
-@dataclasses.dataclass(frozen=True)
-class IndexReport:
+class IndexReport(collections.namedtuple(
+        "IndexReport", ["state", "detail", "first_difference", "num_fortunes"])):
     """What FortuneFile.check() found: the state, what is wrong (for DAMAGED), the first
     fortune that differs (for DIFFERS_FROM_TEXT) and the number of fortunes (for SOUND)."""
 
-    state: IndexState
-    detail: str
-    first_difference: int
-    num_fortunes: int
+    __slots__ = ()
 
 
 class FortuneFile:
@@ -327,7 +325,7 @@ class FortuneFile:
     def __del__(self):
         try:
             self.close()
-        except Error:
+        except Exception:  # a failing close, or the library gone already at interpreter exit
             pass
 
     def _live(self):

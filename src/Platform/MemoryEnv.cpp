@@ -7,6 +7,7 @@
 #include <tallowmere/Platform/MemoryEnv.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +26,13 @@ namespace tallowmere {
 
 namespace {
 
+// The clock of files in memory: every change of any file takes the next tick, so that the
+// modification times of two files tell which changed last, as the disk's do.
+std::int64_t nextTick() noexcept {
+  static std::atomic<std::int64_t> clock{0};
+  return ++clock;
+}
+
 struct Node {
   Node(std::uint64_t number, std::uint32_t permissions) : inode(number), mode(permissions) {}
 
@@ -33,8 +41,9 @@ struct Node {
   std::string bytes TM_GUARDED_BY(mutex);
   std::string synced TM_GUARDED_BY(mutex);
   std::uint32_t mode TM_GUARDED_BY(mutex);  // the permission bits; metadata, never lost
-  // Counts the changes to bytes: the modification time of a file in memory.
-  std::int64_t changes TM_GUARDED_BY(mutex) = 0;
+  // The tick of the last change to bytes (of the creation, before any): the modification time
+  // of a file in memory.
+  std::int64_t changes TM_GUARDED_BY(mutex) = nextTick();
   // The advisory lock: the number of shared holders, or an exclusive holder. Waiters wait on
   // lockReleased with lockMutex, which a thread takes alone or inside the environment's mutex.
   detail::Mutex lockMutex{"memory file's advisory lock"};
@@ -91,7 +100,7 @@ class MemoryFile final : public File {
     detail::ExclusiveLock data(node.mutex);
     if (static_cast<std::uint64_t>(end) > node.bytes.size()) grow(node.bytes, end, name_, "write");
     std::memcpy(node.bytes.data() + offset, bytes.data(), bytes.size());
-    ++node.changes;
+    node.changes = nextTick();
   }
 
   std::int64_t size() override TM_EXCLUDES(lifetime_) {
@@ -113,7 +122,7 @@ class MemoryFile final : public File {
     } else {
       node.bytes.resize(static_cast<std::size_t>(size));
     }
-    ++node.changes;
+    node.changes = nextTick();
   }
 
   void sync() override TM_EXCLUDES(lifetime_) {

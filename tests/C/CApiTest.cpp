@@ -12,6 +12,7 @@
 
 #include <tallowmere/tallowmere.h>
 #include <tallowmere/Paths_tallowmere.hpp>
+#include "Collection/CollectionSupport.hpp"
 #include "support/TempDir.hpp"
 
 namespace tallowmere {
@@ -104,6 +105,21 @@ TEST_F(CCollection, DrawsWithAFilterAndRepeatsASeededDraw) {
   int64_t count = 0;
   ASSERT_EQ(tm_collection_count(collection.get(), nullptr, &count), TM_OK);
   EXPECT_EQ(count, 3);  // the empty fortune is not counted
+}
+
+TEST_F(CCollection, TheCollectionOfAKindFollowsItsSearchPath) {
+  test::ScopedEnvironment environment;
+  environment.isolate(dir.path("no-data"));
+  environment.set("TALLOWMERE_PATH", dir.path());
+  tm_collection* opened = nullptr;
+  ASSERT_EQ(tm_collection_open(TM_KIND_NORMAL, &opened), TM_OK) << tm_last_error_message();
+  const CollectionHandle collection(opened);
+  const tm_filter shortOnes{TM_LENGTH_SHORT, 16, TM_WEIGHT_BY_FILE};
+  tm_fortune* drawn = nullptr;
+  ASSERT_EQ(tm_collection_draw(collection.get(), &shortOnes, nullptr, &drawn), TM_OK);
+  EXPECT_STREQ(Fortune(drawn)->text, "Short and sweet.");
+  const tm_filter negative{TM_LENGTH_SHORT, -1, TM_WEIGHT_BY_FORTUNE};
+  EXPECT_EQ(tm_collection_draw(collection.get(), &negative, nullptr, &drawn), TM_ERR_USAGE);
 }
 
 TEST_F(CCollection, VisitsEveryFortuneOrEveryMatchUntilTheVisitorStops) {

@@ -38,12 +38,15 @@ class ScopedEnvironment {
     ::unsetenv(name.c_str());
   }
 
-  // No search-path variable, the data directory at `dataDir`, and no classic collection.
+  // No search-path variable, the data directory at `dataDir`, no classic collection and no
+  // locale.
   void isolate(const std::string& dataDir) {
     for (const char* name : {"TALLOWMERE_PATH", "TALLOWMERE_PATH_ALL", "TALLOWMERE_PATH_NORMAL",
                              "TALLOWMERE_PATH_OFFENSIVE"}) {
       unset(name);
     }
+    // Nor a language: the locale would choose its collection.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG"}) unset(name);
     set("tallowmere_datadir", dataDir);
     set("tallowmere_classicdir", dataDir + "/no-classic-collection");
   }

@@ -322,5 +322,73 @@ TEST(KeptOpenCollection, ReplacedTextsAreNotReadThroughWhatWasKept) {
   }
 }
 
+// A classic collection with languages beside it, as Debian's fortunes-de and fortunes-ru lay
+// theirs out, and the locale variables that choose among them.
+TEST(LocaleCollection, TheLocaleChoosesItsLanguageAsTheClassicToolsDo) {
+  TempDir dir;
+  test::ScopedEnvironment environment;
+  environment.isolate(dir.path("share"));
+  environment.set("tallowmere_classicdir", dir.path("classic"));
+  const auto classic = [&](const std::string& name, bool withData = true) {
+    fs::create_directories(fs::path(dir.path("classic/" + name)).parent_path());
+    const std::string text = "A saying of " + name + "\n%\n";
+    dir.writeFile("classic/" + name, text);
+    if (withData) dir.writeFile("classic/" + name + ".dat", encodeStrfile(buildStrfile(text)));
+  };
+  classic("english");
+  classic("off/rude");
+  classic("ru/anekdot");
+  classic("de/witze");
+  classic("de/off/grob");
+  classic("de/abgeschaltet", false);  // turned off: no data file
+  classic("xx/only-text", false);
+  const auto chosen = [&](const std::vector<std::pair<std::string, std::string>>& variables,
+                          FortuneType kind = FortuneType::Normal) {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG"}) environment.unset(name);
+    for (const auto& [name, value] : variables) environment.set(name, value);
+    std::set<std::string> names;
+    CollectionOptions options;
+    options.kind = kind;
+    for (const CollectionFile& file : Collection::ofKind(options).files()) {
+      names.insert(fs::path(file.path).filename().string());
+    }
+    return names;
+  };
+  using Names = std::set<std::string>;
+  EXPECT_EQ(chosen({}), Names{"english"});
+  EXPECT_EQ(chosen({{"LANG", "ru_RU.UTF-8"}}), Names{"anekdot"});
+  EXPECT_EQ(chosen({{"LANG", "de_DE.UTF-8@euro"}}), Names{"witze"});
+  EXPECT_EQ(chosen({{"LANG", "de"}}), Names{"witze"});
+  EXPECT_EQ(chosen({{"LANG", "C"}}), Names{"english"});
+  EXPECT_EQ(chosen({{"LANG", "POSIX"}}), Names{"english"});
+  EXPECT_EQ(chosen({{"LANG", "fr_FR.UTF-8"}}), Names{"english"});
+  // The first variable set decides, even set to C or to nothing.
+  EXPECT_EQ(chosen({{"LC_ALL", "ru_RU.UTF-8"}, {"LANG", "de_DE.UTF-8"}}), Names{"anekdot"});
+  EXPECT_EQ(chosen({{"LC_MESSAGES", "de_AT"}, {"LANG", "ru_RU"}}), Names{"witze"});
+  EXPECT_EQ(chosen({{"LC_MESSAGES", "C"}, {"LANGUAGE", "de"}}), Names{"english"});
+  EXPECT_EQ(chosen({{"LC_ALL", ""}, {"LANG", "ru"}}), Names{"english"});
+  EXPECT_EQ(chosen({{"LANGUAGE", "ru"}, {"LANG", "C"}}), Names{"anekdot"});
+  // A list: the first language with fortune files (xx has none with a data file).
+  EXPECT_EQ(chosen({{"LANGUAGE", "xx:fr:de:ru"}, {"LANG", "en_US"}}), Names{"witze"});
+  EXPECT_EQ(chosen({{"LANG", "../de"}}), Names{"english"});
+  EXPECT_EQ(chosen({{"LANG", "de"}}, FortuneType::Offensive), Names{"grob"});
+  EXPECT_EQ(chosen({{"LANG", "de"}}, FortuneType::All), (Names{"witze", "grob"}));
+  EXPECT_EQ(chosen({{"LANG", "ru"}}, FortuneType::Offensive), Names{"rude"});
+  // Names are looked up in the language's collection first, then in the usual one.
+  const auto named = [&](const std::string& name) {
+    return Collection::ofOperands(std::span(&name, 1)).files().at(0).path;
+  };
+  chosen({{"LANG", "de"}});
+  EXPECT_EQ(named("english"), dir.path("classic/english"));
+  EXPECT_EQ(named("witze"), dir.path("classic/de/witze"));
+  // The data directory's own collection for the language comes first; a search-path variable
+  // wins over every locale.
+  fs::create_directories(dir.path("share/de/data/normal"));
+  dir.writeFile("share/de/data/normal/eigene", "Eigenes\n");
+  EXPECT_EQ(chosen({{"LANG", "de_CH"}}), Names{"eigene"});
+  environment.set("TALLOWMERE_PATH", dir.path("classic/ru"));
+  EXPECT_EQ(chosen({{"LANG", "de"}}), Names{"anekdot"});
+}
+
 }  // namespace
 }  // namespace tallowmere

@@ -323,8 +323,11 @@ TEST_F(CommandTest, IndexRebuildsAndCheckFindsDamagedAndOutdatedIndexes) {
   EXPECT_EQ(run({"index", "jokes"}).status, 0);  // a damaged index is replaced
   EXPECT_EQ(run({"check", "jokes"}).status, 0);
 
-  // The text changed behind the index's back.
+  // The text changed behind the index's back, and its index is left as it was (an older
+  // index would be stale).
+  const auto modified = std::filesystem::last_write_time(dir.path("jokes.ix"));
   dir.writeFile("jokes", dir.readFile("jokes") + "%\nfour\n");
+  std::filesystem::last_write_time(dir.path("jokes"), modified);
   const Outcome stale = run({"check", "jokes"});
   EXPECT_EQ(stale.status, 1);
   EXPECT_EQ(stale.out,
@@ -407,6 +410,9 @@ TEST_F(CommandTest, CheckNamesAnInterruptedAppend) {
   dir.writeFile("t.ix", dir.readFile("t.ix") + detail::encodePendingAppend(
                                                    {{12, 5, 5, 1}, 9, 10, 18, std::string("\n")}));
   dir.writeFile("t", "one\n%\ntwo\n%\nthr");
+  // The text is newer than its index, through the append the index records: a reader still
+  // reads through the index, which never lists the fortune cut in part.
+  EXPECT_EQ(run({"count", "t"}).out, "2\n");
   EXPECT_EQ(run({"check", "t"}).out,
             "t: an append to the file was interrupted; the next change to it undoes the append; "
             "rebuild it with: tallowmere index t\n");
@@ -601,8 +607,8 @@ TEST_F(CommandTest, TheClassicCollectionIsReadThroughItsDataFilesEachFileOnce) {
                 ::testing::AnyOf("Wise one\n", "Wise two\n"));
   }
   EXPECT_EQ(runClassic({"-o"}).out, "Rude one\n");
-  EXPECT_EQ(runClassic({"-f"}).out, "100.00% " + dir.path("classic/wisdom") + "\n skipped " +
-                                        dir.path("classic/prog") + " (not a text file)\n");
+  // A text without a data file is no fortune file of the classic tools' own directory.
+  EXPECT_EQ(runClassic({"-f"}).out, "100.00% " + dir.path("classic/wisdom") + "\n");
   EXPECT_EQ(runClassic({"-a", "-m", "[Rr]ude"}).out, "Rude one\n%\n");
   EXPECT_EQ(runClassic({"prog"}).err, "tallowmere: " + dir.path("classic/prog") +
                                           ": not a text file; fortune files hold text\n");
@@ -653,6 +659,118 @@ TEST_F(CommandTest, AddKeepsTheClassicLayoutAndTheDataFileAsStrfileWouldWriteThe
   dir.writeFile("para", "x\n\xC2\xA7\ny\n\xC2\xA7\nz\n");
   EXPECT_THAT(run({"check", "-d", "\xC2\xA7", "para"}).out,
               HasSubstr("rebuild it with: tallowmere index -d \xC2\xA7 para\n"));
+}
+
+// Dates the file at `path` an hour back, as one written before the text beside it was edited.
+void backdate(const std::string& path) {
+  std::filesystem::last_write_time(
+      path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+}
+
+TEST_F(CommandTest, ATextEditedByHandIsReadAsItsTextSays) {
+  const std::string before = "one\n%\ntwo\n";
+  // Grown, so that the old entries would cut "a\n%" out of it; rewritten shorter; replaced by
+  // an editor's rename with a longer text.
+  const std::vector<std::string> edits = {"a\n%\nb\n%\nthree is new\n", "x\n%\nnew\n",
+                                          "a much longer\nfirst one\n%\nnew at the end\n"};
+  for (const bool classic : {false, true}) {
+    for (std::size_t edit = 0; edit < edits.size(); ++edit) {
+      SCOPED_TRACE((classic ? "through t.dat, edit " : "through t.ix, edit ") +
+                   std::to_string(edit));
+      std::filesystem::remove(dir.path("t.ix"));
+      std::filesystem::remove(dir.path("t.dat"));
+      dir.writeFile("t", before);
+      if (classic) {
+        dir.writeFile("t.dat", encodeStrfile(buildStrfile(before)));
+      } else {
+        ASSERT_EQ(run({"index", "t"}).status, 0);
+      }
+      backdate(dir.path(classic ? "t.dat" : "t.ix"));
+      const std::string& after = edits[edit];
+      if (edit == 2) {
+        dir.writeFile("t.new", after);
+        std::filesystem::rename(dir.path("t.new"), dir.path("t"));
+      } else {
+        dir.writeFile("t", after);
+      }
+      const std::string first = after.substr(0, after.find("\n%\n")) + "\n";
+      EXPECT_EQ(run({"get", "t", "0"}).out, first);
+      EXPECT_EQ(run({"count", "t"}).out, edit == 0 ? "3\n" : "2\n");
+      EXPECT_THAT(run({"-m", "new", "t"}).out, HasSubstr("new"));
+      for (const auto& [drawn, times] : tally({"t"}, 4)) {
+        EXPECT_TRUE(after.find(drawn) != std::string::npos && drawn.find('%') == std::string::npos)
+            << drawn;
+      }
+      EXPECT_THAT(run({"check", "t"}).out,
+                  HasSubstr(classic ? "t: the data file t.dat is stale: the text was changed "
+                                      "after it was written; rebuild it with: tallowmere index "
+                                      "--dat t\n"
+                                    : "t: the index is stale: "));
+    }
+  }
+  // A rebuild that finds the index as it should be dates it, so that it looks stale no more.
+  ASSERT_EQ(run({"index", "--dat", "t"}).status, 0);
+  backdate(dir.path("t.ix"));
+  backdate(dir.path("t.dat"));
+  // Between the two: the clock files are dated by may lag behind the one given here.
+  std::filesystem::last_write_time(
+      dir.path("t"), std::filesystem::file_time_type::clock::now() - std::chrono::minutes(30));
+  EXPECT_EQ(run({"index", "t"}).out, "t: 2 fortunes\n");
+  EXPECT_EQ(run({"check", "t"}).out, "t: ok, 2 fortunes\n");
+}
+
+TEST_F(CommandTest, DataFilesOfEveryLayoutAreReadAndAddKeepsTheirLayout) {
+  const std::string text = "Fog\n%\nRain and\nsleet\n%\nSnow\n%\n";
+  for (const StrfileLayout layout :
+       {StrfileLayout::Offsets32, StrfileLayout::Offsets64, StrfileLayout::Longs64}) {
+    SCOPED_TRACE(static_cast<int>(layout));
+    std::filesystem::remove(dir.path("w.ix"));
+    dir.writeFile("w", text);
+    StrfileData data = buildStrfile(text);
+    data.layout = layout;
+    dir.writeFile("w.dat", encodeStrfile(data));
+    EXPECT_EQ(run({"count", "w"}).out, "3\n");
+    EXPECT_EQ(run({"get", "w", "1"}).out, "Rain and\nsleet\n");
+    EXPECT_EQ(run({"-m", "Sn", "w"}).out, "Snow\n%\n");
+    EXPECT_EQ(run({"check", "w"}).out, "w: ok, 3 fortunes\n");
+    ASSERT_EQ(run({"add", "w", "Hail"}).status, 0);
+    const StrfileData added = decodeStrfile(dir.readFile("w.dat"));
+    EXPECT_EQ(added.layout, layout);
+    EXPECT_EQ(added.offsets, buildStrfile(dir.readFile("w")).offsets);
+  }
+  // index --dat writes the layout of this system's strfile.
+  ASSERT_EQ(run({"index", "--dat", "w"}).status, 0);
+  EXPECT_EQ(decodeStrfile(dir.readFile("w.dat")).layout, StrfileLayout::Offsets32);
+  // One that fits no layout is not used, and check says why.
+  std::filesystem::remove(dir.path("w.ix"));
+  dir.writeFile("w.dat", dir.readFile("w.dat") + "junk");
+  EXPECT_EQ(run({"get", "w", "3"}).out, "Hail\n");
+  EXPECT_THAT(run({"check", "w"}).out, HasSubstr("cannot be used: decodeStrfileHead: fits no "
+                                                 "layout of data file in use (with 32-bit"));
+  // One that fits the text but lists other fortunes than it holds.
+  const std::string now = dir.readFile("w");
+  dir.writeFile("w.dat", encodeStrfile(buildStrfile(std::string(now.size() - 3, 'x') + "\n%\n")));
+  EXPECT_EQ(run({"check", "w"}).out,
+            "w: the data file w.dat does not list the fortunes of the text; rebuild it with: "
+            "tallowmere index --dat w\n");
+}
+
+TEST_F(CommandTest, TheLocaleChoosesTheLanguagesCollectionLcAllFirst) {
+  std::filesystem::create_directories(dir.path("classic/ru"));
+  std::filesystem::create_directories(dir.path("classic/de"));
+  for (const std::string name : {"classic/english", "classic/ru/anekdot", "classic/de/witze"}) {
+    dir.writeFile(name, "From " + name + "\n%\n");
+    dir.writeFile(name + ".dat", encodeStrfile(buildStrfile("From " + name + "\n%\n")));
+  }
+  const auto shares = [&](std::vector<std::string> variables) {
+    variables.push_back("tallowmere_datadir=" + dir.path("share"));
+    variables.push_back("tallowmere_classicdir=" + dir.path("classic"));
+    return runCommand(dir.path(), {"-f"}, "", variables).out;
+  };
+  EXPECT_EQ(shares({"LC_ALL=ru_RU.UTF-8", "LANG=de_DE.UTF-8"}),
+            "100.00% " + dir.path("classic/ru/anekdot") + "\n");
+  EXPECT_EQ(shares({"LC_ALL=C", "LANG=de_DE.UTF-8"}),
+            "100.00% " + dir.path("classic/english") + "\n");
 }
 
 TEST_F(CommandTest, WaitKeepsTheFortuneOnScreen) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
@@ -52,22 +53,25 @@ TEST(StrfileFormat, DecodesAndEncodesStrfileBytes) {
 }
 
 TEST(StrfileFormat, RefusesDamagedBytes) {
-  EXPECT_EQ(decodeError(""), "decodeStrfile: too few bytes for the header (needed 24, have 0)");
+  EXPECT_NE(decodeError("").find("too few bytes for its header of 24"), std::string::npos);
   EXPECT_NE(decodeError(kThreeFortunes.substr(0, 23)), "(no error)");
   for (char version : {'\0', '\3'}) {
     std::string bytes = kThreeFortunes;
     bytes[3] = version;
-    EXPECT_EQ(decodeError(bytes).find("decodeStrfile: unsupported version"), 0u);
+    EXPECT_NE(decodeError(bytes).find("version " + std::to_string(version) + " (known: 1 and 2)"),
+              std::string::npos);
   }
   // A truncated table, a byte too many, and a count far beyond the bytes (which must not be
-  // reserved for).
-  EXPECT_EQ(
-      decodeError(kThreeFortunes.substr(0, 39)),
-      "decodeStrfile: a table of 4 offsets takes 16 bytes after the header, but there are 15");
-  EXPECT_NE(decodeError(kThreeFortunes + '\0').find("but there are 17"), std::string::npos);
+  // reserved for): each layout says what it found wrong.
+  EXPECT_EQ(decodeError(kThreeFortunes.substr(0, 39)),
+            "decodeStrfile: fits no layout of data file in use (with 32-bit offsets (Linux, "
+            "OpenBSD): 3 strings take 40 bytes, not 39; with 64-bit offsets (FreeBSD, NetBSD): 3 "
+            "strings take 56 bytes, not 39; with 8-byte fields (4.4BSD on 64-bit machines): too "
+            "few bytes for its header of 48)");
+  EXPECT_NE(decodeError(kThreeFortunes + '\0').find("take 40 bytes, not 41"), std::string::npos);
   std::string huge = kThreeFortunes;
   huge.replace(4, 4, "\xff\xff\xff\xff");
-  EXPECT_NE(decodeError(huge).find("4294967296 offsets"), std::string::npos);
+  EXPECT_NE(decodeError(huge).find("4294967295 strings take 17179869208 bytes"), std::string::npos);
 
   std::string backwards = kThreeFortunes;
   backwards[31] = 60;  // the second offset, now beyond the third (59)
@@ -77,6 +81,58 @@ TEST(StrfileFormat, RefusesDamagedBytes) {
     backwards[19] = flag;
     EXPECT_EQ(decodeStrfile(backwards).offsets[1], 60u);
   }
+}
+
+// The layouts in use, built from their descriptions: each header field of `fieldWidth` bytes
+// and each offset of `offsetWidth` holds its value big-endian in its first four bytes
+// (`valueFirst`) or its last four, the rest zero; the delimiter follows the five header
+// fields, and the header is padded to `headerLength`.
+std::string laidOut(const StrfileData& data, std::size_t fieldWidth, std::size_t offsetWidth,
+                    bool valueFirst, std::size_t headerLength) {
+  const auto field = [&](std::uint32_t value, std::size_t width) {
+    std::string bytes(width, '\0');
+    const std::size_t at = valueFirst ? 0 : width - 4;
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (24 - 8 * i));
+    return bytes;
+  };
+  const StrfileHeader& h = data.header;
+  std::string out;
+  for (const std::uint32_t value :
+       {h.version, h.numStrings, h.longestLength, h.shortestLength, h.flags}) {
+    out += field(value, fieldWidth);
+  }
+  out += h.delimiter;
+  out.resize(headerLength, '\0');
+  for (const std::uint32_t offset : data.offsets) out += field(offset, offsetWidth);
+  return out;
+}
+
+TEST(StrfileFormat, ReadsEveryLayoutInUseByItsOwnConsistency) {
+  const std::string text = "Tide\n%\nSalt and\nwind\n%\nGulls\n";
+  StrfileData data = buildStrfile(text);
+  const std::string linux32 = laidOut(data, 4, 4, true, 24);
+  const std::string openBsd = laidOut({{1, 3, 13, 5, 0, '%'}, data.offsets}, 4, 4, true, 24);
+  const std::string freeBsd = laidOut(data, 4, 8, false, 24);
+  const std::string halfSwapped = laidOut(data, 8, 8, true, 48);
+  EXPECT_EQ(linux32, encodeStrfile(data));
+  for (const auto& [bytes, layout] : {std::pair{linux32, StrfileLayout::Offsets32},
+                                      {openBsd, StrfileLayout::Offsets32},
+                                      {freeBsd, StrfileLayout::Offsets64},
+                                      {halfSwapped, StrfileLayout::Longs64}}) {
+    const StrfileData decoded = decodeStrfile(bytes);
+    EXPECT_EQ(decoded.layout, layout);
+    EXPECT_EQ(decoded.offsets, data.offsets);
+    EXPECT_EQ(decoded.header.numStrings, 3u);
+    EXPECT_EQ(encodeStrfile(decoded), bytes);
+    EXPECT_EQ(decodeStrfileHead(bytes.substr(0, strfileHeadLength), bytes.size()).layout, layout);
+  }
+  // An offset whose upper half is not zero is read as no layout's.
+  std::string wide = freeBsd;
+  wide[24 + 8 + 3] = 1;
+  EXPECT_NE(decodeError(wide).find("offset 1 does not fit 32 bits"), std::string::npos);
+  std::string halves = halfSwapped;
+  halves[12] = 1;  // the upper half of the count
+  EXPECT_NE(decodeError(halves).find("do not end in four zero bytes"), std::string::npos);
 }
 
 TEST(StrfileFormat, EncodingAndCheckingRefuseWhatDecodingWould) {

@@ -24,7 +24,10 @@ PreparedCommand::PreparedCommand(std::vector<std::string> args, std::string dire
   strings_.insert(strings_.end(), args.begin(), args.end());
   const std::size_t argc = strings_.size();
   strings_.push_back("PATH=/usr/bin:/bin");
-  strings_.push_back("LC_ALL=C");
+  const auto locale = [](const std::string& variable) { return variable.rfind("LC_ALL=", 0) == 0; };
+  if (std::none_of(environment.begin(), environment.end(), locale)) {
+    strings_.push_back("LC_ALL=C");
+  }
   strings_.insert(strings_.end(), environment.begin(), environment.end());
   // The machine's own classic collection never takes part, unless a test names one.
   const auto names = [](const std::string& variable) {

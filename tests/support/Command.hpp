@@ -33,8 +33,8 @@ struct CommandOutcome {
 // runs threads).
 class PreparedCommand {
  public:
-  // `environment` holds NAME=value strings added to PATH=/usr/bin:/bin and LC_ALL=C, and to
-  // tallowmere_classicdir naming no directory unless `environment` sets it.
+  // `environment` holds NAME=value strings added to PATH=/usr/bin:/bin, to LC_ALL=C and to
+  // tallowmere_classicdir naming no directory, each unless `environment` sets it.
   PreparedCommand(std::vector<std::string> args, std::string directory,
                   std::vector<std::string> environment = {});
   PreparedCommand(const PreparedCommand&) = delete;

@@ -42,8 +42,9 @@ struct TALLOWMERE_API FileStatus {
   std::int64_t size = 0;
   // The permission bits (0644, say: read, write and execute for owner, group and others).
   std::uint32_t mode = 0;
-  // When its contents last changed: nanoseconds since the epoch on disk; a count of changes in
-  // a MemoryEnv. Only compared for equality, to notice a change.
+  // When its contents last changed: nanoseconds since the epoch on disk; in a MemoryEnv, a
+  // tick of a clock that every change of every file advances. Compared for equality, to
+  // notice a change, and between a text and its index, to tell which changed last.
   std::int64_t modified = 0;
 
   [[nodiscard]] bool exists() const noexcept { return kind != FileKind::Missing; }

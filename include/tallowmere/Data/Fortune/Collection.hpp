@@ -1,15 +1,18 @@
 // Collection: the fortune files a program draws from, searches and counts, kept open.
 //
 // A collection is a set of fortune files, each used once however many names reach it, made
-// either from a kind of fortune (its search path; without a search-path variable and with no
-// fortune file in the data directory, the classic system collection, with its off/ directory
-// for offensive fortunes) or from operands as the command takes them: files, directories (the
-// fortune files directly in them) and names looked up along the kind's collection, each
-// optionally preceded by a share of the draws ("30%").
+// either from a kind of fortune (its search path; without a search-path variable, first the
+// collection of the locale's language when one holds fortune files, as the classic fortune
+// chooses it, then with no fortune file in the data directory, the classic system collection,
+// with its off/ directory for offensive fortunes, each text with a data file beside it) or
+// from operands as the command takes them: files, directories (the fortune files directly in
+// them) and names looked up along the kind's collection, each optionally preceded by a share
+// of the draws ("30%").
 //
-// Each file is read through its index (FILE.ix) when that is sound and fits the text; else
-// through the data file of the classic tools (FILE.dat) when that fits the text, with rot13
-// undone for a rotated file; else by indexing the text in memory. Files reached through
+// Each file is read through its index (FILE.ix) when that is sound, fits the text and is no
+// older than it; else through the data file of the classic tools (FILE.dat, of any layout in
+// use) when that fits the text and is no older, with rot13 undone for a rotated file; else by
+// indexing the text in memory. Files reached through
 // several names (Debian's FILE.u8 links, hard links) are used once, under their own name
 // rather than a link's. A binary file (one without an index whose first block holds a NUL
 // byte) is left out of a directory and refused when named. Empty fortunes are never drawn,

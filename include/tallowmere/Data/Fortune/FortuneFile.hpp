@@ -22,7 +22,9 @@
 // it over the old one, so that readers see one or the other, whole. An append records itself
 // past the end of the index's table, writes the text, then commits the entry with the 64-byte
 // header; the next writer undoes an append that never committed, so that no fragment is ever
-// listed. An index that describes more text than the file holds is never used to read text.
+// listed. An index that describes more text than the file holds, or is older than the text
+// (the text was edited since; an append of the library writes the text before the index, and
+// an unfinished one leaves a record that tells it apart), is never used to read text.
 //
 // Safety in a directory that others may write to: a writer never writes through a symbolic
 // link that it finds beside the text. Its temporaries are new files under fresh names; a
@@ -107,10 +109,11 @@ TALLOWMERE_API std::string fortuneIndexPath(const FortuneFile& file);
 
 // The file's Index, opened (or built in memory) on first use; the same Index until closed,
 // even when the operation that obtained it failed. A read-only fortune file whose index file
-// cannot be opened, or describes more text than the file holds, gets an index built in memory
-// from the text; only when that fails too is the reason the index file was unusable thrown.
-// A writable fortune file creates a missing index file (empty, whatever the text holds) and
-// rebuilds one that describes more text than the file holds; a damaged one throws.
+// cannot be opened, describes more text than the file holds or is older than the text gets an
+// index built in memory from the text; only when that fails too is the reason the index file
+// was unusable thrown. A writable fortune file creates a missing index file (empty, whatever
+// the text holds) and rebuilds one that describes more text than the file holds or is older
+// than the text; a damaged one throws.
 [[nodiscard]] TALLOWMERE_API Index getIndex(const FortuneFile& file);
 
 // The number of fortunes in the index.
@@ -176,9 +179,10 @@ TALLOWMERE_API void rebuildIndex(const FortuneFile& file);
 // Writes the data file of the classic tools (strfile's FILE.dat) for the text: byte for byte
 // what strfile writes for it, with the delimiter and flags of the data file already there, or,
 // without one, with the fortune file's delimiter (which must then be an ASCII character) and
-// no flags. Replaced whole, as an index file is. A data file that exists beside the text is
-// also rewritten by appendFortune (which still adds the fortune should that fail; the next
-// change brings it up to date) and by rebuildIndex.
+// no flags, in the layout Linux's strfile writes (StrfileLayout::Offsets32, also over a data
+// file of another layout). Replaced whole, as an index file is. A data file that exists beside
+// the text is also rewritten, in the layout it has, by appendFortune (which still adds the
+// fortune should that fail; the next change brings it up to date) and by rebuildIndex.
 TALLOWMERE_API void rebuildStrfileData(const FortuneFile& file);
 
 // How an index file stands against its text, as checkIndexFile finds it.
@@ -188,7 +192,8 @@ enum class IndexFileState {
   Damaged,  // it cannot be opened, its header fails its checks, or it cannot describe the text
             // (more fortunes than the text can hold, entries out of order or past its end); see
             // detail
-  Stale,    // it describes more text than the file holds
+  Stale,    // it describes more text than the file holds, or the text was changed after it was
+            // written (its modification time is later than the index's); see detail
   DiffersFromText,    // its entries differ from the text's from fortune firstDifference on
   StatsDiffer,        // its entries match the text, the statistics in its header do not
   InterruptedAppend,  // an append stopped half way; the next change to the file undoes it
@@ -196,7 +201,7 @@ enum class IndexFileState {
 
 struct TALLOWMERE_API IndexFileReport {
   IndexFileState state = IndexFileState::Sound;
-  std::string detail;                // Damaged: what is wrong
+  std::string detail;                // Damaged, Stale: what is wrong
   std::int64_t firstDifference = 0;  // DiffersFromText
   std::int64_t numFortunes = 0;      // Sound: the number of fortunes
 };

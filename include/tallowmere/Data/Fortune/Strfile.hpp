@@ -1,7 +1,8 @@
 // The classic strfile data files: FILE.dat beside a fortune text FILE.
 //
-// A data file is a 24-byte header followed by a table of offsets into the text. Every number
-// is an unsigned 32-bit big-endian integer:
+// A data file is a header followed by a table of offsets into the text. Three layouts are in
+// use (StrfileLayout); the one strfile writes on Linux, which this library writes, has a
+// 24-byte header and 32-bit offsets, every number an unsigned big-endian integer:
 //
 //   offset  0  version (1 or 2; both have this layout)
 //   offset  4  numStrings: the number of fortunes
@@ -40,6 +41,21 @@
 
 namespace tallowmere {
 
+// The layouts of data files in use. They are told apart by the file's own consistency (its
+// version, and its size against the table its count asks for), never by the machine reading
+// it: the size alone separates them, as decodeStrfileHead explains.
+enum class StrfileLayout {
+  // Linux's strfile, and OpenBSD's: the 24-byte header above (OpenBSD's ends in the delimiter
+  // and the padding of its structure, the same bytes), then 32-bit big-endian offsets.
+  Offsets32,
+  // FreeBSD's and NetBSD's: the same 24-byte header, then 64-bit big-endian offsets.
+  Offsets64,
+  // 4.4BSD's strfile built for a 64-bit little-endian machine, which ran htonl over fields of
+  // 8 bytes: every header field and every offset takes 8 bytes, the value's 32 bits big-endian
+  // and then four zero bytes; the delimiter is at byte 40, and the header is padded to 48.
+  Longs64,
+};
+
 struct TALLOWMERE_API StrfileHeader {
   // Flag bits.
   static constexpr std::uint32_t random = 0x1;    // the table is in no particular order
@@ -62,26 +78,50 @@ struct TALLOWMERE_API StrfileData {
   StrfileHeader header;
   // header.numStrings + 1 entries: the fortunes' first bytes in table order, then the end.
   std::vector<std::uint32_t> offsets = {0};
+  // How it is laid out in its file; offsets whose upper half is not zero are not read.
+  StrfileLayout layout = StrfileLayout::Offsets32;
 
   friend bool operator==(const StrfileData&, const StrfileData&) = default;
 };
 
+// The header of the Linux layout; no layout's is longer than strfileHeadLength.
 inline constexpr std::size_t strfileHeaderLength = 24;
+inline constexpr std::size_t strfileHeadLength = 48;
 
-// Decodes a whole data file. Throws for fewer than 24 bytes, a version other than 1 or 2, a
-// table of numStrings + 1 offsets that does not fill exactly the bytes after the header, and
-// a table in text order (neither ordered nor random set) whose offsets decrease. Memory is
-// reserved only for the offsets that the bytes hold. The three padding bytes are ignored.
+// Decodes a whole data file, in the layout it fits (decodeStrfileHead). Throws for bytes that
+// fit none, offsets whose upper half is not zero, and a table in text order (neither ordered
+// nor random set) whose offsets decrease. Memory is reserved only for the offsets that the
+// bytes hold. Padding is ignored.
 [[nodiscard]] TALLOWMERE_API StrfileData decodeStrfile(std::string_view bytes);
 
-// The header alone, from the first 24 bytes; throws as decodeStrfile does for a short input
-// or an unknown version.
+// A data file's header and layout.
+struct TALLOWMERE_API StrfileHead {
+  StrfileHeader header;
+  StrfileLayout layout = StrfileLayout::Offsets32;
+
+  friend bool operator==(const StrfileHead&, const StrfileHead&) = default;
+};
+
+// The header and layout of a data file of `fileSize` bytes, from its first bytes (up to
+// strfileHeadLength): the layout whose header has version 1 or 2 (and, in the 8-byte layout,
+// zero upper halves) and whose table for its count fills the file exactly. Two layouts never
+// both fit: the two with a 24-byte header read their count from the same field and need tables
+// of different lengths for it, and the 8-byte one needs that field to be zero, which gives
+// them a file of 28 or 32 bytes, shorter than its 48-byte header. Throws, saying what each
+// layout found wrong, for a file that fits none.
+[[nodiscard]] TALLOWMERE_API StrfileHead decodeStrfileHead(std::string_view head,
+                                                           std::uint64_t fileSize);
+
+// The header alone in the Linux layout, from the first 24 bytes; throws for a short input or
+// an unknown version.
 [[nodiscard]] TALLOWMERE_API StrfileHeader decodeStrfileHeader(std::string_view bytes);
 
-// How many bytes a data file with this header holds: the header and numStrings + 1 offsets.
-[[nodiscard]] TALLOWMERE_API std::uint64_t strfileLength(const StrfileHeader& header);
+// How many bytes a data file with this header holds in `layout`: the header and
+// numStrings + 1 offsets.
+[[nodiscard]] TALLOWMERE_API std::uint64_t strfileLength(
+    const StrfileHeader& header, StrfileLayout layout = StrfileLayout::Offsets32);
 
-// The bytes of a data file, padding zeroed. Throws, rather than write a file that
+// The bytes of a data file in data.layout, padding zeroed. Throws, rather than write a file that
 // decodeStrfile refuses, for a version other than 1 or 2, a table whose length is not
 // numStrings + 1, or decreasing offsets in a table in text order.
 [[nodiscard]] TALLOWMERE_API std::string encodeStrfile(const StrfileData& data);
@@ -181,6 +221,30 @@ struct TALLOWMERE_API StrfileSpan {
 [[nodiscard]] TALLOWMERE_API std::optional<StrfileData> readStrfileFor(const std::string& dataPath,
                                                                        std::int64_t textSize,
                                                                        Env& env = Env::disk());
+
+// How a data file stands against its text, as checkStrfileFor finds it.
+enum class StrfileFileState {
+  Sound,  // it lists the fortunes strfile finds in the text (in any order, when ordered or random)
+  Missing,          // there is no data file
+  Unusable,         // it fits no layout, or cannot describe the text; see detail
+  Stale,            // the text was changed after it was written (its modification time is later)
+  DiffersFromText,  // it fits the text, but lists other fortunes than strfile finds in it
+};
+
+struct TALLOWMERE_API StrfileFileReport {
+  StrfileFileState state = StrfileFileState::Sound;
+  std::string detail;                               // Unusable: why
+  StrfileLayout layout = StrfileLayout::Offsets32;  // Sound, DiffersFromText
+  std::uint32_t numStrings = 0;                     // Sound: the number of fortunes
+
+  friend bool operator==(const StrfileFileReport&, const StrfileFileReport&) = default;
+};
+
+// Checks the data file at `dataPath` against the text at `textPath`, reading both whole in
+// bounded memory. Throws only what opening or reading the files throws.
+[[nodiscard]] TALLOWMERE_API StrfileFileReport checkStrfileFor(const std::string& dataPath,
+                                                               const std::string& textPath,
+                                                               Env& env = Env::disk());
 
 // Fortune `number`'s text. Throws as locateStrfileFortune does.
 [[nodiscard]] TALLOWMERE_API std::string strfileFortune(const StrfileData& data,

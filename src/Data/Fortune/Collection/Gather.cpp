@@ -1,9 +1,13 @@
 #include "Data/Fortune/Collection/Gather.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <string_view>
 
 #include <tallowmere/Data/Fortune/Locate.hpp>
+#include <tallowmere/Paths_tallowmere.hpp>
 #include "Platform/Environment.hpp"
 
 #ifndef TALLOWMERE_CLASSIC_DIR
@@ -31,10 +35,9 @@ std::optional<std::string> pathVariable(FortuneType kind) {
   return std::nullopt;
 }
 
-// The directories of the classic collection that hold the kind, those that exist; each at its
-// top level only, as the classic tools read it.
-SearchPath classicPath(FortuneType kind, Env& env) {
-  const std::string classic = getClassicDir();
+// The kind's directories below a classic collection's directory, those that exist; each at its
+// top level only, as the classic tools read it: the directory itself, and off/ in it.
+SearchPath classicPathIn(const std::string& classic, FortuneType kind, Env& env) {
   SearchPath path;
   if (kind != FortuneType::Offensive) path.push_back({classic, false});
   if (kind != FortuneType::Normal) path.push_back({joinPath(classic, "off"), false});
@@ -42,6 +45,76 @@ SearchPath classicPath(FortuneType kind, Env& env) {
     return !env.status(entry.directory).isDirectory();
   });
   return path;
+}
+
+SearchPath classicPath(FortuneType kind, Env& env) {
+  return classicPathIn(getClassicDir(), kind, env);
+}
+
+// The kind's directory below a data directory, as getFortuneDir has it below the installation's.
+std::string kindDirBelow(const std::string& dataDir, FortuneType kind) {
+  std::string data = joinPath(dataDir, "data");
+  switch (kind) {
+    case FortuneType::All:
+      return data;
+    case FortuneType::Normal:
+      return joinPath(data, "normal");
+    case FortuneType::Offensive:
+      return joinPath(data, "offensive");
+  }
+  return data;
+}
+
+bool holdsFortuneFiles(const SearchPath& path, const CollectionOptions& options,
+                       Admit admit = Admit::Any) {
+  FileGathering probe(options);
+  probe.addSearchPath(path, 0, admit);
+  return !probe.files().empty();
+}
+
+// A collection that was looked for: where, and the search path that holds its files.
+struct Candidate {
+  std::string where;
+  SearchPath path;
+  Admit admit = Admit::Any;
+};
+
+// "the data directory for de (/usr/share/tallowmere/de/data/normal)", say.
+std::string described(const char* what, const std::string& language, const std::string& where) {
+  std::string text = what;
+  text += " for ";
+  text += language;
+  text += " (";
+  text += where;
+  text += ')';
+  return text;
+}
+
+// The collections of the locale's language, in the order they are tried: for each name the
+// locale gives (ll_CC, then ll), the data directory's own for that language (DATADIR/ll_CC,
+// laid out as the data directory is), then the classic one (CLASSICDIR/ll_CC, with its off/).
+std::vector<Candidate> localeCandidates(FortuneType kind, Env& env) {
+  std::vector<Candidate> candidates;
+  for (const std::string& language : localeLanguages()) {
+    const std::string own = kindDirBelow(joinPath(getDataDir(), language), kind);
+    if (env.status(own).isDirectory()) {
+      candidates.push_back({described("the data directory", language, own), {{own, true}}});
+    }
+    const std::string classic = joinPath(getClassicDir(), language);
+    if (SearchPath path = classicPathIn(classic, kind, env); !path.empty()) {
+      candidates.push_back({described("the classic collection", language, classic), std::move(path),
+                            Admit::WithDataFile});
+    }
+  }
+  return candidates;
+}
+
+// The first of the locale's collections that holds fortune files, if any does.
+std::optional<Candidate> localeCollection(FortuneType kind, const CollectionOptions& options) {
+  for (Candidate& candidate : localeCandidates(kind, *options.env)) {
+    if (holdsFortuneFiles(candidate.path, options, candidate.admit)) return std::move(candidate);
+  }
+  return std::nullopt;
 }
 
 bool isSymlink(Env& env, const std::string& path) {
@@ -52,13 +125,75 @@ bool isSymlink(Env& env, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// One element of a locale variable as a directory name: without ".encoding" and "@modifier";
+// none for C, POSIX, or a name that could lead out of the collection's directory.
+std::optional<std::string> languageOf(std::string_view element) {
+  element = element.substr(0, element.find_first_of(".@"));
+  if (element.empty() || element == "C" || element == "POSIX" ||
+      element.find('/') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return std::string(element);
+}
+
+}  // namespace
+
+std::vector<std::string> localeLanguages() {
+  std::optional<std::string> value;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG"}) {
+    value = lookupEnv(name);
+    if (value) break;
+  }
+  std::vector<std::string> languages;
+  std::string_view rest = value ? std::string_view(*value) : std::string_view();
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    if (const auto language = languageOf(rest.substr(0, colon))) {
+      languages.push_back(*language);
+      // ll_CC, then ll.
+      if (const std::size_t underscore = language->find('_');
+          underscore != 0 && underscore != std::string::npos) {
+        languages.push_back(language->substr(0, underscore));
+      }
+    }
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return languages;
+}
+
 std::size_t FileGathering::addDirectory(const std::string& directory, bool recursive,
-                                        std::size_t source) {
+                                        std::size_t source, Admit admit) {
   const auto unreadable = [this](const IOError& error) {
     if (options_.onSkipped) options_.onSkipped(error);
   };
   std::vector<FoundFortuneFile> found =
       walkFortuneFiles(recursive, directory, unreadable, *options_.env);
+  if (admit == Admit::WithDataFile) {
+    // Looked up in the listings of the files' directories, which cost one call each, rather
+    // than by a call per file.
+    std::map<std::string, std::vector<std::string>> listings;  // each sorted
+    std::erase_if(found, [&](const FoundFortuneFile& file) {
+      // The walk joined the directory and the name with a '/'.
+      const std::size_t slash = file.path.rfind('/');
+      const std::string parent = slash == std::string::npos ? "."
+                                 : slash == 0               ? "/"
+                                                            : file.path.substr(0, slash);
+      auto [at, fresh] = listings.try_emplace(parent);
+      if (fresh) {
+        try {
+          at->second = options_.env->listDirectory(parent);
+          std::sort(at->second.begin(), at->second.end());
+        } catch (const IOError&) {  // listed a moment ago; gone now, and its files with it
+        }
+      }
+      const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+      return !std::binary_search(at->second.begin(), at->second.end(),
+                                 file.path.substr(name) + ".dat");
+    });
+  }
   for (FoundFortuneFile& file : found) {
     const FileStatus status{.kind = FileKind::Regular,
                             .identity = file.identity,
@@ -72,8 +207,10 @@ std::size_t FileGathering::addDirectory(const std::string& directory, bool recur
   return found.size();
 }
 
-void FileGathering::addSearchPath(const SearchPath& path, std::size_t source) {
-  for (const SearchPathEntry& entry : path) addDirectory(entry.directory, entry.recursive, source);
+void FileGathering::addSearchPath(const SearchPath& path, std::size_t source, Admit admit) {
+  for (const SearchPathEntry& entry : path) {
+    addDirectory(entry.directory, entry.recursive, source, admit);
+  }
 }
 
 void FileGathering::addFile(const std::string& path, std::size_t source) {
@@ -106,20 +243,29 @@ std::string gatherKind(FortuneType kind, FileGathering& files) {
     files.addSearchPath(getFortuneSearchPath(kind), 0);
     return *variable;
   }
+  // Walked once each: the first that adds a file is the collection.
+  for (const Candidate& candidate : localeCandidates(kind, *files.options().env)) {
+    files.addSearchPath(candidate.path, 0, candidate.admit);
+    if (!files.files().empty()) return candidate.where;
+  }
   std::string data = "the data directory (" + getFortuneDir(kind) + ")";
   files.addSearchPath(getFortuneSearchPath(kind), 0);
   if (!files.files().empty()) return data;
   // Nothing of our own is installed: the fortunes the machine has already.
-  files.addSearchPath(classicPath(kind, Env::disk()), 0);
+  files.addSearchPath(classicPath(kind, Env::disk()), 0, Admit::WithDataFile);
   return data + " and the classic collection (" + getClassicDir() + ")";
 }
 
-SearchPath collectionPath(FortuneType kind, const CollectionOptions& options) {
-  if (pathVariable(kind)) return getFortuneSearchPath(kind);
-  FileGathering own(options);
-  own.addSearchPath(getFortuneSearchPath(kind), 0);
-  if (!own.files().empty()) return getFortuneSearchPath(kind);
-  return classicPath(kind, Env::disk());
+std::vector<SearchPath> collectionPaths(FortuneType kind, const CollectionOptions& options) {
+  if (pathVariable(kind)) return {getFortuneSearchPath(kind)};
+  std::vector<SearchPath> paths;
+  if (auto local = localeCollection(kind, options)) paths.push_back(std::move(local->path));
+  if (holdsFortuneFiles(getFortuneSearchPath(kind), options)) {
+    paths.push_back(getFortuneSearchPath(kind));
+  } else {
+    paths.push_back(classicPath(kind, Env::disk()));
+  }
+  return paths;
 }
 
 void gatherOperand(const std::string& operand, std::size_t source, FileGathering& files,
@@ -137,8 +283,12 @@ void gatherOperand(const std::string& operand, std::size_t source, FileGathering
     files.addFile(operand, source);
     return;
   }
-  const std::vector<std::string> found =
-      findFortuneFileIn(collectionPath(options.kind, options), operand, env);
+  // Along the locale's collection first, as the classic tools look names up.
+  std::vector<std::string> found;
+  for (const SearchPath& path : collectionPaths(options.kind, options)) {
+    found = findFortuneFileIn(path, operand, env);
+    if (!found.empty()) break;
+  }
   if (found.empty()) {
     throw IOError::userError(operand + ": no such fortune file or directory", operand,
                              ErrorReason::NotFound);

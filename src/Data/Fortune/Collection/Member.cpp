@@ -36,16 +36,19 @@ void requireRegularFile(Env& env, const FileStatus& status, const std::string& p
 
 FortuneFileOptions readOptions(Env& env) { return FortuneFileOptions{.env = &env}; }
 
-// Whether the index file's header is sound and describes no more text than the file holds, so
-// that the file can be read through it; its count of entries when it can. An index with
-// problems is no failure here: the file is read without it, as a read-only fortune file does.
+// Whether the index file's header is sound, describes no more text than the file holds and is
+// no older than the text (changedSinceIndex), so that the file can be read through it; its count of
+// entries when it can. An index with problems is no failure here: the file is read without it, as a
+// read-only fortune file does.
 std::optional<std::int64_t> indexedEntries(Env& env, const std::string& path, char32_t delimiter,
                                            const MemberSignature& signature) {
   if (!signature.index.exists()) return std::nullopt;
   try {
     const Index index = openIndex(path + ".ix", false, env);
     const FortuneStats stats = getStats(index);
+    const bool changed = changedSinceIndex(index, signature.index, signature.text).has_value();
     closeIndex(index);
+    if (changed) return std::nullopt;
     // What a read-only fortune file would not believe either: it would index the text itself.
     if (stats.numFortunes > 0 && stats.offsetAfter > signature.text.size) return std::nullopt;
     const TextBounds bounds{signature.text.size, separatorOf(delimiter)};
@@ -85,7 +88,8 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
     member->entries_ = *entries;
     return member;
   }
-  if (signature.data.exists()) {
+  // A data file older than its text lists fortunes of a text that is no more.
+  if (signature.data.exists() && !changedAfter(signature.text, signature.data)) {
     // Read whole now: a table that does not fit the text is found before the file is counted,
     // and the text is then indexed in memory instead.
     if (auto data = readStrfileFor(path + ".dat", signature.text.size, env)) {

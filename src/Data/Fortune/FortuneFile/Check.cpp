@@ -122,7 +122,10 @@ IndexFileReport check(detail::Access& access) {
   const FortuneStats stats = getStats(index);
   File& text = access.text();
   if (stats.numFortunes > 0 && stats.offsetAfter > text.size()) {
-    return {IndexFileState::Stale, {}, 0, 0};
+    return {IndexFileState::Stale, "it describes more text than the file holds", 0, 0};
+  }
+  if (detail::textChangedAfterIndex(access)) {
+    return {IndexFileState::Stale, "the text was changed after the index was written", 0, 0};
   }
   const detail::TextBounds bounds{text.size(), detail::separatorOf(state.delimiter)};
   if (auto problem = detail::headerProblem(stats, bounds, false)) return damaged(*problem);

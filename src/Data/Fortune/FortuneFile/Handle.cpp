@@ -81,8 +81,13 @@ Index obtainReadOnly(detail::Access& access) {
   const FortuneFile::State& state = access.state();
   std::exception_ptr openError;
   try {
+    // Looked at before it is opened: an index that replaces it meanwhile is only newer.
+    const FileStatus indexStatus = state.env.status(state.indexPath);
     Index index = openIndex(state.indexPath, false, state.env);
-    if (!detail::untrustedIndex(index, access)) return index;
+    if (!detail::untrustedIndex(index, access) &&
+        !detail::changedSinceIndex(index, indexStatus, state.env.status(state.path))) {
+      return index;
+    }
     closeQuietly(index);
   } catch (...) {
     openError = std::current_exception();
@@ -101,7 +106,9 @@ Index obtainReadOnly(detail::Access& access) {
 Index obtainWritable(detail::Access& access) {
   const FortuneFile::State& state = access.state();
   if (detail::beginWrite(access)) {
-    if (detail::untrustedIndex(access.index(), access)) detail::rebuildIndexFile(access);
+    if (detail::untrustedIndex(access.index(), access) || detail::textChangedAfterIndex(access)) {
+      detail::rebuildIndexFile(access);
+    }
     return access.index();
   }
   if (state.env.status(state.indexPath).exists()) {

@@ -126,6 +126,8 @@ bool inClassicLayout(Access& access) {
 }
 
 bool indexDescribesText(Access& access) {
+  // Edited by hand since: what the index says of the text's end proves nothing.
+  if (textChangedAfterIndex(access)) return false;
   if (inClassicLayout(access)) return true;
   const Index& index = access.index();
   const FortuneStats stats = getStats(index);
@@ -177,6 +179,21 @@ void rebuildIndexFile(Access& access) {
   }
   // Made from the text: sound throughout.
   setCheckedEntries(access.index(), getStats(access.index()).numFortunes);
+  dateAfterText(access);
+}
+
+void dateAfterText(Access& access) {
+  if (!textChangedAfterIndex(access)) return;
+  // A rebuild that found the index as it should be wrote nothing, and an index older than its
+  // text would still look stale: its header is written again as it is, which dates the file
+  // and changes no byte a reader could see.
+  try {
+    withIndex(access.index(), [](File& file, const CurrentHeader& header) {
+      file.writeAt(0, encodeHeader(header.get()));
+    });
+    if (access.state().syncWrites) syncIndex(access.index());
+  } catch (const IOError&) {  // an index this process may only read stays as it is
+  }
 }
 
 std::string strfilePathOf(const std::string& textPath) { return textPath + ".dat"; }

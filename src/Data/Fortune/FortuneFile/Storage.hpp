@@ -46,6 +46,10 @@ bool inClassicLayout(Access& access);
 // created or changed.
 void rebuildIndexFile(Access& access);
 
+// Writes the index's header again, unchanged, when the index is older than its text
+// (changedAfter), so that an index a rebuild found current no longer looks stale.
+void dateAfterText(Access& access);
+
 // The data file of the classic tools beside a text: its path with ".dat" appended.
 std::string strfilePathOf(const std::string& textPath);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <tallowmere/Platform/Errors.hpp>
+#include "Data/Fortune/FortuneFile/Storage.hpp"
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
 
 namespace tallowmere::detail {
@@ -104,6 +105,26 @@ std::optional<std::string> tableProblem(const Index& index, std::int64_t from,
 std::optional<std::string> untrustedIndex(const Index& index, Access& access) {
   if (reachesPastText(index, access)) return "it describes more text than the file holds";
   return headerProblem(getStats(index), textBoundsOf(access), !access.state().writable);
+}
+
+bool changedAfter(const FileStatus& text, const FileStatus& made) noexcept {
+  return text.exists() && made.exists() && text.modified > made.modified;
+}
+
+std::optional<std::string> changedSinceIndex(const Index& index, const FileStatus& indexStatus,
+                                             const FileStatus& textStatus) {
+  if (!changedAfter(textStatus, indexStatus)) return std::nullopt;
+  if (const std::optional<PendingAppend> pending = readPendingAppend(index)) {
+    if (textStatus.size >= pending->sizeBefore && textStatus.size <= pending->writeEnd) {
+      return std::nullopt;
+    }
+  }
+  return "the text was changed after the index was written";
+}
+
+bool textChangedAfterIndex(Access& access) {
+  const FortuneFile::State& state = access.state();
+  return changedAfter(state.env.status(state.path), state.env.status(state.indexPath));
 }
 
 void throwDamagedIndex(Access& access, const std::string& problem) {

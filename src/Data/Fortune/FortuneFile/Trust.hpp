@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include <tallowmere/Data/Fortune/Index/Format.hpp>
+#include <tallowmere/Platform/Env.hpp>
 #include "Data/Fortune/FortuneFile/Cells.hpp"
 
 namespace tallowmere::detail {
@@ -72,6 +73,24 @@ std::optional<std::string> tableProblem(const Index& index, std::int64_t from,
 // included): none when it can. Readers also refuse an empty index over a text that has
 // fortunes; a writer's index file is created empty on purpose, and refilled by its next change.
 std::optional<std::string> untrustedIndex(const Index& index, Access& access);
+
+// Whether the text was changed after the file made for it (its index, or the classic tools'
+// data file) was written: its modification time is later. Equal is not later: an installation
+// may give a text and its index one time, and a file system that counts coarse time may give
+// both one tick. A text edited by hand, or replaced by an editor's rename, is later than its
+// index, whatever its size says; an append of this library writes the text before the index.
+[[nodiscard]] bool changedAfter(const FileStatus& text, const FileStatus& made) noexcept;
+
+// Why an index whose text was changed after it (changedAfter) cannot be read through: none
+// when the change is an append of this library's own that is still running, or that a crash
+// cut short (the index holds its record, and the text's size lies within it), since the index
+// then still lists the text as it was before the append.
+std::optional<std::string> changedSinceIndex(const Index& index, const FileStatus& indexStatus,
+                                             const FileStatus& textStatus);
+
+// changedAfter for the text and index files at the paths of `access`'s fortune file now: for a
+// writer, which has undone any unfinished append first.
+[[nodiscard]] bool textChangedAfterIndex(Access& access);
 
 // IOError DamagedIndex about the index of `access`'s file: "<index path>: <problem>".
 [[noreturn]] void throwDamagedIndex(Access& access, const std::string& problem);

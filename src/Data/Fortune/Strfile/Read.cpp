@@ -5,6 +5,7 @@
 #include <tallowmere/Data/Fortune/Strfile.hpp>
 #include <tallowmere/Platform/Errors.hpp>
 #include "Data/Fortune/FortuneFile/Utf8.hpp"
+#include "Data/Fortune/Strfile/Layout.hpp"
 #include "Data/Fortune/Strfile/Text.hpp"
 #include "Data/Fortune/detail/Coding.hpp"
 
@@ -27,17 +28,14 @@ namespace {
 // Offsets read at a time: 64 KiB of the table.
 constexpr std::size_t kTableWindow = 16384;
 
-// The header of the open data file, when it decodes, the file is as long as its table says and
-// the count fits a text of `textSize` bytes (when known); throws otherwise.
-StrfileHeader readHeader(File& file, std::optional<std::uint64_t> textSize) {
-  const StrfileHeader header = decodeStrfileHeader(file.readAt(0, strfileHeaderLength));
-  // The table's length is checked against the file's size instead of being read.
-  if (static_cast<std::uint64_t>(file.size()) != strfileLength(header)) {
-    throw IOError::userError(file.name() + ": the data file is not as long as its table",
-                             file.name(), ErrorReason::DamagedIndex);
-  }
-  if (textSize) checkStrfileHeader(header, *textSize);
-  return header;
+// The header and layout of the open data file, when it fits a layout (the table's length is
+// checked against the file's size instead of being read) and the count fits a text of
+// `textSize` bytes (when known); throws otherwise.
+StrfileHead readHead(File& file, std::optional<std::uint64_t> textSize) {
+  const StrfileHead head =
+      decodeStrfileHead(file.readAt(0, strfileHeadLength), static_cast<std::uint64_t>(file.size()));
+  if (textSize) checkStrfileHeader(head.header, *textSize);
+  return head;
 }
 
 // The size of the text a data file at `dataPath` describes: the file beside it.
@@ -53,7 +51,7 @@ std::optional<StrfileHeader> readHeaderAt(const std::string& dataPath,
                                           std::optional<std::uint64_t> textSize, Env& env) {
   try {
     const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
-    return readHeader(*file, textSize);
+    return readHead(*file, textSize).header;
   } catch (const IOError&) {
     return std::nullopt;  // missing, damaged or not readable: the text is read without it
   }
@@ -78,34 +76,86 @@ std::optional<StrfileData> readStrfileFor(const std::string& dataPath, const std
   return readStrfileFor(dataPath, text.size, env);
 }
 
+namespace {
+
+// The data file open as `file`, checked against a text of `textSize` bytes; throws the first
+// problem found.
+StrfileData loadStrfile(File& file, const std::string& dataPath, std::uint64_t textSize) {
+  const StrfileHead head = readHead(file, textSize);
+  StrfileData data;
+  data.header = head.header;
+  data.layout = head.layout;
+  const std::size_t tableStart = detail::strfileHeaderLengthOf(head.layout);
+  const std::size_t step = detail::strfileOffsetLengthOf(head.layout);
+  // Bounded by the text's size now that the count is checked.
+  const std::size_t count = std::size_t{data.header.numStrings} + 1;
+  data.offsets.resize(count);
+  for (std::size_t first = 0; first < count; first += kTableWindow) {
+    const std::size_t take = std::min(kTableWindow, count - first);
+    const std::string bytes =
+        file.readAt(static_cast<std::int64_t>(tableStart + first * step), take * step);
+    if (bytes.size() != take * step) {
+      throw IOError::userError(dataPath + ": the data file was cut while it was read", dataPath,
+                               ErrorReason::DamagedIndex);
+    }
+    const std::span<std::uint32_t> window(data.offsets.data() + first, take);
+    if (const auto wide = detail::decodeStrfileOffsets(head.layout, bytes, window)) {
+      throw IOError::userError(
+          dataPath + ": offset " + std::to_string(first + *wide) + " does not fit 32 bits",
+          dataPath, ErrorReason::DamagedIndex);
+    }
+    checkStrfileOffsets(data.header, window, first,
+                        first == 0 ? std::nullopt : std::optional(data.offsets[first - 1]),
+                        textSize);
+  }
+  return data;
+}
+
+std::uint64_t sizeOf(std::int64_t bytes) {
+  return static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0));
+}
+
+// The fortunes' offsets in text order, and the end.
+std::vector<std::uint32_t> inTextOrder(const StrfileData& data) {
+  std::vector<std::uint32_t> offsets = data.offsets;
+  std::sort(offsets.begin(), offsets.end() - 1);
+  return offsets;
+}
+
+}  // namespace
+
 std::optional<StrfileData> readStrfileFor(const std::string& dataPath, std::int64_t textBytes,
                                           Env& env) {
   try {
     const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
-    const auto textSize = static_cast<std::uint64_t>(std::max<std::int64_t>(textBytes, 0));
-    StrfileData data;
-    data.header = readHeader(*file, textSize);
-    // Bounded by the text's size now that the count is checked.
-    const std::size_t count = std::size_t{data.header.numStrings} + 1;
-    data.offsets.resize(count);
-    for (std::size_t first = 0; first < count; first += kTableWindow) {
-      const std::size_t take = std::min(kTableWindow, count - first);
-      const std::string bytes =
-          file->readAt(static_cast<std::int64_t>(strfileHeaderLength + first * 4), take * 4);
-      if (bytes.size() != take * 4) {
-        throw IOError::userError(dataPath + ": the data file was cut while it was read", dataPath,
-                                 ErrorReason::DamagedIndex);
-      }
-      const std::span<std::uint32_t> window(data.offsets.data() + first, take);
-      for (std::size_t i = 0; i < take; ++i) window[i] = detail::getFixed32(bytes, i * 4);
-      checkStrfileOffsets(data.header, window, first,
-                          first == 0 ? std::nullopt : std::optional(data.offsets[first - 1]),
-                          textSize);
-    }
-    return data;
+    return loadStrfile(*file, dataPath, sizeOf(textBytes));
   } catch (const IOError&) {
     return std::nullopt;  // damaged, or not readable: the text is read without it
   }
+}
+
+StrfileFileReport checkStrfileFor(const std::string& dataPath, const std::string& textPath,
+                                  Env& env) {
+  const FileStatus dataStatus = env.status(dataPath);
+  if (!dataStatus.exists()) return {StrfileFileState::Missing, {}, {}, 0};
+  // Equal is not later: an installation may give a text and its data file one time.
+  if (env.status(textPath).modified > dataStatus.modified) {
+    return {StrfileFileState::Stale, {}, {}, 0};
+  }
+  const std::unique_ptr<File> text = env.openFile(textPath, OpenMode::ReadOnly);
+  StrfileData data;
+  try {
+    const std::unique_ptr<File> file = env.openFile(dataPath, OpenMode::ReadOnly);
+    data = loadStrfile(*file, dataPath, sizeOf(text->size()));
+  } catch (const IOError& error) {
+    if (!error.isUserError()) throw;
+    return {StrfileFileState::Unusable, error.what(), {}, 0};
+  }
+  const StrfileData fresh = buildStrfile(*text, {data.header.delimiter, 0, false});
+  if (inTextOrder(data) != fresh.offsets) {
+    return {StrfileFileState::DiffersFromText, {}, data.layout, 0};
+  }
+  return {StrfileFileState::Sound, {}, data.layout, data.header.numStrings};
 }
 
 std::string strfileFortune(const StrfileData& data, std::uint32_t number, File& text) {
