@@ -62,6 +62,10 @@ esac
 # shellcheck disable=SC2046 # one path a line, none with blanks
 run tallowmere check $(run tallowmere list -a)
 test "$(run man -w tallowmere)" = /usr/share/man/man1/tallowmere.1.gz
+# The server is found where the command looks for it; its unit is installed, not enabled.
+run tallowmere serve --help >/dev/null
+test -f /lib/systemd/system/tallowmere-serve.service
+test ! -e /etc/systemd/system/multi-user.target.wants/tallowmere-serve.service
 # fortune-mod's own command still works beside it.
 run /usr/games/fortune >/dev/null
 
