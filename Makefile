@@ -32,3 +32,9 @@ clean:
 fortune: configure
 	cmake --build $(BUILD) -j $(JOBS) --target tallowmere_cmd tallowmere_data
 	@tallowmere_datadir="$(abspath $(BUILD))/share/tallowmere" "$(BUILD)/tools/tallowmere"
+
+# Builds the Debian packages (packaging/debian) into build-deb/; scripts/check-deb.sh also
+# installs, tries and removes them.
+.PHONY: deb
+deb:
+	scripts/build-deb.sh build-deb

@@ -13,8 +13,9 @@
 #   <prefix>/<libdir>/pkgconfig/tallowmere-static.pc                          (static)
 #   <prefix>/lib/python3/dist-packages/tallowmere/ the Python module (python/CMakeLists.txt)
 #
-# The library finds its data through the prefix compiled into Paths_tallowmere; a copy
-# installed elsewhere with `cmake --install --prefix` finds it with tallowmere_datadir.
+# The library finds its data below the prefix that its command or shared library lies under
+# (so a copy installed with `cmake --install --prefix`, or moved, finds its own), else below
+# the prefix compiled into Paths_tallowmere; tallowmere_datadir overrides both.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

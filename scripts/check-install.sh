@@ -6,7 +6,9 @@
 # collection, and on a small fortune directory of its own), and runs the installed command on
 # the installed collection.
 # The C example is built as C99 against each library, and run under AddressSanitizer and valgrind
-# too; the Python module is imported from the prefix.
+# too; the Python module is imported from the prefix. Last, the installation is moved elsewhere,
+# and the command, a program linked to the shared library and the Python module must still
+# find its own collection there.
 # Usage: scripts/check-install.sh [BUILD]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +24,8 @@ scripts/check-docs.sh
 
 echo "== install into $prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-# The library was built for its configured prefix; this copy lives elsewhere.
+# The library was built for its configured prefix; the examples, built below and linked to the
+# static library, lie outside this one and are told where it is.
 export tallowmere_datadir=$prefix/share/tallowmere
 test -f "$prefix/share/man/man1/tallowmere.1"
 # Shell completion, where bash, zsh and fish look for that of packages.
@@ -242,4 +245,36 @@ expect_fortune "$tallowmere"
 "$tallowmere" -a -f
 # shellcheck disable=SC2046 # one path a line, none with blanks
 "$tallowmere" check $("$tallowmere" list -a)
+
+echo "== the installation, moved"
+moved=$tmp/moved
+mv "$prefix" "$moved"
+unset tallowmere_datadir
+tallowmere=$moved/bin/tallowmere
+expect_fortune "$tallowmere"
+# Every file it draws from is one of the moved copy's own.
+files=$("$tallowmere" -f | sed 's/^ *[0-9.]*% //')
+printf '%s\n' "$files"
+if [ -z "$files" ] || grep -v "^$moved/share/tallowmere/data/normal/" <<<"$files"; then
+  echo "check-install: the moved command does not draw from $moved/share/tallowmere" >&2
+  exit 1
+fi
+# The shared library finds the moved copy's collection from where it was loaded: through a
+# program linked to it, and through the Python module, which loads it.
+shared_lib=$(dirname "$(find "$moved" -name 'libtallowmere.so.*' -type f -print -quit)")
+"${CXX:-g++}" -std=c++20 examples/draw.cpp -I"$moved/include" -L"$shared_lib" -ltallowmere \
+  -Wl,-rpath,"$shared_lib" -o "$tmp/draw-moved"
+fortune=$("$tmp/draw-moved")
+printf '%s\n' "$fortune"
+if ! grep -qxF -- "$(head -n 1 <<<"$fortune")" "$moved"/share/tallowmere/data/normal/*; then
+  echo "check-install: a program linked to the moved shared library drew from elsewhere" >&2
+  exit 1
+fi
+env -u TALLOWMERE_LIBRARY PYTHONPATH="$moved/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c '
+import sys, tallowmere
+drawn = tallowmere.Collection().draw()
+print(drawn.text)
+sys.exit(0 if drawn.path.startswith(sys.argv[1] + "/share/tallowmere/data/normal/") else
+         "check-install: the Python module drew from " + drawn.path)' "$moved"
 echo "== install checked"

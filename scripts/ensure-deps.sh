@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build needs are present.
 # Usage: scripts/ensure-deps.sh [clang] [benchmark] [pkg-config] [fuzzer] [lint] [shells]
-#                              [valgrind] [browser]
+#                              [valgrind] [browser] [deb]
 # Missing Debian packages are installed with apt-get when running as root;
 # otherwise the script names what is missing and fails.
 set -euo pipefail
@@ -14,6 +14,7 @@ want_lint=0
 want_shells=0
 want_valgrind=0
 want_browser=0
+want_deb=0
 for extra in "$@"; do
   case "$extra" in
     clang) want_clang=1 ;;
@@ -24,6 +25,7 @@ for extra in "$@"; do
     shells) want_shells=1 ;;
     valgrind) want_valgrind=1 ;;
     browser) want_browser=1 ;;
+    deb) want_deb=1 ;;
     *) echo "ensure-deps: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done
@@ -81,6 +83,14 @@ fi
 if [ "$want_browser" = 1 ]; then
   # The test of the server's pages in a real browser (tests/serve/browser.sh).
   command -v chromium >/dev/null || missing+=(chromium)
+fi
+if [ "$want_deb" = 1 ]; then
+  # Building the Debian packages (packaging/debian) and checking them.
+  command -v dpkg-buildpackage >/dev/null || missing+=(dpkg-dev)
+  command -v dh >/dev/null || missing+=(debhelper)
+  command -v lintian >/dev/null || missing+=(lintian)
+  command -v dh_python3 >/dev/null || missing+=(dh-python)
+  command -v pkg-config >/dev/null || missing+=(pkg-config)
 fi
 if [ "$want_pkg_config" = 1 ]; then
   command -v pkg-config >/dev/null || missing+=(pkg-config)

@@ -1,25 +1,32 @@
 #include <tallowmere/Paths_tallowmere.hpp>
 
+#include <optional>
 #include <string_view>
+#include <utility>
 
+#include "InstallPrefix.hpp"
 #include "Platform/Environment.hpp"
 
 namespace tallowmere {
 namespace {
 
-// The prefix with a directory below it, without doubling a '/' at the join.
+// The prefix this copy is installed under with a directory below it, without doubling a '/' at
+// the join.
 std::string underPrefix(std::string_view below) {
-  std::string prefix = detail::installPrefix;
+  std::string prefix = detail::installedPrefix();
   while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
   return prefix + "/" + std::string(below);
 }
 
 std::string versioned(std::string_view below) {
-  return underPrefix(std::string(below) + "/tallowmere-" + detail::versionText);
+  return std::string(below) + "/tallowmere-" + detail::versionText;
 }
 
-std::string fromEnvironment(const char* variable, const std::string& fallback) {
-  return lookupEnv(variable).value_or(fallback);
+// The variable's value when it is set, even to the empty text; else the directory below the
+// prefix (which is then looked for).
+std::string fromEnvironment(const char* variable, std::string_view below) {
+  if (std::optional<std::string> value = lookupEnv(variable)) return *std::move(value);
+  return underPrefix(below);
 }
 
 Version parseVersion(std::string_view text) {
@@ -39,16 +46,16 @@ Version parseVersion(std::string_view text) {
 
 }  // namespace
 
-std::string getBinDir() { return fromEnvironment("tallowmere_bindir", underPrefix("bin")); }
+std::string getBinDir() { return fromEnvironment("tallowmere_bindir", "bin"); }
 std::string getLibDir() { return fromEnvironment("tallowmere_libdir", versioned("lib")); }
-std::string getDynLibDir() { return fromEnvironment("tallowmere_dynlibdir", underPrefix("lib")); }
+std::string getDynLibDir() { return fromEnvironment("tallowmere_dynlibdir", "lib"); }
 std::string getLibexecDir() {
   return fromEnvironment("tallowmere_libexecdir", versioned("libexec"));
 }
 std::string getDataDir() {
-  return fromEnvironment("tallowmere_datadir", underPrefix("share/tallowmere"));
+  return fromEnvironment("tallowmere_datadir", detail::kDataDirBelowPrefix);
 }
-std::string getSysconfDir() { return fromEnvironment("tallowmere_sysconfdir", underPrefix("etc")); }
+std::string getSysconfDir() { return fromEnvironment("tallowmere_sysconfdir", "etc"); }
 
 std::string getDataFileName(const std::string& name) {
   std::string dir = getDataDir();

@@ -1,12 +1,17 @@
 // Installation directories and the search path, both taken from the environment.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <tallowmere/Data/Fortune.hpp>
 #include <tallowmere/Paths_tallowmere.hpp>
 #include "Collection/CollectionSupport.hpp"
+#include "InstallPrefix.hpp"
+#include "Platform/LoadedObject.hpp"
 
 namespace tallowmere {
 namespace {
@@ -43,6 +48,41 @@ TEST(InstallPaths, DataFileNameJoinsWithOneSlash) {
   EXPECT_EQ(getDataFileName("x"), "x");
   env.set("tallowmere_datadir", ".");
   EXPECT_EQ(getDataFileName("x"), "x");
+}
+
+// A copy moved to another prefix finds it from the file its code was loaded from.
+TEST(InstallPaths, ThePrefixIsAboveTheDirectoryThatHoldsTheCode) {
+  const std::array<std::string_view, 3> dirs = {"bin", "lib/x86_64-linux-gnu/", "/usr/lib"};
+  EXPECT_EQ(detail::prefixAbove("/opt/t/bin/tallowmere", dirs), "/opt/t");
+  EXPECT_EQ(detail::prefixAbove("/opt/t/lib/x86_64-linux-gnu/libtallowmere.so.0", dirs), "/opt/t");
+  EXPECT_EQ(detail::prefixAbove("/bin/tallowmere", dirs), "/");
+  // Whole names only, directly in the directory, and never an absolute one.
+  EXPECT_EQ(detail::prefixAbove("/opt/t/sbin/tallowmere", dirs), std::nullopt);
+  EXPECT_EQ(detail::prefixAbove("/opt/t/bin/tools/tallowmere", dirs), std::nullopt);
+  EXPECT_EQ(detail::prefixAbove("/opt/t/lib/libtallowmere.so.0", dirs), std::nullopt);
+  EXPECT_EQ(detail::prefixAbove("/usr/lib/libtallowmere.so.0", dirs), std::nullopt);
+  EXPECT_EQ(detail::prefixAbove("tallowmere", dirs), std::nullopt);
+
+  // The prefix counts only when its data directory is there; else the configured one does.
+  TempDir root;
+  std::filesystem::create_directories(root.path("bin"));
+  std::filesystem::create_directories(root.path("share"));
+  const std::string command = root.path("bin/tallowmere");
+  EXPECT_EQ(detail::installedPrefix(command, dirs, "/configured"), "/configured");
+  root.writeFile("share/tallowmere", "");
+  EXPECT_EQ(detail::installedPrefix(command, dirs, "/configured"), "/configured");
+  std::filesystem::remove(root.path("share/tallowmere"));
+  std::filesystem::create_directories(root.path("share/tallowmere"));
+  EXPECT_EQ(detail::installedPrefix(command, dirs, "/configured"), root.path());
+}
+
+TEST(InstallPaths, CodeIsLoadedFromTheProgramOrTheSharedLibraryThatHoldsIt) {
+  static const int inTheProgram = 0;
+  EXPECT_EQ(loadedObjectPath(&inTheProgram), std::filesystem::canonical("/proc/self/exe"));
+  // stdout is an object of the C library.
+  const std::string libc = loadedObjectPath(stdout);
+  EXPECT_NE(libc.find("/libc."), std::string::npos) << libc;
+  EXPECT_EQ(libc, std::filesystem::canonical(libc));
 }
 
 TEST(InstallPaths, VersionHasNumbersAndNoTags) {

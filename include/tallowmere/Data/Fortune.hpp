@@ -10,9 +10,12 @@
 //   Data/Fortune/Traverse.hpp     mapping and filtering every entry of a file
 //   Data/Fortune/Categorical.hpp  random variables and weighted distributions
 //   Data/Fortune/Random.hpp       random selection of fortunes
-//   Data/Fortune/Collection.hpp   Collection: the files a program draws from and searches, kept
-//   open Data/Fortune/Pattern.hpp      Pattern: the regular expressions a collection is searched
-//   with Data/Fortune/Strfile.hpp      the data files of the classic tools (strfile's FILE.dat)
+//   Data/Fortune/Draw.hpp         drawFortune: one fortune in one call, a cheap header alone
+//   Data/Fortune/Collection.hpp   Collection: the files a program draws from and searches,
+//                                 kept open
+//   Data/Fortune/Pattern.hpp      Pattern: the regular expressions a collection is searched
+//                                 with
+//   Data/Fortune/Strfile.hpp      the data files of the classic tools (strfile's FILE.dat)
 //   Data/Fortune/Utf8.hpp         UTF-8 as the library reads it
 //
 // The installation directories live apart, in Paths_tallowmere.hpp.
@@ -20,6 +23,7 @@
 
 #include <tallowmere/Data/Fortune/Categorical.hpp>
 #include <tallowmere/Data/Fortune/Collection.hpp>
+#include <tallowmere/Data/Fortune/Draw.hpp>
 #include <tallowmere/Data/Fortune/FortuneFile.hpp>
 #include <tallowmere/Data/Fortune/Index.hpp>
 #include <tallowmere/Data/Fortune/Locate.hpp>

@@ -48,6 +48,7 @@
 #include <string_view>
 #include <vector>
 
+#include <tallowmere/Data/Fortune/Draw.hpp>
 #include <tallowmere/Data/Fortune/FunctionRef.hpp>
 #include <tallowmere/Data/Fortune/Pattern.hpp>
 #include <tallowmere/Data/Fortune/Stats.hpp>
@@ -81,29 +82,6 @@ enum class FileFormat {
   Unindexed,  // by indexing the text in memory
 };
 
-// Which fortunes a draw, a visit or a count admits. Empty fortunes never are.
-enum class LengthFilter {
-  Any,
-  Short,  // at most lengthLimit characters
-  Long,   // more than lengthLimit characters
-};
-
-// How the draws are spread over the files.
-enum class Weighting {
-  ByFortune,  // every admitted fortune equally likely (within each share)
-  ByFile,     // every file with an admitted fortune equally likely (within each share)
-};
-
-struct TALLOWMERE_API FortuneFilter {
-  LengthFilter length = LengthFilter::Any;
-  std::int64_t lengthLimit = 160;  // in characters
-  Weighting weighting = Weighting::ByFortune;
-
-  // Whether a fortune of this many characters is admitted.
-  [[nodiscard]] bool admits(std::int64_t characters) const noexcept;
-  friend bool operator==(const FortuneFilter&, const FortuneFilter&) = default;
-};
-
 // One file of a collection.
 struct TALLOWMERE_API CollectionFile {
   std::string path;
@@ -111,18 +89,6 @@ struct TALLOWMERE_API CollectionFile {
   // The operand it came from (an index into the operands, shares not counted); 0 for the files
   // of a kind's collection.
   std::size_t source = 0;
-};
-
-// A fortune drawn from a collection: which file, which number and its text, invalid UTF-8 read
-// as U+FFFD. Numbers are those of the table the file is read through: its index's (as getFortune
-// numbers them), or for a file read through a classic data file, that table's, which lists no
-// empty fortune. Collection::read and `tallowmere get PATH N` read them back.
-struct TALLOWMERE_API DrawnFortune {
-  std::string path;
-  std::int64_t number = 0;
-  std::string text;
-
-  friend bool operator==(const DrawnFortune&, const DrawnFortune&) = default;
 };
 
 // A fortune handed to a visitor: its bytes as they stand in the text (letters rotated back for
