@@ -1,5 +1,6 @@
-"""What a draw costs from Python: through the module (ctypes), through cffi's ABI mode over the
-same shared library, and, for the cost of the library call alone, the bare ctypes call.
+"""What a draw costs from Python: through the module (ctypes), through cffi's ABI mode and a
+pybind11 extension (bench/capi_draw_pybind.cpp) over the same shared library, and, for the
+cost of the library call alone, the bare ctypes call.
 Usage: python3 capi_draw.py LIBRARY ROUNDS [OPERAND...]   (PYTHONPATH must reach python/)
 Prints one line per way: its name and the median of 11 runs, in microseconds a draw."""
 
@@ -70,6 +71,14 @@ def main():
         return text
 
     print(f"cffi (ABI mode)   {median_per_call(cffi_draw, rounds):8.2f}")
+
+    try:
+        import capi_draw_pybind
+    except ImportError:
+        print("pybind11          (pybind11-dev is not installed)")
+        return
+    pybind_collection = capi_draw_pybind.Collection(operands)
+    print(f"pybind11          {median_per_call(pybind_collection.draw, rounds):8.2f}")
 
 
 if __name__ == "__main__":
