@@ -23,7 +23,7 @@ printf 'C                 %8s\n' "$("$tmp/capi_draw" "$rounds" "$@")"
 # A compiled binding for comparison, when Debian's pybind11-dev and python3-dev are installed.
 if [ -f /usr/include/pybind11/pybind11.h ]; then
   "${CXX:-c++}" -std=c++20 -O2 -shared -fPIC $(/usr/bin/python3-config --includes) -Iinclude \
-    bench/capi_draw_pybind.cpp "$library" -Wl,-rpath,"$PWD/$build" \
+    bench/capi_draw_pybind.cc "$library" -Wl,-rpath,"$PWD/$build" \
     -o "$tmp/capi_draw_pybind$(/usr/bin/python3-config --extension-suffix)"
 fi
 TALLOWMERE_LIBRARY=$PWD/$library PYTHONPATH=$PWD/python:$tmp PYTHONDONTWRITEBYTECODE=1 \

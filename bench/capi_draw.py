@@ -1,5 +1,5 @@
 """What a draw costs from Python: through the module (ctypes), through cffi's ABI mode and a
-pybind11 extension (bench/capi_draw_pybind.cpp) over the same shared library, and, for the
+pybind11 extension (bench/capi_draw_pybind.cc) over the same shared library, and, for the
 cost of the library call alone, the bare ctypes call.
 Usage: python3 capi_draw.py LIBRARY ROUNDS [OPERAND...]   (PYTHONPATH must reach python/)
 Prints one line per way: its name and the median of 11 runs, in microseconds a draw."""
