@@ -1,6 +1,6 @@
-// (Not .cpp: the benchmark target takes every .cpp here.) The same draw as capi_draw.py's, through
-// an extension module built with pybind11, for the cost of a compiled binding beside ctypes and
-// cffi. Built by bench/capi.sh when Debian's pybind11-dev is installed.
+// The same draw as capi_draw.py's, through an extension module built with pybind11, for the
+// cost of a compiled binding beside ctypes and cffi. Built by bench/capi.sh when Debian's
+// pybind11-dev is installed (named .cc, since the benchmark program takes every .cpp here).
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
