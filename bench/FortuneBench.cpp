@@ -61,7 +61,8 @@ BENCHMARK(randomFortuneOverCollection)->Unit(benchmark::kMicrosecond);
 // A draw from a collection kept open over the classic collection as it is installed (read
 // through the classic data files, nothing written; argument 0) or over indexed copies (1):
 // a file chosen by the counts the collection keeps, one entry and one fortune read, with a
-// length filter (range 1: any, short, long) costing a few more tries.
+// length filter (range 1: any, short, long) costing a few more tries; with the fortunes read
+// from disk for each draw (range 2: 0) or kept in memory, as the server keeps them (1).
 void drawFromKeptOpenCollection(benchmark::State& state) {
   TempDir dir;
   const std::vector<std::string> copies = copyClassicCollection(dir);
@@ -71,15 +72,18 @@ void drawFromKeptOpenCollection(benchmark::State& state) {
   }
   const char* chosen = std::getenv("TALLOWMERE_BENCH_COLLECTION");
   const std::string installed = chosen != nullptr ? chosen : "/usr/share/games/fortunes";
-  const Collection collection = state.range(0) == 0 ? Collection::ofOperands(std::vector{installed})
-                                                    : Collection::ofFiles(copies);
+  CollectionOptions options;
+  if (state.range(2) == 1) options.keepInMemory = std::size_t{64} << 20;
+  const Collection collection = state.range(0) == 0
+                                    ? Collection::ofOperands(std::vector{installed}, options)
+                                    : Collection::ofFiles(copies, options);
   const FortuneFilter filter{.length = static_cast<LengthFilter>(state.range(1))};
   SplitMix64 generator(1);
   for (auto _ : state) benchmark::DoNotOptimize(collection.draw(filter, generator));
   state.SetLabel(std::to_string(collection.files().size()) + " files");
 }
 BENCHMARK(drawFromKeptOpenCollection)
-    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
 // getEntries of an index of 500 000 entries: one read of the table and its decoding.

@@ -49,8 +49,9 @@ FortuneFilter filterOf(const DrawOptions& options) {
   return filter;
 }
 
-Collection openCollection(const DrawOptions& options) {
+Collection openCollection(const DrawOptions& options, std::size_t keepInMemory) {
   CollectionOptions collection;
+  collection.keepInMemory = keepInMemory;
   collection.kind = options.kind;
   collection.delimiter = options.delimiter;
   collection.onSkipped = reportSkipped;

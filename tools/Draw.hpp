@@ -2,6 +2,7 @@
 // or show which files would be searched and how likely each is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,7 +45,8 @@ std::string identityOf(const DrawOptions& options, const FortuneFilter& filter,
 
 // The collection that the options (-a, -o, -d) and operands name, as a draw uses it. Throws
 // BadUsage for mistakes in the shares, and what Collection::ofOperands throws otherwise.
-Collection openCollection(const DrawOptions& options);
+// `keepInMemory` is CollectionOptions::keepInMemory.
+Collection openCollection(const DrawOptions& options, std::size_t keepInMemory = 0);
 
 // Does what the options ask, writing to standard output (and, for -m, the names of the files
 // to standard error), through the library's Collection. Returns the exit status: 1 when -m

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <tallowmere/Data/Fortune.hpp>
@@ -388,6 +390,196 @@ TEST(LocaleCollection, TheLocaleChoosesItsLanguageAsTheClassicToolsDo) {
   EXPECT_EQ(chosen({{"LANG", "de_CH"}}), Names{"eigene"});
   environment.set("TALLOWMERE_PATH", dir.path("classic/ru"));
   EXPECT_EQ(chosen({{"LANG", "de"}}), Names{"anekdot"});
+}
+
+}  // namespace
+}  // namespace tallowmere
+
+namespace tallowmere {
+namespace {
+
+// A collection that keeps its fortunes in memory: files of every kind (our index, a classic
+// table, a rotated one, none), one far larger than the rest, and the same collection reading
+// from disk beside it.
+class KeptInMemory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<std::string> fortunes;
+    for (int i = 0; i < 40; ++i) {
+      fortunes.push_back(
+          std::string(static_cast<std::size_t>(1 + i * 7 % 23), static_cast<char>('a' + i % 26)));
+    }
+    fortunes[3] = "";                  // empty: never drawn
+    fortunes[5] = "Caf\xc3\xa9 \xff";  // invalid UTF-8 too
+    const std::string text = test::fortuneText(fortunes);
+    indexed = dir.writeFile("indexed", text);
+    rebuildIndex(openFortuneFile(U'%', true, indexed));
+    dir.writeFile("classic", text);
+    dir.writeFile("classic.dat", encodeStrfile(buildStrfile(text)));
+    dir.writeFile("rotated", rot13(text));
+    StrfileData rotated = buildStrfile(rot13(text));
+    rotated.header.flags = StrfileHeader::rotated;
+    dir.writeFile("rotated.dat", encodeStrfile(rotated));
+    dir.writeFile("unindexed", text);
+    big = writeFortunes(dir, "big", std::vector<std::string>(200, std::string(100, 'b')));
+    rebuildIndex(openFortuneFile(U'%', true, big));
+  }
+
+  // The directory's files, keeping at most `bytes` of them, told what is left out.
+  Collection open(std::size_t bytes) {
+    CollectionOptions options;
+    options.keepInMemory = bytes;
+    options.recheckAfter = std::chrono::hours(1);
+    options.onSkipped = [this](const IOError& error) { skipped.push_back(error.path()); };
+    const std::string operand = dir.path();
+    return Collection::ofOperands(std::span(&operand, 1), options);
+  }
+
+  TempDir dir;
+  std::string indexed;
+  std::string big;
+  std::vector<std::string> skipped;
+};
+
+// Draws with one seed, reads of every number and the failures of empty and missing fortunes
+// are the same from memory as from disk, under every filter.
+TEST_F(KeptInMemory, ServesWhatADiskReadServes) {
+  const Collection disk = open(0);
+  const Collection kept = open(1 << 20);
+  ASSERT_EQ(kept.files().size(), 5u);
+  const auto failureOf = [](const Collection& collection, const CollectionFile& file, int number) {
+    try {
+      return collection.read(file.path, number).text;
+    } catch (const IOError& error) {
+      return std::string("failed: ") + error.what();
+    }
+  };
+  for (const CollectionFile& file : kept.files()) {
+    for (int number = -1; number <= 41; ++number) {
+      EXPECT_EQ(failureOf(kept, file, number), failureOf(disk, file, number))
+          << file.path << " " << number;
+    }
+  }
+  for (const FortuneFilter& filter :
+       {FortuneFilter{}, FortuneFilter{.length = LengthFilter::Short, .lengthLimit = 5},
+        FortuneFilter{.length = LengthFilter::Long, .lengthLimit = 20},
+        FortuneFilter{.weighting = Weighting::ByFile}}) {
+    SplitMix64 fromDisk(7);
+    SplitMix64 fromMemory(7);
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_EQ(kept.draw(filter, fromMemory), disk.draw(filter, fromDisk)) << i;
+    }
+  }
+}
+
+// Kept files are read from memory, even once gone from the disk; a file larger than what is
+// left of the budget is read from disk, and so is left out when it is gone.
+TEST_F(KeptInMemory, FilesBeyondTheBudgetAreReadFromDisk) {
+  const Collection collection = open(16 << 10);  // the small files, not the big one
+  for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove(entry.path());
+  SplitMix64 generator(3);
+  for (int i = 0; i < 200; ++i) {
+    const DrawnFortune drawn = collection.draw({}, generator);
+    EXPECT_NE(drawn.path, big);
+    EXPECT_EQ(drawn.text, collection.read(drawn.path, drawn.number).text);
+  }
+  EXPECT_EQ(skipped, std::vector<std::string>{big});
+  EXPECT_EQ(collection.read(indexed, 0).text, "a");
+}
+
+// An append is seen at the next look at the file, the text read again whole; until then the
+// collection serves the file as it was.
+TEST_F(KeptInMemory, AppendsAreSeenAfterARefresh) {
+  const Collection collection = open(1 << 20);
+  appendFortune(openFortuneFile(U'%', true, indexed), "appended");
+  EXPECT_THROW((void)collection.read(indexed, 40), IOError);
+  collection.refresh();
+  EXPECT_EQ(collection.read(indexed, 40).text, "appended");
+  EXPECT_EQ(collection.count(), open(0).count());
+}
+
+// A text replaced behind the collection's back, or changed in place without its index, is
+// served as the kept snapshot until the collection looks at it again: every draw returns a
+// fortune the file held when it was read (never bytes of the new text cut by the old table),
+// and after a refresh every draw returns one of the new text.
+TEST_F(KeptInMemory, ReplacedTextsAreServedAsKeptUntilTheyAreLookedAt) {
+  const Collection collection = open(1 << 20);
+  const std::string classic = dir.path("classic");
+  const auto textsOf = [&](const std::string& path) {
+    std::vector<std::string> texts;
+    for (std::int64_t number = 0; number < 40; ++number) {
+      try {
+        texts.push_back(collection.read(path, number).text);
+      } catch (const IOError&) {
+        texts.emplace_back("(none)");
+      }
+    }
+    return texts;
+  };
+  const std::vector<std::string> indexedBefore = textsOf(indexed);
+  const std::vector<std::string> classicBefore = textsOf(classic);
+  const std::vector<std::string> renewed = {"renewed one", "renewed two"};
+  dir.writeFile("new", test::fortuneText(renewed));
+  fs::rename(dir.path("new"), indexed);
+  rebuildIndex(openFortuneFile(U'%', true, indexed));
+  std::string overwritten = dir.readFile("classic");
+  std::fill(overwritten.begin(), overwritten.end(), '#');
+  dir.writeFile("classic", overwritten);  // in place, the table left as it was
+
+  EXPECT_EQ(textsOf(indexed), indexedBefore);
+  EXPECT_EQ(textsOf(classic), classicBefore);
+  SplitMix64 generator(4);
+  for (int i = 0; i < 300; ++i) {
+    const DrawnFortune drawn = collection.draw({}, generator);
+    const auto at = static_cast<std::size_t>(drawn.number);
+    if (drawn.path == indexed) {
+      EXPECT_EQ(drawn.text, indexedBefore.at(at));
+    } else if (drawn.path == classic) {
+      EXPECT_EQ(drawn.text, classicBefore.at(at));
+    }
+  }
+
+  collection.refresh();
+  EXPECT_EQ(collection.read(indexed, 0).text, "renewed one");
+  EXPECT_EQ(collection.read(indexed, 1).text, "renewed two");
+  EXPECT_THROW((void)collection.read(indexed, 2), IOError);
+  for (int i = 0; i < 300; ++i) {
+    const DrawnFortune drawn = collection.draw({}, generator);
+    if (drawn.path == classic) {
+      EXPECT_EQ(drawn.text.find_first_not_of('#'), std::string::npos);
+    }
+  }
+}
+
+// Draws from many threads while another appends and the collection is refreshed: every
+// fortune drawn is whole, one the file holds.
+TEST_F(KeptInMemory, DrawsWhileAFileGrowsReturnWholeFortunes) {
+  const std::string path = writeFortunes(dir, "growing", {"grown 0"});
+  rebuildIndex(openFortuneFile(U'%', true, path));
+  CollectionOptions options;
+  options.keepInMemory = 1 << 20;
+  options.recheckAfter = std::chrono::milliseconds(0);
+  const Collection collection = Collection::ofFiles(std::vector{path}, options);
+  std::atomic<bool> done = false;
+  std::vector<std::thread> readers;
+  std::atomic<int> wrong = 0;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&, t] {
+      SplitMix64 generator(static_cast<std::uint64_t>(t));
+      while (!done) {
+        const DrawnFortune drawn = collection.draw({}, generator);
+        if (drawn.text != "grown " + std::to_string(drawn.number)) ++wrong;
+      }
+    });
+  }
+  for (int i = 1; i < 60; ++i) {
+    appendFortune(openFortuneFile(U'%', true, path), "grown " + std::to_string(i));
+  }
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong, 0);
+  collection.refresh();
+  EXPECT_EQ(collection.read(path, 59).text, "grown 59");
 }
 
 }  // namespace

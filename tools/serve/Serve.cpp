@@ -189,7 +189,10 @@ int runServe(std::span<const std::string> args) {
   }
   // Patterns fold case as the user's locale says, as a draw's -m -i does.
   std::setlocale(LC_CTYPE, "");
-  const Collection collection = openCollection(options.draw);
+  // A server answers the same files for a long time: their fortunes are kept in memory (up to
+  // 64 MiB), so that a draw reads no file, and read again when a refresh finds them changed.
+  constexpr std::size_t keepInMemory = std::size_t{64} << 20;
+  const Collection collection = openCollection(options.draw, keepInMemory);
   if (collection.empty()) {
     if (!options.draw.operands.empty()) throw std::runtime_error("no fortune files to serve");
     throw std::runtime_error("no fortune files of the " + kindName(options.draw.kind) +

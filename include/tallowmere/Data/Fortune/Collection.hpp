@@ -20,13 +20,13 @@
 //
 // Nothing is held open between uses: a draw opens the chosen file, reads one entry and one
 // fortune and closes it again, so a collection of any size works under a small limit of open
-// files. What a collection learned about its files (counts, the classic tables, indexes built
-// in memory) is kept, and checked again cheaply (the status of the text and its index: identity,
-// size, modification time) when it is older than CollectionOptions::recheckAfter, or at
-// refresh(): a file appended to, rebuilt or replaced is read as it is now, without reopening
-// the collection. A kept table or index in memory is never read against another file than the
-// one it was made for. The directories are walked once, when the collection is made, and a
-// file left out stays out.
+// files (unless CollectionOptions::keepInMemory keeps the file's fortunes: then it opens none).
+// What a collection learned about its files (counts, the classic tables, indexes built in memory)
+// is kept, and checked again cheaply (the status of the text and its index: identity, size,
+// modification time) when it is older than CollectionOptions::recheckAfter, or at refresh(): a file
+// appended to, rebuilt or replaced is read as it is now, without reopening the collection. A kept
+// table or index in memory is never read against another file than the one it was made for. The
+// directories are walked once, when the collection is made, and a file left out stays out.
 //
 // A file of a directory or of the kind's collection whose text or index cannot be read is left
 // out, reported once to CollectionOptions::onSkipped; a file named as an operand that cannot be
@@ -71,6 +71,13 @@ struct TALLOWMERE_API CollectionOptions {
   // How old what the collection knows of its files may be before a draw, a visit or a count
   // looks at them again (a status call per file). Zero looks every time.
   std::chrono::milliseconds recheckAfter{1000};
+  // How many bytes of fortunes (and their places) the collection may keep in memory, so that a
+  // draw or a read from a kept file opens nothing. Files are kept whole, in file order, each
+  // when it fits what is left; the others are read from disk. A kept file is read once, under
+  // its shared lock and checked as any read is, and read again when a recheck finds it changed:
+  // until then (recheckAfter, or refresh()), a draw serves the file as it was when it was read.
+  // Zero, the default, keeps none.
+  std::size_t keepInMemory = 0;
   // The file system: the disk, or a MemoryEnv in tests. Must outlive the collection.
   Env* env = &Env::disk();
 };

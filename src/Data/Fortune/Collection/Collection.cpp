@@ -99,6 +99,8 @@ struct Collection::State {
   // What the collection learns as it goes is kept even by the const operations.
   mutable std::vector<Slot> slots TM_GUARDED_BY(mutex);
   mutable Clock::time_point lastLook TM_GUARDED_BY(mutex) = Clock::now();
+  // The bytes that the slots' members keep, within options.keepInMemory.
+  mutable std::size_t kept TM_GUARDED_BY(mutex) = 0;
 
   Env& env() const { return *options.env; }
 
@@ -110,11 +112,13 @@ struct Collection::State {
   // directory is left out (a binary one quietly, as a directory may well hold other files).
   void load(const std::vector<detail::GatheredFile>& files) TM_EXCLUDES(mutex) {
     std::vector<Slot> made;
+    std::size_t keptHere = 0;
     for (const detail::GatheredFile& file : files) {
       Slot slot{file.path, file.source, file.named, nullptr, {}};
       try {
-        slot.member =
-            detail::Member::load(env(), file.path, options.delimiter, file.source, file.status);
+        slot.member = detail::Member::load(env(), file.path, options.delimiter, file.source,
+                                           file.status, options.keepInMemory - keptHere);
+        keptHere += slot.member->keptBytes();
       } catch (const IOError& error) {
         if (file.named) throw;
         if (error.reason() == ErrorReason::NotText) {
@@ -128,6 +132,7 @@ struct Collection::State {
     }
     detail::MutexLock lock(mutex);
     slots = std::move(made);
+    kept = keptHere;
   }
 
   // Reads again every file whose status changed; leaves out one that cannot be read now.
@@ -151,18 +156,30 @@ struct Collection::State {
   // Replaces the member at `at`, when it is still `old`, by the file as it is now.
   void reload(std::size_t at, const std::shared_ptr<const detail::Member>& old) const
       TM_EXCLUDES(mutex) {
+    std::size_t allowance = 0;  // what is left of the budget, with what `old` gives back
+    {
+      detail::MutexLock lock(mutex);
+      allowance = options.keepInMemory - kept + keptBy(slots[at]);
+    }
     std::shared_ptr<const detail::Member> fresh;
     try {
-      fresh = detail::Member::load(env(), old->path(), options.delimiter, old->source());
+      fresh =
+          detail::Member::load(env(), old->path(), options.delimiter, old->source(), {}, allowance);
     } catch (const IOError& error) {
       tellSkipped(error);
     }
     detail::MutexLock lock(mutex);
     Slot& slot = slots[at];
     if (slot.member != old) return;  // another thread was quicker
+    kept -= keptBy(slot);
+    // Another file may have been kept meanwhile: this one then reads from disk.
+    if (fresh && fresh->keptBytes() > options.keepInMemory - kept) fresh = fresh->withoutKept();
     slot.member = std::move(fresh);
+    kept += keptBy(slot);
     slot.admitted.clear();
   }
+
+  static std::size_t keptBy(const Slot& slot) { return slot.member ? slot.member->keptBytes() : 0; }
 
   // The admitted fortunes of the member at `at` (read once per filter and version of the file).
   Admitted admitted(std::size_t at, const std::shared_ptr<const detail::Member>& member,
@@ -246,7 +263,9 @@ struct Collection::State {
   void dropSlot(const Live& file) const TM_EXCLUDES(mutex) {
     detail::MutexLock lock(mutex);
     Slot& slot = slots[file.at];
-    if (slot.member == file.member) slot.member.reset();
+    if (slot.member != file.member) return;
+    kept -= keptBy(slot);
+    slot.member.reset();
   }
 
   std::size_t poolOf(std::size_t source) const {

@@ -75,7 +75,30 @@ MemberSignature signatureOf(Env& env, const std::string& path,
 
 std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, char32_t delimiter,
                                            std::size_t source,
-                                           const std::optional<FileStatus>& textStatus) {
+                                           const std::optional<FileStatus>& textStatus,
+                                           std::size_t keepAtMost) {
+  std::shared_ptr<Member> member = learn(env, path, delimiter, source, textStatus);
+  const auto textSize =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(member->signature_.text.size, 0));
+  const auto placesSize = static_cast<std::uint64_t>(member->entries_) * kPerFortune;
+  if (keepAtMost == 0 || textSize + placesSize > keepAtMost) return member;
+  if (std::optional<Kept> kept = keep(env, *member)) {
+    kept->bytes.shrink_to_fit();
+    kept->ends.shrink_to_fit();
+    kept->entries.shrink_to_fit();
+    if (kept->bytes.size() + kept->ends.size() * kPerFortune <= keepAtMost) {
+      // What was read is the file as it is now, which may have grown since it was counted: the
+      // kept fortunes are the ones a draw chooses among.
+      member->entries_ = static_cast<std::int64_t>(kept->ends.size());
+      member->kept_ = std::make_shared<const Kept>(std::move(*kept));
+    }
+  }
+  return member;
+}
+
+std::shared_ptr<Member> Member::learn(Env& env, const std::string& path, char32_t delimiter,
+                                      std::size_t source,
+                                      const std::optional<FileStatus>& textStatus) {
   std::shared_ptr<Member> member(new Member());
   member->path_ = path;
   member->delimiter_ = delimiter;
@@ -114,6 +137,80 @@ std::shared_ptr<const Member> Member::load(Env& env, const std::string& path, ch
 
 const StrfileData* Member::table() const { return table_ ? &*table_ : nullptr; }
 
+std::size_t Member::keptBytes() const noexcept {
+  return kept_ ? kept_->bytes.size() + kept_->ends.size() * kPerFortune : 0;
+}
+
+std::shared_ptr<const Member> Member::withoutKept() const {
+  std::shared_ptr<Member> member(new Member(*this));
+  member->kept_.reset();
+  return member;
+}
+
+std::optional<Member::Kept> Member::keep(Env& env, const Member& member) {
+  Kept kept;
+  // Whether every fortune came, numbered from 0 in order: a visit that replaced a damaged index
+  // on the way would number the rest by another table.
+  bool inOrder = true;
+  const auto add = [&](std::int64_t number, std::string_view bytes, const IndexEntry& entry) {
+    if (number != static_cast<std::int64_t>(kept.ends.size())) inOrder = false;
+    kept.bytes.append(bytes);
+    kept.ends.push_back(kept.bytes.size());
+    kept.entries.push_back(entry);
+  };
+  try {
+    kept.bytes.reserve(
+        static_cast<std::size_t>(std::max<std::int64_t>(member.signature_.text.size, 0)));
+    kept.ends.reserve(static_cast<std::size_t>(member.entries_));
+    kept.entries.reserve(static_cast<std::size_t>(member.entries_));
+    if (member.format_ == FileFormat::Classic) {
+      const StrfileData* data = member.table();
+      if (data == nullptr) return std::nullopt;
+      const std::unique_ptr<File> text = member.openKnownText(env);
+      forEachStrfileFortune(*data, *text, [&](std::uint32_t number, std::string_view bytes) {
+        // The entry as forEachEntry makes it for a classic file.
+        add(number, bytes,
+            IndexEntry{
+                static_cast<std::int64_t>(data->offsets[number]),
+                static_cast<std::int64_t>(bytes.size()), countUtf8Chars(bytes),
+                1 + static_cast<std::int64_t>(std::count(bytes.begin(), bytes.end(), '\n'))});
+      });
+      if (kept.ends.size() != data->header.numStrings) return std::nullopt;
+    } else if (member.format_ == FileFormat::Unindexed && member.memoryIndex_) {
+      const std::unique_ptr<File> text = member.openKnownText(env);
+      const std::string whole = text->readAt(
+          0, static_cast<std::size_t>(std::max<std::int64_t>(member.signature_.text.size, 0)));
+      const std::vector<IndexEntry> entries = getEntries(*member.memoryIndex_);
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& entry = entries[i];
+        const auto at = static_cast<std::size_t>(entry.stringOffset);
+        const auto length = static_cast<std::size_t>(entry.stringBytes);
+        if (entry.stringOffset < 0 || entry.stringBytes < 0 || at > whole.size() ||
+            length > whole.size() - at) {
+          return std::nullopt;  // cut since it was indexed
+        }
+        add(static_cast<std::int64_t>(i), std::string_view(whole).substr(at, length), entry);
+      }
+    } else {
+      // Under the text's shared lock, each entry checked against the text and each fortune's
+      // bytes for a delimiter line, as a visit checks them.
+      withFortuneFile(
+          member.delimiter_, false, member.path_, readOptions(env), [&](const FortuneFile& file) {
+            forEachFortune(file, [&](std::int64_t number, const IndexEntry& entry,
+                                     std::string_view bytes) { add(number, bytes, entry); });
+            if (static_cast<std::int64_t>(kept.ends.size()) != getNumFortunes(file)) {
+              inOrder = false;
+            }
+          });
+    }
+  } catch (const std::exception&) {
+    // Read from disk as without, where the failure is met and handled as it comes.
+    return std::nullopt;
+  }
+  if (!inOrder) return std::nullopt;
+  return kept;
+}
+
 std::unique_ptr<File> Member::openKnownText(Env& env) const {
   std::unique_ptr<File> text = env.openFile(path_, OpenMode::ReadOnly);
   // Another file at the path now, or the text cut: what was learned of it no longer holds.
@@ -129,6 +226,17 @@ std::optional<ReadFortune> Member::readIfAdmitted(Env& env, std::int64_t number,
                                                   const FortuneFilter& filter) const {
   ReadFortune read;
   const auto admit = [&](std::int64_t characters) { return filter.admits(characters); };
+  if (kept_) {
+    if (number < 0 || number >= static_cast<std::int64_t>(kept_->ends.size())) {
+      throw IOError::userError(path_ + ": no fortune number " + std::to_string(number), path_,
+                               ErrorReason::OutOfRange);
+    }
+    const auto at = static_cast<std::size_t>(number);
+    if (!admit(kept_->entries[at].stringChars)) return std::nullopt;
+    const std::size_t start = at == 0 ? 0 : kept_->ends[at - 1];
+    read.bytes.assign(kept_->bytes, start, kept_->ends[at] - start);
+    return read;
+  }
   if (format_ == FileFormat::Classic) {
     if (const StrfileData* data = table()) {
       if (number < 0 || number >= static_cast<std::int64_t>(data->header.numStrings)) {
@@ -176,6 +284,10 @@ void Member::forEachEntry(Env& env, const FortuneFilter& filter,
       if (filter.admits(entries[i].stringChars)) each(static_cast<std::int64_t>(i), entries[i]);
     }
   };
+  if (kept_) {
+    eachOf(kept_->entries);
+    return;
+  }
   if (format_ == FileFormat::Unindexed && memoryIndex_) {
     eachOf(getEntries(*memoryIndex_));
     return;

@@ -4,7 +4,8 @@
 //
 // A Member is immutable once made; the collection replaces it whole when its files change, so
 // that a thread reading through one never sees it change. Every read opens what it needs and
-// closes it again.
+// closes it again, unless the member keeps its fortunes: then a read of one is served from the
+// bytes read, under the text's shared lock and checked as any read is, when the member was made.
 #pragma once
 
 #include <cstdint>
@@ -62,9 +63,18 @@ class Member {
   // text that cannot be read, NotAFile for something other than a regular file, NotText for a
   // binary file read without an index.
   // `text` is the text's status when the caller has just looked.
+  // With `keepAtMost` above 0, the fortunes are also read into memory when they and their
+  // places take no more than that many bytes (keptBytes()), so that readIfAdmitted reads no
+  // file; a file whose fortunes cannot be read whole and sound is read from disk as without.
   static std::shared_ptr<const Member> load(Env& env, const std::string& path, char32_t delimiter,
                                             std::size_t source,
-                                            const std::optional<FileStatus>& text = {});
+                                            const std::optional<FileStatus>& text = {},
+                                            std::size_t keepAtMost = 0);
+
+  // The bytes this member keeps of its fortunes; 0 when it keeps none.
+  [[nodiscard]] std::size_t keptBytes() const noexcept;
+  // The same member reading from disk, for one that must give back what it keeps.
+  [[nodiscard]] std::shared_ptr<const Member> withoutKept() const;
 
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
   [[nodiscard]] FileFormat format() const noexcept { return format_; }
@@ -97,6 +107,10 @@ class Member {
 
  private:
   Member() = default;
+  Member(const Member&) = default;
+  // What load learns before it keeps anything.
+  static std::shared_ptr<Member> learn(Env& env, const std::string& path, char32_t delimiter,
+                                       std::size_t source, const std::optional<FileStatus>& text);
 
   std::string path_;
   char32_t delimiter_ = U'%';
@@ -116,6 +130,17 @@ class Member {
   // else a StaleIndex failure, so that the collection reads it anew. For the members whose
   // table lives here (classic, in memory), which nothing else checks against the text.
   [[nodiscard]] std::unique_ptr<File> openKnownText(Env& env) const;
+
+  // The fortunes read whole when the member was made: fortune i is bytes[ends[i-1], ends[i]),
+  // as readIfAdmitted returns it, and entries[i] its entry, as forEachEntry hands it over.
+  struct Kept {
+    std::string bytes;
+    std::vector<std::size_t> ends;
+    std::vector<IndexEntry> entries;
+  };
+  static constexpr std::size_t kPerFortune = sizeof(std::size_t) + sizeof(IndexEntry);
+  [[nodiscard]] static std::optional<Kept> keep(Env& env, const Member& member);
+  std::shared_ptr<const Kept> kept_;
 
   // Classic: the table, which fits the text.
   [[nodiscard]] const StrfileData* table() const;
