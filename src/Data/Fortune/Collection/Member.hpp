@@ -107,7 +107,16 @@ class Member {
 
  private:
   Member() = default;
+  // Copied only by withoutKept(); shared, never assigned or moved.
   Member(const Member&) = default;
+  Member(Member&&) = delete;
+  Member& operator=(const Member&) = delete;
+  Member& operator=(Member&&) = delete;
+
+ public:
+  ~Member() = default;
+
+ private:
   // What load learns before it keeps anything.
   static std::shared_ptr<Member> learn(Env& env, const std::string& path, char32_t delimiter,
                                        std::size_t source, const std::optional<FileStatus>& text);
