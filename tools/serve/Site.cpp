@@ -63,30 +63,16 @@ std::string httpDate(std::time_t when) {
   return text;
 }
 
-// Today's number in the local calendar (days since 1970-01-01) and the next local midnight.
-struct LocalDay {
-  std::int64_t number;
-  std::time_t nextMidnight;
-};
-
-LocalDay localDay(std::time_t now) {
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::tm midnight = local;
+// The next local midnight after `now`, when the day's fortune changes.
+std::time_t nextLocalMidnight(std::time_t now) {
+  std::tm midnight{};
+  localtime_r(&now, &midnight);
   midnight.tm_hour = 0;
   midnight.tm_min = 0;
   midnight.tm_sec = 0;
   midnight.tm_isdst = -1;
   ++midnight.tm_mday;
-  // Days from the civil date (the proleptic Gregorian calendar), so that the day's number
-  // does not depend on the time zone's offset.
-  const std::int64_t y = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yearOfEra = y - era * 400;
-  const std::int64_t month = local.tm_mon + 1;
-  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + local.tm_mday - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return {era * 146097 + dayOfEra - 719468, std::mktime(&midnight)};
+  return std::mktime(&midnight);
 }
 
 int statusOf(const IOError& error) {
@@ -221,13 +207,13 @@ HttpResponse Site::randomFortune(const HttpRequest& request, Format format) cons
 
 HttpResponse Site::today(const HttpRequest& request, Format format) const {
   const std::time_t now = std::time(nullptr);
-  const LocalDay day = localDay(now);
+  const std::time_t midnight = nextLocalMidnight(now);
   const FortuneFilter filter = filterOf(request);
   SplitMix64 generator = dayGenerator(cli::today(), identity_(filter));
   HttpResponse response = render(collection_.draw(filter, generator), format);
-  const std::time_t left = std::max<std::time_t>(0, day.nextMidnight - now);
+  const std::time_t left = std::max<std::time_t>(0, midnight - now);
   response.with("Cache-Control", "public, max-age=" + std::to_string(left))
-      .with("Expires", httpDate(day.nextMidnight))
+      .with("Expires", httpDate(midnight))
       .with("Vary", "Accept");
   return validated(request, std::move(response));
 }
