@@ -51,20 +51,6 @@ SearchPath classicPath(FortuneType kind, Env& env) {
   return classicPathIn(getClassicDir(), kind, env);
 }
 
-// The kind's directory below a data directory, as getFortuneDir has it below the installation's.
-std::string kindDirBelow(const std::string& dataDir, FortuneType kind) {
-  std::string data = joinPath(dataDir, "data");
-  switch (kind) {
-    case FortuneType::All:
-      return data;
-    case FortuneType::Normal:
-      return joinPath(data, "normal");
-    case FortuneType::Offensive:
-      return joinPath(data, "offensive");
-  }
-  return data;
-}
-
 bool holdsFortuneFiles(const SearchPath& path, const CollectionOptions& options,
                        Admit admit = Admit::Any) {
   FileGathering probe(options);

@@ -80,4 +80,8 @@ std::vector<SearchPath> collectionPaths(FortuneType kind, const CollectionOption
 void gatherOperand(const std::string& operand, std::size_t source, FileGathering& files,
                    const CollectionOptions& options);
 
+// The kind's directory below a data directory: what getFortuneDir gives below the
+// installation's, and the same below a language's collection.
+std::string kindDirBelow(const std::string& dataDir, FortuneType kind);
+
 }  // namespace tallowmere::detail

@@ -8,6 +8,7 @@
 
 #include <tallowmere/Paths_tallowmere.hpp>
 #include <tallowmere/Platform/Env.hpp>
+#include "Data/Fortune/Collection/Gather.hpp"
 #include "Platform/Environment.hpp"
 
 namespace tallowmere {
@@ -83,9 +84,9 @@ std::string joinPath(const std::string& a, const std::string& b) {
   return a + "/" + b;
 }
 
-std::string getFortuneDir(FortuneType type) {
-  std::string data = joinPath(getDataDir(), "data");
-  switch (type) {
+std::string detail::kindDirBelow(const std::string& dataDir, FortuneType kind) {
+  std::string data = joinPath(dataDir, "data");
+  switch (kind) {
     case FortuneType::All:
       return data;
     case FortuneType::Normal:
@@ -95,6 +96,8 @@ std::string getFortuneDir(FortuneType type) {
   }
   return data;
 }
+
+std::string getFortuneDir(FortuneType type) { return detail::kindDirBelow(getDataDir(), type); }
 
 SearchPath defaultFortuneSearchPath(FortuneType type) { return {{getFortuneDir(type), true}}; }
 
